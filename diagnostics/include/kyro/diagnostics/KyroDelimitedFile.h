@@ -1,0 +1,93 @@
+// KyroDelimitedFile: the writer behind every diagnostic file (error, debug and performance
+// logs). It owns one text file by path and a current section, the process id, date and
+// time a logger stamps when it starts a record; every line it writes opens with that
+// section, so lines of several processes sharing one file can be told apart.
+//
+// Two shapes of line, both ending in the platform's text line end (CR LF on Windows):
+//   key/value:  pid TAB date TAB time TAB key=value,key=value
+//   item:       pid SEP date SEP time SEP item SEP item SEP
+// Text is written as UTF-8 bytes and never escaped. The file is opened lazily in append
+// mode, may stay open across the lines of one record, and is closed on request.
+#ifndef KYRO_DIAGNOSTICS_KYRODELIMITEDFILE_H
+#define KYRO_DIAGNOSTICS_KYRODELIMITEDFILE_H
+
+#include "kyro/export.h"
+#include "kyro/util/TStr.h"
+
+#include <cstdio>
+#include <list>
+#include <string>
+#include <utility>
+
+class KYRO_EXPORT KyroDelimitedFile {
+public:
+    using PairList = std::list<std::pair<TStr, TStr>>;
+    using ItemList = std::list<TStr>;
+
+    explicit KyroDelimitedFile(TStr fileName);
+    ~KyroDelimitedFile();
+    KyroDelimitedFile(const KyroDelimitedFile&) = delete;
+    KyroDelimitedFile& operator=(const KyroDelimitedFile&) = delete;
+
+    TStr getFilename() const;
+    // Another name closes the open stream; the same name changes nothing.
+    void setFilename(const TStr& name);
+
+    // Opens the file: "w" when truncate, else "a+". True when a stream is open afterwards;
+    // an open stream is kept as it is (the mode is then ignored).
+    bool open(bool truncate);
+    void close();
+    // Closes, so the next write opens the file afresh (it may have been removed or replaced).
+    void refresh();
+    // Cuts the file to zero length (creating it when missing); no stream stays open.
+    void clearContents();
+
+    // Stamps the section from the current process id and local time.
+    void updateCurrentSection(bool withMilliseconds);
+    bool isCurrentSectionSet() const;
+    // The section joined with `separator`; empty unless all three parts are set.
+    TStr getCurrentSection(const TStr& separator) const;
+
+    // One key/value line. The file is opened ("a+") when needed, even when nothing can be
+    // written. False for: no file name, the file cannot be opened, no section, no pairs,
+    // a failed write. closeAfter closes the stream afterwards.
+    bool append(PairList& pairs, bool closeAfter);
+    bool append(const TStr& key, const TStr& value, bool closeAfter);
+    bool write(PairList& pairs);
+    bool write(const TStr& key, const TStr& value);
+    bool write(const TStr& key, int value);
+
+    // One item line with the caller's separator; the stream stays open.
+    bool writeDebugLog(ItemList& items, const TStr& separator);
+
+protected:
+    // The separator of key/value lines and of the error and debug logs' sections.
+    static const char* const kTab;
+
+    // The line writers under the public operations: the given section, a tab, the pairs.
+    bool append(const TStr& section, const TStr& key, const TStr& value);
+    bool append(const TStr& section, PairList& pairs);
+
+    TStr formatDate(int year, int month, int day) const;
+    TStr formatTime(int hour, int minute, int second) const;
+    TStr formatTimeWMilliSecs(int hour, int minute, int second, int milliseconds) const;
+    TStr formatSection(const TStr& date, const TStr& time, const TStr& processId,
+                       const TStr& separator) const;
+
+private:
+    bool ensureOpen();
+    // Adds the section (joined with `separator`) to `line`; false when it is not set.
+    bool addSection(std::string& line, const char* separator) const;
+    bool putLine(const std::string& line);
+
+    TStr m_fileName;
+    TStr m_processId;
+    TStr m_date;
+    TStr m_time;
+    std::FILE* m_stream;
+    // Opened for appending: the runtime then puts every write at the end of the file, so
+    // no seek (which would also flush the record's buffered lines one by one) is needed.
+    bool m_appending;
+};
+
+#endif

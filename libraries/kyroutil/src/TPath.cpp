@@ -1,0 +1,129 @@
+#include "kyro/util/TPath.h"
+
+#include "kyro/platform/filesystem.h"
+#include "kyro/util/c_str.h"
+
+#include <utility>
+#include <vector>
+
+using kyro::platform::PathKind;
+
+namespace {
+
+const char kSeparator[] = "\\";
+
+TPath withBackslashes(TPath path)
+{
+    path.replaceAll("/", kSeparator);
+    return path;
+}
+
+}  // namespace
+
+TPath::~TPath() = default;
+
+TPath& TPath::operator=(const TStr& text)
+{
+    TStr::operator=(text);
+    return *this;
+}
+
+TPath& TPath::operator/=(const char* part)
+{
+    if (part == nullptr || *part == '\0')
+        return *this;
+    dropCache();
+    if (kyro::cstr::Text* own = writableText())
+        kyro::cstr::textJoin(own, part, kSeparator);
+    return *this;
+}
+
+TPath operator/(const TPath& left, const TPath& right)
+{
+    TPath joined(left);
+    joined /= right.utf8();
+    return joined;
+}
+
+TPath operator/(const TPath& left, const char* right)
+{
+    TPath joined(left);
+    joined /= right;
+    return joined;
+}
+
+void TPath::useBackslashes()
+{
+    if (indexOf('/') >= 0)
+        replaceAll("/", kSeparator);
+}
+
+bool TPath::exists() const
+{
+    if (isEmpty())
+        return false;
+    TPath probe = withBackslashes(*this);
+    const int length = probe.length();
+    if (probe.utf8()[length - 1] == '\\')
+        probe.takeLastComponent();
+    if (probe.length() == 2 && probe.charAt(1) == ':')
+        probe /= kSeparator;
+    return kyro::platform::pathKind(probe.utf8()) != PathKind::Missing;
+}
+
+bool TPath::isFile()
+{
+    useBackslashes();
+    return !isEmpty() && kyro::platform::pathKind(utf8()) == PathKind::File;
+}
+
+bool TPath::createDirectories()
+{
+    useBackslashes();
+    if (exists())
+        return true;
+    // Walk up to the first ancestor that exists (or to the top), then create downwards.
+    // Done with a loop rather than recursion: a path may have any number of components.
+    std::vector<TPath> missing;
+    TPath current(*this);
+    for (;;) {
+        TPath parent(current);
+        const TPath last = parent.takeLastComponent();
+        if (!last.isEmpty())
+            missing.push_back(current);
+        if (parent.isEmpty() || parent.exists())
+            break;
+        current = std::move(parent);
+    }
+    for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder) {
+        kyro::platform::makeDirectory(folder->utf8());
+        if (!folder->exists())
+            return false;
+    }
+    return exists();
+}
+
+int TPath::remove()
+{
+    useBackslashes();
+    return kyro::platform::removeFile(utf8());
+}
+
+TStr TPath::fileName()
+{
+    useBackslashes();
+    TPath copy(*this);
+    return copy.takeLastComponent();
+}
+
+TPath TPath::directory() const
+{
+    TPath copy(*this);
+    copy.takeLastComponent();
+    return copy;
+}
+
+TPath TPath::takeLastComponent()
+{
+    return TPath(cutLast(kSeparator));
+}

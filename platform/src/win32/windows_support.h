@@ -1,0 +1,24 @@
+// Windows backend: the one place that includes <windows.h>, and the UTF-8 to UTF-16 step
+// every wide Win32 call goes through.
+#ifndef KYRO_PLATFORM_WIN32_WINDOWS_SUPPORT_H
+#define KYRO_PLATFORM_WIN32_WINDOWS_SUPPORT_H
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <string>
+
+namespace kyro::platform::win32 {
+
+// UTF-8 text as UTF-16 for a W call. Null becomes the empty text; invalid UTF-8 bytes
+// become U+FFFD, so a damaged name can never reach the system cut short.
+std::wstring widen(const char* utf8);
+
+}  // namespace kyro::platform::win32
+
+#endif

@@ -1,0 +1,26 @@
+// A fresh folder under the system's temporary folder, removed with everything in it when
+// the object goes.
+#ifndef KYRO_TESTS_TEMPFOLDER_H
+#define KYRO_TESTS_TEMPFOLDER_H
+
+#include "kyro/util/TPath.h"
+
+#include <string>
+
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    // The folder as the library writes paths: "\" separators on every platform.
+    const TPath& path() const { return m_path; }
+    // A name inside the folder.
+    TPath operator/(const char* name) const { return m_path / name; }
+
+private:
+    TPath m_path;
+};
+
+#endif
