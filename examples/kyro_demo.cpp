@@ -44,10 +44,10 @@ int main(int argc, char** argv)
     log.writeDebugLog(perf, ",");
     log.close();
 
-    std::printf("kyro-demo wrote %s:\n", logPath.utf8());
-    // The runtime accepts "/" on every platform.
+    // The library writes paths with "\"; the runtime accepts "/" on every platform.
     TStr readable(logPath);
     readable.replaceAll("\\", "/");
+    std::printf("kyro-demo wrote %s:\n", readable.utf8());
     std::FILE* file = std::fopen(readable.utf8(), "r");
     if (file == nullptr) {
         std::fprintf(stderr, "kyro-demo: cannot read %s\n", logPath.utf8());

@@ -1,6 +1,7 @@
 #include "FileBytes.h"
 
 #include "kyro/platform/filesystem.h"
+#include "TestPrinters.h"
 
 #include <fstream>
 #include <iterator>
@@ -40,4 +41,12 @@ std::string textLines(const std::string& lines)
             stored += c;
     }
     return stored;
+}
+
+void PrintTo(const TStr& text, std::ostream* out)
+{
+    if (text.isNull())
+        *out << "(null)";
+    else
+        *out << '"' << text.utf8() << '"';
 }

@@ -2,6 +2,7 @@
 #ifndef KYRO_TESTS_FILEBYTES_H
 #define KYRO_TESTS_FILEBYTES_H
 
+#include "TestPrinters.h"
 #include "kyro/util/TStr.h"
 
 #include <filesystem>

@@ -3,6 +3,7 @@
 #include "kyro/platform/filesystem.h"
 #include "kyro/util/c_str.h"
 
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -82,22 +83,27 @@ bool TPath::createDirectories()
     useBackslashes();
     if (exists())
         return true;
-    // Walk up to the first ancestor that exists (or to the top), then create downwards.
-    // Done with a loop rather than recursion: a path may have any number of components.
-    std::vector<TPath> missing;
-    TPath current(*this);
-    for (;;) {
-        TPath parent(current);
-        const TPath last = parent.takeLastComponent();
-        if (!last.isEmpty())
-            missing.push_back(current);
-        if (parent.isEmpty() || parent.exists())
+    // Walk up to the first ancestor that exists (or to the top), remembering where each
+    // missing folder's name ends, then create them downwards. A loop over one copy of the
+    // text rather than recursion: a path may have any number of components.
+    const std::string full(utf8());
+    std::vector<std::size_t> missingEnds;
+    std::size_t end = full.size();
+    while (end > 0) {
+        const std::size_t separator = full.rfind('\\', end - 1);
+        const std::size_t nameStart = separator == std::string::npos ? 0 : separator + 1;
+        if (end > nameStart)
+            missingEnds.push_back(end);
+        if (separator == std::string::npos || separator == 0)
             break;
-        current = std::move(parent);
+        if (TPath(full.substr(0, separator).c_str()).exists())
+            break;
+        end = separator;
     }
-    for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder) {
-        kyro::platform::makeDirectory(folder->utf8());
-        if (!folder->exists())
+    for (auto folderEnd = missingEnds.rbegin(); folderEnd != missingEnds.rend(); ++folderEnd) {
+        const TPath folder(full.substr(0, *folderEnd).c_str());
+        kyro::platform::makeDirectory(folder.utf8());
+        if (!folder.exists())
             return false;
     }
     return exists();
