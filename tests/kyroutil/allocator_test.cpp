@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 using namespace kyro::cstr;
@@ -84,6 +86,35 @@ TEST(StringAllocator, CountersReturnToZeroAfterAWorkload)
         }
         EXPECT_GT(allocatedBlocks(), before.blocks);
     }
+    EXPECT_EQ(allocatedBytes(), before.bytes);
+    EXPECT_EQ(allocatedBlocks(), before.blocks);
+}
+
+TEST(StringAllocator, ThreadsShareBlocksAndGiveThemBack)
+{
+    // Strings made on one thread and dropped on another, and threads that end with blocks
+    // in their caches: the counters still come back to where they were.
+    const Counters before;
+    std::vector<TStr> handedOver;
+    std::vector<std::thread> threads;
+    std::mutex lock;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 2000; ++i) {
+                TStr s = TStr("thread %1 item %2").arg(t).arg(i);
+                s += TStr(s);
+                if (i % 100 == 0) {
+                    std::lock_guard<std::mutex> guard(lock);
+                    handedOver.push_back(s);
+                }
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(handedOver.size(), 80u);
+    std::thread dropper([&] { handedOver.clear(); });
+    dropper.join();
     EXPECT_EQ(allocatedBytes(), before.bytes);
     EXPECT_EQ(allocatedBlocks(), before.blocks);
 }

@@ -34,7 +34,7 @@ TStr::TStr() : m_text(nullptr), m_cache(nullptr) {}
 TStr::TStr(const TStr& other) : TStr()
 {
     if (const char* data = dataOf(other.m_text))
-        setEncoded(data, std::strlen(data), kUtf8);
+        m_text = textCreateFrom(data, std::strlen(data));
 }
 
 TStr::TStr(TStr&& other) noexcept : m_text(other.m_text), m_cache(other.m_cache)
@@ -46,7 +46,7 @@ TStr::TStr(TStr&& other) noexcept : m_text(other.m_text), m_cache(other.m_cache)
 TStr::TStr(const char* utf8) : TStr()
 {
     if (utf8 != nullptr)
-        setEncoded(utf8, std::strlen(utf8), kUtf8);
+        m_text = textCreateFrom(utf8, std::strlen(utf8));
 }
 
 TStr::TStr(char c) : TStr()
@@ -99,8 +99,10 @@ TStr::TStr(double value, char format, int precision) : TStr()
 
 TStr::~TStr()
 {
-    release(m_cache);
-    textDestroy(m_text);
+    if (m_cache != nullptr)
+        release(m_cache);
+    if (m_text != nullptr)
+        textDestroy(m_text);
 }
 
 TStr& TStr::operator=(const TStr& other)
@@ -147,7 +149,7 @@ TStr& TStr::assignWide(const wchar_t* wide, int byteLength)
 
 void TStr::setEncoded(const void* data, std::size_t byteLength, int encoding)
 {
-    if (encodingInfo(encoding) == nullptr)
+    if (encoding < 0 || encoding >= kEncodingCount)
         return;
     dropCache();
     if (Text* text = writableText())
@@ -163,8 +165,10 @@ Text* TStr::writableText()
 
 void TStr::dropCache() const
 {
-    release(m_cache);
-    m_cache = nullptr;
+    if (m_cache != nullptr) {
+        release(m_cache);
+        m_cache = nullptr;
+    }
 }
 
 // ---- Comparison and concatenation ----------------------------------------------------

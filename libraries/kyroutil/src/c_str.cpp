@@ -76,13 +76,16 @@ namespace {
 
 constexpr std::size_t kLargestText = 0x7FFFFFF0;
 
-// A fresh exact-size buffer for a text of `length` bytes; the terminator is already there
-// because allocate() zero-fills.
+// A fresh exact-size buffer for a text of `length` bytes, terminated; the caller writes
+// the `length` bytes in front of the terminator.
 char* newBuffer(std::size_t length)
 {
     if (length >= kLargestText)
         return nullptr;
-    return static_cast<char*>(allocate(length + 1));
+    auto* buffer = static_cast<char*>(allocateUnfilled(length + 1));
+    if (buffer != nullptr)
+        buffer[length] = '\0';
+    return buffer;
 }
 
 void adopt(Text* text, char* buffer, std::size_t capacity)
@@ -104,7 +107,26 @@ bool overlaps(const Text* text, const void* source)
 
 Text* textCreate()
 {
-    return static_cast<Text*>(allocate(sizeof(Text)));
+    auto* text = static_cast<Text*>(allocateUnfilled(sizeof(Text)));
+    if (text != nullptr) {
+        text->data = nullptr;
+        text->capacity = 0;
+    }
+    return text;
+}
+
+Text* textCreateFrom(const char* utf8, std::size_t bytes)
+{
+    Text* text = textCreate();
+    if (text == nullptr || bytes >= kLargestText)
+        return text;
+    char* buffer = newBuffer(bytes);
+    if (buffer != nullptr) {
+        std::memcpy(buffer, utf8, bytes);
+        text->data = buffer;
+        text->capacity = static_cast<std::int32_t>(bytes + 1);
+    }
+    return text;
 }
 
 void textDestroy(Text* text)
@@ -131,13 +153,28 @@ bool textSet(Text* text, const void* source, std::size_t sourceBytes, int encodi
         return false;
     if (source == nullptr)
         sourceBytes = 0;
+    if (encoding == kUtf8) {
+        // The internal form: a plain copy (the source may lie in the buffer itself).
+        if (sourceBytes >= kLargestText)
+            return false;
+        if (static_cast<std::size_t>(text->capacity) > sourceBytes) {
+            std::memmove(text->data, source, sourceBytes);
+            text->data[sourceBytes] = '\0';
+            return true;
+        }
+        char* buffer = newBuffer(sourceBytes);
+        if (buffer == nullptr)
+            return false;
+        std::memcpy(buffer, source, sourceBytes);
+        adopt(text, buffer, sourceBytes + 1);
+        return true;
+    }
     const std::size_t size = convertedSize(source, sourceBytes, encoding, kUtf8);
     if (size == 0 || size > kLargestText)
         return false;
-    // Reuse the buffer when it is large enough, unless the source lives in it and a
-    // different encoding would overwrite source bytes before they are read.
-    const bool inPlace = static_cast<std::size_t>(text->capacity) >= size &&
-                         (encoding == kUtf8 || !overlaps(text, source));
+    // Reuse the buffer when it is large enough, unless the source lives in it: another
+    // encoding would overwrite source bytes before they are read.
+    const bool inPlace = static_cast<std::size_t>(text->capacity) >= size && !overlaps(text, source);
     if (inPlace)
         return convert(source, sourceBytes, encoding, text->data,
                        static_cast<std::size_t>(text->capacity), kUtf8);

@@ -342,7 +342,8 @@ bool convert(const void* source, std::size_t sourceBytes, int sourceEncoding, vo
         if (c == 0)
             break;
         if (first && targetEncoding == kUtf16) {
-            if (room - written < sizeof kByteOrderMark) {
+            // The mark goes in only in front of a character that can follow it.
+            if (to->encodedLength(c) == 0 || room - written < sizeof kByteOrderMark) {
                 ok = false;
                 break;
             }

@@ -24,6 +24,9 @@ namespace kyro::cstr {
 // as size + 4 bytes (its size header).
 void* allocate(std::size_t size);
 
+// The same without the zero fill, for callers that write every byte themselves.
+void* allocateUnfilled(std::size_t size);
+
 // Frees a block from allocate() and returns the bytes it was counted as; 0 for null.
 std::size_t release(void* block);
 
@@ -113,6 +116,9 @@ struct Text {
 };
 
 Text* textCreate();                // a text object with no buffer, from the allocator
+// A text object holding a copy of `bytes` UTF-8 bytes (the common case of a new string,
+// in one call). Null when memory runs out.
+Text* textCreateFrom(const char* utf8, std::size_t bytes);
 void textDestroy(Text* text);      // frees the buffer and the object; null is fine
 void textClear(Text* text);        // drops the buffer
 
