@@ -29,6 +29,8 @@ endif()
 
 if(KYRO_BUILD_TESTS)
   set(KYRO_GOOGLETEST_DIR /usr/src/googletest CACHE PATH "GoogleTest source folder")
+  # GoogleTest asks for an old CMake; let it follow our link-time optimisation setting quietly.
+  set(CMAKE_POLICY_DEFAULT_CMP0069 NEW)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
   set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <utility>
 
 using namespace kyro::cstr;
@@ -312,7 +313,7 @@ long TStr::indexOf(const char* needle, long start, bool caseSensitive) const
     const char* data = dataOf(m_text);
     if (data == nullptr || needle == nullptr)
         return -1;
-    const long offset = utf8ByteOffset(data, start < 0 ? 0 : start);
+    const long offset = start <= 0 ? 0 : utf8ByteOffset(data, start);
     if (offset < 0)
         return -1;
     return findBytes(data, static_cast<std::size_t>(offset), needle, caseSensitive);
@@ -428,43 +429,41 @@ int lowestMarker(const char* format, std::size_t length, std::size_t* occurrence
 {
     int lowest = 10;
     *occurrences = 0;
-    for (std::size_t i = 0; i < length;) {
-        if (format[i] == '%' && i + 1 < length) {
-            const char next = format[i + 1];
-            if (next >= '1' && next <= '9') {
-                const int digit = next - '0';
-                if (digit < lowest) {
-                    lowest = digit;
-                    *occurrences = 1;
-                } else if (digit == lowest) {
-                    ++*occurrences;
-                }
+    const char* end = format + length;
+    for (const char* p = format; (p = static_cast<const char*>(std::memchr(p, '%', static_cast<std::size_t>(end - p)))) != nullptr; p += 2) {
+        if (p + 1 == end)
+            break;
+        if (p[1] >= '1' && p[1] <= '9') {
+            const int digit = p[1] - '0';
+            if (digit < lowest) {
+                lowest = digit;
+                *occurrences = 1;
+            } else if (digit == lowest) {
+                ++*occurrences;
             }
-            i += 2;
-        } else {
-            i += 1;
         }
     }
     return lowest == 10 ? 0 : lowest;
 }
 
 // The value padded to |fieldWidth| bytes with the fill character (taken as ASCII; 0 means
-// a blank), in front for a positive width, behind for a negative one.
-TStr padded(const char* value, int fieldWidth, char fill)
+// a blank), in front for a positive width, behind for a negative one. `storage` holds the
+// padded text when padding is needed; otherwise the value itself is used.
+const char* padded(const char* value, int fieldWidth, char fill, std::string& storage)
 {
-    TStr result(value);
     const long long width = fieldWidth < 0 ? -static_cast<long long>(fieldWidth) : fieldWidth;
-    const long long length = result.length();
-    if (width <= length)
-        return result;
+    const std::size_t length = value == nullptr ? 0 : std::strlen(value);
+    if (width <= static_cast<long long>(length))
+        return value == nullptr ? "" : value;
     const char fillByte = fill == '\0' ? ' ' : (static_cast<unsigned char>(fill) > 127 ? '?' : fill);
-    const std::size_t count = static_cast<std::size_t>(width - length);
-    TStr padding;
-    char* out = padding.buffer(static_cast<int>(count));
-    if (out == nullptr)
-        return result;
-    std::memset(out, fillByte, count);
-    return fieldWidth > 0 ? padding + result : result + padding;
+    const std::size_t count = static_cast<std::size_t>(width) - length;
+    storage.reserve(static_cast<std::size_t>(width));
+    if (fieldWidth < 0)
+        storage.append(value, length);
+    storage.append(count, fillByte);
+    if (fieldWidth > 0)
+        storage.append(value, length);
+    return storage.c_str();
 }
 
 }  // namespace
@@ -480,27 +479,31 @@ TStr TStr::arg(const char* value, int fieldWidth, char fill) const
     if (lowest == 0)
         return *this;
 
-    const TStr insert = padded(value, fieldWidth, fill);
-    const std::size_t insertLength = static_cast<std::size_t>(insert.length());
+    std::string storage;
+    const char* insert = padded(value, fieldWidth, fill, storage);
+    const std::size_t insertLength = std::strlen(insert);
     const std::size_t resultLength = length - 2 * occurrences + occurrences * insertLength;
     TStr result;
-    char* out = result.buffer(static_cast<int>(resultLength));
-    if (out == nullptr)
+    result.m_text = textCreateSized(resultLength);
+    if (result.m_text == nullptr || result.m_text->data == nullptr)
         return *this;
+    char* out = result.m_text->data;
+    // The same walk over "%" pairs, copying the runs between them whole.
     const char marker = static_cast<char>('0' + lowest);
-    for (std::size_t i = 0; i < length;) {
-        if (format[i] == '%' && i + 1 < length) {
-            if (format[i + 1] == marker) {
-                std::memcpy(out, insert.utf8(), insertLength);
-                out += insertLength;
-            } else {
-                *out++ = format[i];
-                *out++ = format[i + 1];
-            }
-            i += 2;
-        } else {
-            *out++ = format[i++];
+    const char* end = format + length;
+    for (const char* p = format; p < end;) {
+        const char* percent = static_cast<const char*>(std::memchr(p, '%', static_cast<std::size_t>(end - p)));
+        const bool isPair = percent != nullptr && percent + 1 != end;
+        const char* runEnd = isPair ? percent + 2 : end;
+        const bool isMarker = isPair && percent[1] == marker;
+        const std::size_t run = static_cast<std::size_t>((isMarker ? percent : runEnd) - p);
+        std::memcpy(out, p, run);
+        out += run;
+        if (isMarker) {
+            std::memcpy(out, insert, insertLength);
+            out += insertLength;
         }
+        p = runEnd;
     }
     return result;
 }

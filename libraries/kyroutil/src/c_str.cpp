@@ -115,17 +115,23 @@ Text* textCreate()
     return text;
 }
 
-Text* textCreateFrom(const char* utf8, std::size_t bytes)
+Text* textCreateSized(std::size_t bytes)
 {
     Text* text = textCreate();
     if (text == nullptr || bytes >= kLargestText)
         return text;
-    char* buffer = newBuffer(bytes);
-    if (buffer != nullptr) {
-        std::memcpy(buffer, utf8, bytes);
+    if (char* buffer = newBuffer(bytes)) {
         text->data = buffer;
         text->capacity = static_cast<std::int32_t>(bytes + 1);
     }
+    return text;
+}
+
+Text* textCreateFrom(const char* utf8, std::size_t bytes)
+{
+    Text* text = textCreateSized(bytes);
+    if (text != nullptr && text->data != nullptr)
+        std::memcpy(text->data, utf8, bytes);
     return text;
 }
 
@@ -337,8 +343,20 @@ long findBytes(const char* text, std::size_t from, const char* needle, bool case
         return -1;
     const char* start = text + from;
     if (caseSensitive) {
-        const char* hit = std::strstr(start, needle);
-        return hit == nullptr ? -1 : static_cast<long>(hit - text);
+        // The first byte by strchr, the rest compared in place: quick for the short
+        // needles the library searches for. A mismatch at the text's terminator ends each
+        // comparison, so nothing is read past the text.
+        if (needle[0] == '\0')
+            return static_cast<long>(from);
+        const char* rest = needle + 1;
+        for (const char* p = std::strchr(start, needle[0]); p != nullptr; p = std::strchr(p + 1, needle[0])) {
+            std::size_t i = 0;
+            while (rest[i] != '\0' && p[1 + i] == rest[i])
+                ++i;
+            if (rest[i] == '\0')
+                return static_cast<long>(p - text);
+        }
+        return -1;
     }
     const std::size_t needleLength = std::strlen(needle);
     for (const char* p = start;; ++p) {

@@ -91,6 +91,11 @@ int encodeUtf8(CodePoint c, unsigned char* out, std::size_t room)
     return 1;
 }
 
+int leadLength(unsigned char lead)
+{
+    return lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF8 ? 4 : lead < 0xFC ? 5 : 6;
+}
+
 // The per-length offsets of the classic six-bits-per-byte accumulation.
 constexpr std::uint32_t kUtf8Offsets[6] = {0x00000000u, 0x00003080u, 0x000E2080u,
                                            0x03C82080u, 0xFA082080u, 0x82082080u};
@@ -99,7 +104,7 @@ int decodeUtf8(const unsigned char* in, std::size_t available, CodePoint* c)
 {
     if (available < 1)
         return 0;
-    const int length = utf8LeadLength(in[0]);
+    const int length = leadLength(in[0]);
     // A sequence cut off by the end of the source is not read past that end.
     if (static_cast<std::size_t>(length) > available)
         return 0;
@@ -263,6 +268,108 @@ int resolveSourceOrder(const unsigned char*& source, std::size_t& sourceBytes, i
 
 constexpr unsigned char kByteOrderMark[2] = {0xFF, 0xFE};
 
+// The conversion loops are instantiated for every pair of codecs, so each character goes
+// through inlined code rather than two calls through the table.
+using Decoder = int (*)(const unsigned char*, std::size_t, CodePoint*);
+using Encoder = int (*)(CodePoint, unsigned char*, std::size_t);
+using Measurer = int (*)(CodePoint);
+
+struct Source {
+    const unsigned char* bytes;
+    std::size_t available;
+};
+
+// Sums the encoded lengths up to where conversion stops (end, a decoded zero, a character
+// that cannot be read or written).
+template <Decoder Decode, Measurer Length>
+std::size_t measureChars(Source in, bool mark)
+{
+    std::size_t size = 0;
+    while (in.available > 0) {
+        CodePoint c = 0;
+        const int used = Decode(in.bytes, in.available, &c);
+        if (used == 0 || c == 0)
+            break;
+        const int length = Length(c);
+        if (length == 0)
+            break;
+        if (mark) {
+            size += sizeof kByteOrderMark;
+            mark = false;
+        }
+        size += static_cast<std::size_t>(length);
+        in.bytes += used;
+        in.available -= static_cast<std::size_t>(used);
+    }
+    return size;
+}
+
+struct Written {
+    std::size_t bytes;
+    bool ok;
+};
+
+template <Decoder Decode, Encoder Encode, Measurer Length>
+Written convertChars(Source in, unsigned char* out, std::size_t room, bool mark)
+{
+    std::size_t written = 0;
+    while (in.available > 0) {
+        CodePoint c = 0;
+        const int used = Decode(in.bytes, in.available, &c);
+        if (used == 0)
+            return Written{written, false};
+        if (c == 0)
+            break;
+        if (mark) {
+            // The mark goes in only in front of a character that can follow it.
+            if (Length(c) == 0 || room - written < sizeof kByteOrderMark)
+                return Written{written, false};
+            std::memcpy(out + written, kByteOrderMark, sizeof kByteOrderMark);
+            written += sizeof kByteOrderMark;
+            mark = false;
+        }
+        const int length = Encode(c, out + written, room - written);
+        if (length == 0)
+            return Written{written, false};
+        written += static_cast<std::size_t>(length);
+        in.bytes += used;
+        in.available -= static_cast<std::size_t>(used);
+    }
+    return Written{written, true};
+}
+
+// Codec rows: ASCII, UTF-8, UTF-16 BE, UTF-16 LE, UTF-32 (encoding 2 maps onto a UTF-16
+// row once its byte order is known).
+constexpr int kCodecCount = 5;
+int codecOf(int encoding)
+{
+    return encoding == kUtf16 ? 3 : encoding < kUtf16 ? encoding : encoding - 1;
+}
+
+using MeasureLoop = std::size_t (*)(Source, bool);
+using ConvertLoop = Written (*)(Source, unsigned char*, std::size_t, bool);
+
+template <Measurer Length>
+constexpr MeasureLoop kMeasureRow[kCodecCount] = {
+    measureChars<decodeAscii, Length>, measureChars<decodeUtf8, Length>,
+    measureChars<decodeUtf16<true>, Length>, measureChars<decodeUtf16<false>, Length>,
+    measureChars<decodeUtf32, Length>};
+
+template <Encoder Encode, Measurer Length>
+constexpr ConvertLoop kConvertRow[kCodecCount] = {
+    convertChars<decodeAscii, Encode, Length>, convertChars<decodeUtf8, Encode, Length>,
+    convertChars<decodeUtf16<true>, Encode, Length>, convertChars<decodeUtf16<false>, Encode, Length>,
+    convertChars<decodeUtf32, Encode, Length>};
+
+// [target codec][source codec]
+const MeasureLoop* const kMeasure[kCodecCount] = {
+    kMeasureRow<lengthAscii>, kMeasureRow<lengthUtf8>, kMeasureRow<lengthUtf16>,
+    kMeasureRow<lengthUtf16>, kMeasureRow<lengthUtf32>};
+const ConvertLoop* const kConvert[kCodecCount] = {
+    kConvertRow<encodeAscii, lengthAscii>, kConvertRow<encodeUtf8, lengthUtf8>,
+    kConvertRow<encodeUtf16<true>, lengthUtf16>, kConvertRow<encodeUtf16<false>, lengthUtf16>,
+    kConvertRow<encodeUtf32, lengthUtf32>};
+
 }  // namespace
 
 const EncodingInfo* encodingInfo(int encoding)
@@ -282,25 +389,9 @@ std::size_t convertedSize(const void* source, std::size_t sourceBytes, int sourc
         return (source == nullptr ? 0 : sourceBytes) + target->terminatorSize;
 
     auto* in = static_cast<const unsigned char*>(source);
-    const EncodingInfo& decoder = kEncodings[resolveSourceOrder(in, sourceBytes, sourceEncoding)];
-    std::size_t size = target->terminatorSize;
-    bool first = true;
-    while (sourceBytes > 0) {
-        CodePoint c = 0;
-        const int used = decoder.decode(in, sourceBytes, &c);
-        if (used == 0 || c == 0)
-            break;
-        const int length = target->encodedLength(c);
-        if (length == 0)
-            break;
-        if (first && targetEncoding == kUtf16)
-            size += sizeof kByteOrderMark;
-        first = false;
-        size += static_cast<std::size_t>(length);
-        in += used;
-        sourceBytes -= static_cast<std::size_t>(used);
-    }
-    return size;
+    const int from = resolveSourceOrder(in, sourceBytes, sourceEncoding);
+    const MeasureLoop measure = kMeasure[codecOf(targetEncoding)][codecOf(from)];
+    return target->terminatorSize + measure(Source{in, sourceBytes}, targetEncoding == kUtf16);
 }
 
 bool convert(const void* source, std::size_t sourceBytes, int sourceEncoding, void* target,
@@ -328,40 +419,11 @@ bool convert(const void* source, std::size_t sourceBytes, int sourceEncoding, vo
     }
 
     auto* in = static_cast<const unsigned char*>(source);
-    const EncodingInfo& decoder = kEncodings[resolveSourceOrder(in, sourceBytes, sourceEncoding)];
-    std::size_t written = 0;
-    bool ok = true;
-    bool first = true;
-    while (sourceBytes > 0) {
-        CodePoint c = 0;
-        const int used = decoder.decode(in, sourceBytes, &c);
-        if (used == 0) {
-            ok = false;
-            break;
-        }
-        if (c == 0)
-            break;
-        if (first && targetEncoding == kUtf16) {
-            // The mark goes in only in front of a character that can follow it.
-            if (to->encodedLength(c) == 0 || room - written < sizeof kByteOrderMark) {
-                ok = false;
-                break;
-            }
-            std::memcpy(out + written, kByteOrderMark, sizeof kByteOrderMark);
-            written += sizeof kByteOrderMark;
-        }
-        first = false;
-        const int length = to->encode(c, out + written, room - written);
-        if (length == 0) {
-            ok = false;
-            break;
-        }
-        written += static_cast<std::size_t>(length);
-        in += used;
-        sourceBytes -= static_cast<std::size_t>(used);
-    }
-    std::memset(out + written, 0, terminator);
-    return ok;
+    const int from = resolveSourceOrder(in, sourceBytes, sourceEncoding);
+    const ConvertLoop loop = kConvert[codecOf(targetEncoding)][codecOf(from)];
+    const Written result = loop(Source{in, sourceBytes}, out, room, targetEncoding == kUtf16);
+    std::memset(out + result.bytes, 0, terminator);
+    return result.ok;
 }
 
 }  // namespace kyro::cstr

@@ -119,6 +119,9 @@ Text* textCreate();                // a text object with no buffer, from the all
 // A text object holding a copy of `bytes` UTF-8 bytes (the common case of a new string,
 // in one call). Null when memory runs out.
 Text* textCreateFrom(const char* utf8, std::size_t bytes);
+// A text object with a buffer for `bytes` bytes plus the terminator, which is in place; the
+// caller writes the bytes. Its buffer is null when memory runs out.
+Text* textCreateSized(std::size_t bytes);
 void textDestroy(Text* text);      // frees the buffer and the object; null is fine
 void textClear(Text* text);        // drops the buffer
 
