@@ -1,0 +1,91 @@
+#include "kyro/pipe/VexMessages.h"
+
+#include "kyro/platform/filesystem.h"
+#include "kyro/platform/process_info.h"
+#include "kyro/platform/process_launch.h"
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+namespace kyro::pipe {
+
+const char* const kMessageFileVariable = "KYRO_PIPE_TRACE_FILE";
+
+namespace {
+
+// Held while a line is delivered, so that removing an observer waits for a call in
+// progress. Recursive, so that an observer that traces, or swaps itself out, cannot
+// deadlock its own thread.
+std::recursive_mutex g_lock;
+MessageObserver g_observer = nullptr;
+void* g_context = nullptr;
+bool g_delivering = false;
+
+class DeliveringFlag {
+public:
+    DeliveringFlag() { g_delivering = true; }
+    ~DeliveringFlag() { g_delivering = false; }
+    DeliveringFlag(const DeliveringFlag&) = delete;
+    DeliveringFlag& operator=(const DeliveringFlag&) = delete;
+};
+
+void appendToFile(const std::string& path, const TStr& line)
+{
+    std::FILE* file = kyro::platform::openFile(path.c_str(), "a");
+    if (file == nullptr)
+        return;
+    std::fprintf(file, "[%lu] %s\n",
+                 static_cast<unsigned long>(kyro::platform::currentProcessId()), line.utf8());
+    std::fclose(file);
+}
+
+// The line is composed only when someone will see it.
+template <typename Compose>
+void deliver(MessageKind kind, Compose compose) noexcept
+{
+    try {
+        std::string file;
+        const bool toFile =
+            kyro::platform::environmentVariable(kMessageFileVariable, &file) && !file.empty();
+        std::lock_guard<std::recursive_mutex> guard(g_lock);
+        if (g_delivering || (g_observer == nullptr && !toFile))
+            return;
+        DeliveringFlag delivering;
+        const TStr line = compose();
+        if (g_observer != nullptr)
+            g_observer(kind, line, g_context);
+        if (toFile)
+            appendToFile(file, line);
+    } catch (...) {
+        // A sink never fails its caller.
+    }
+}
+
+}  // namespace
+
+void trace(const TStr& text)
+{
+    deliver(MessageKind::Trace, [&text] { return text; });
+}
+
+void reportError(const TStr& text)
+{
+    deliver(MessageKind::Error, [&text] { return TStr("Error ") + " " + text; });
+}
+
+void reportError(std::int32_t code, const TStr& text)
+{
+    deliver(MessageKind::Error, [code, &text] {
+        return TStr("Error ") + TStr(static_cast<int>(code)) + " " + text;
+    });
+}
+
+void setMessageObserver(MessageObserver observer, void* context)
+{
+    std::lock_guard<std::recursive_mutex> guard(g_lock);
+    g_observer = observer;
+    g_context = context;
+}
+
+}  // namespace kyro::pipe

@@ -1,0 +1,218 @@
+// VexBase: reference counting, copies with their own state, and the recursive timed lock.
+#include "kyro/pipe/VexBase.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long long millisecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// Says when it is destroyed. Copies report to the flag they are given afterwards.
+struct Tracked : VexBase {
+    explicit Tracked(bool* destroyedFlag) : destroyed(destroyedFlag) {}
+    Tracked(const Tracked&) = default;
+    Tracked& operator=(const Tracked&) = default;
+    ~Tracked() override { *destroyed = true; }
+
+    bool* destroyed;
+};
+
+// Runs `work` on another thread and waits for it.
+template <typename Work>
+void onOtherThread(Work work)
+{
+    std::thread other(work);
+    other.join();
+}
+
+bool otherThreadGetsLock(VexBase& object, std::uint32_t timeoutMs)
+{
+    bool obtained = false;
+    onOtherThread([&] {
+        obtained = object.lock(timeoutMs);
+        if (obtained)
+            object.unlock();
+    });
+    return obtained;
+}
+
+// A thread that takes the object's lock, says so, and lets go when told.
+class Holder {
+public:
+    explicit Holder(VexBase& object)
+        : m_thread([this, &object] {
+              object.lock(0);
+              signal(&m_held);
+              wait(&m_release);
+              object.unlock();
+          })
+    {
+        wait(&m_held);
+    }
+    ~Holder()
+    {
+        letGo();
+        m_thread.join();
+    }
+    void letGo() { signal(&m_release); }
+
+private:
+    void signal(bool* flag)
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        *flag = true;
+        m_changed.notify_all();
+    }
+    void wait(bool* flag)
+    {
+        std::unique_lock<std::mutex> guard(m_mutex);
+        m_changed.wait(guard, [flag] { return *flag; });
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_held = false;
+    bool m_release = false;
+    std::thread m_thread;
+};
+
+}  // namespace
+
+TEST(VexBase, CountsReferencesAndDestroysAtZero)
+{
+    bool destroyed = false;
+    Tracked* object = new Tracked(&destroyed);
+    EXPECT_EQ(object->addRef(), 2u);
+    EXPECT_EQ(object->addRef(), 3u);
+    EXPECT_EQ(object->release(), 2u);
+    EXPECT_EQ(object->release(), 1u);
+    EXPECT_FALSE(destroyed);
+    EXPECT_EQ(object->release(), 0u);
+    EXPECT_TRUE(destroyed);
+
+    // Through the base, the derived destructor runs.
+    bool baseDestroyed = false;
+    VexBase* base = new Tracked(&baseDestroyed);
+    EXPECT_EQ(base->release(), 0u);
+    EXPECT_TRUE(baseDestroyed);
+}
+
+TEST(VexBase, CopiesStartWithTheirOwnCountAndLock)
+{
+    bool originalGone = false;
+    bool copyGone = false;
+    Tracked* original = new Tracked(&originalGone);
+    original->addRef();
+    ASSERT_TRUE(original->lock(0));
+
+    Tracked* copy = new Tracked(*original);
+    copy->destroyed = &copyGone;
+    // The copy's lock is its own and free, while the original's is held here.
+    EXPECT_TRUE(otherThreadGetsLock(*copy, 1));
+    EXPECT_FALSE(otherThreadGetsLock(*original, 1));
+    EXPECT_EQ(copy->release(), 0u);
+    EXPECT_TRUE(copyGone);
+    EXPECT_FALSE(originalGone);
+
+    // Assignment keeps the target's own count and lock.
+    bool assignedGone = false;
+    Tracked* assigned = new Tracked(&assignedGone);
+    assigned->addRef();
+    *assigned = *original;
+    assigned->destroyed = &assignedGone;
+    EXPECT_TRUE(otherThreadGetsLock(*assigned, 1));
+    EXPECT_EQ(assigned->release(), 1u);
+    EXPECT_EQ(assigned->release(), 0u);
+    EXPECT_TRUE(assignedGone);
+
+    original->unlock();
+    EXPECT_EQ(original->release(), 1u);
+    EXPECT_EQ(original->release(), 0u);
+    EXPECT_TRUE(originalGone);
+}
+
+TEST(VexBase, LockIsRecursiveAndPerThread)
+{
+    VexBase object;
+    object.unlock();   // never locked: nothing happens
+    ASSERT_TRUE(object.lock(0));
+    ASSERT_TRUE(object.lock(10));
+    EXPECT_FALSE(otherThreadGetsLock(object, 1));
+    // Another thread's unlock does not give away what this thread holds.
+    onOtherThread([&] { object.unlock(); });
+    object.unlock();
+    EXPECT_FALSE(otherThreadGetsLock(object, 1));
+    object.unlock();
+    EXPECT_TRUE(otherThreadGetsLock(object, 1));
+    object.unlock();   // one more than taken: harmless
+    EXPECT_TRUE(otherThreadGetsLock(object, 1));
+}
+
+TEST(VexBase, TimedLockGivesUpAndUnlimitedLockWaits)
+{
+    VexBase object;
+    {
+        Holder holder(object);
+        const auto start = Clock::now();
+        EXPECT_FALSE(object.lock(50));
+        const long long waited = millisecondsSince(start);
+        EXPECT_GE(waited, 40);
+        EXPECT_LT(waited, 2000);
+    }
+    {
+        Holder holder(object);
+        std::thread releaser([&holder] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            holder.letGo();
+        });
+        const auto start = Clock::now();
+        EXPECT_TRUE(object.lock(0));
+        EXPECT_GE(millisecondsSince(start), 80);
+        object.unlock();
+        releaser.join();
+    }
+}
+
+TEST(VexBase, FirstLocksFromManyThreadsShareOneLock)
+{
+    // The lock is made on first use; threads arriving together must still exclude each other.
+    for (int round = 0; round < 20; ++round) {
+        VexBase object;
+        std::atomic<int> ready{0};
+        int inside = 0;
+        int total = 0;
+        bool overlapped = false;
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([&] {
+                ++ready;
+                while (ready.load() < 4)
+                    std::this_thread::yield();
+                for (int i = 0; i < 200; ++i) {
+                    ASSERT_TRUE(object.lock(0));
+                    if (++inside != 1)
+                        overlapped = true;
+                    ++total;
+                    --inside;
+                    object.unlock();
+                }
+            });
+        }
+        for (auto& thread : threads)
+            thread.join();
+        EXPECT_FALSE(overlapped);
+        EXPECT_EQ(total, 800);
+    }
+}
