@@ -21,6 +21,7 @@ T opaque(T value)
 // when they do not.
 bool checkStringPairs();
 bool checkDelimitedFilePairs();
+bool checkPacketPair();
 
 }  // namespace kyro::bench
 

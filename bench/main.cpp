@@ -9,7 +9,8 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
-    if (!kyro::bench::checkStringPairs() || !kyro::bench::checkDelimitedFilePairs()) {
+    if (!kyro::bench::checkStringPairs() || !kyro::bench::checkDelimitedFilePairs() ||
+        !kyro::bench::checkPacketPair()) {
         std::fprintf(stderr, "kyro_bench: the two sides of a pair disagree; nothing measured\n");
         return 1;
     }

@@ -1,0 +1,303 @@
+#include "kyro/pipe/VexDictionary.h"
+
+#include "kyro/pipe/VexMessages.h"
+#include "VexFields.h"
+
+#include <cstring>
+#include <vector>
+
+using kyro::pipe::FieldSplitter;
+using kyro::pipe::FieldView;
+using kyro::pipe::reportError;
+
+namespace {
+
+// Parent chains are short; the bound only keeps a chain that loops (a dictionary that was
+// made its own ancestor by assignment) from hanging a lookup.
+constexpr int kMaxParentSteps = 64;
+
+// Marshalling nests once per dictionary value. A dictionary that holds itself, directly or
+// further down, would otherwise recurse without end.
+thread_local int t_marshalDepth = 0;
+
+std::vector<TStr> pathComponents(const TStr& key)
+{
+    std::vector<TStr> components;
+    if (key.indexOf('.') < 0) {
+        if (!key.isEmpty())
+            components.push_back(key);
+        return components;
+    }
+    FieldSplitter splitter(key.utf8(), static_cast<std::size_t>(key.length()), '.');
+    for (FieldView field; splitter.next(&field);)
+        components.push_back(field.text());
+    return components;
+}
+
+}  // namespace
+
+TStr VexDictionaryBase::stringFor(const TStr& key) const
+{
+    return getString(key);
+}
+
+VexDictionary::VexDictionary(VexDictionary* parent) : m_entries(17), m_parent(parent)
+{
+    if (m_parent != nullptr)
+        m_parent->addRef();
+}
+
+VexDictionary::VexDictionary(const VexDictionary& other)
+    : VexDictionaryBase(), m_entries(17), m_parent(other.m_parent)
+{
+    if (m_parent != nullptr)
+        m_parent->addRef();
+    const TList<TStr> otherKeys = other.keys();
+    for (TList<TStr>::Iterator key = otherKeys.first(); !key.atEnd(); key.advance())
+        setValue(key.current(), other.getValue(key.current()));
+}
+
+VexDictionary& VexDictionary::operator=(const VexDictionary& other)
+{
+    assign(other);
+    return *this;
+}
+
+VexDictionary::~VexDictionary()
+{
+    clear();
+    if (m_parent != nullptr)
+        m_parent->release();
+}
+
+void VexDictionary::assign(const VexDictionary& other)
+{
+    if (this == &other)
+        return;
+    // The other may live only through one of our own values; keep it alive meanwhile.
+    VexDictionary& source = const_cast<VexDictionary&>(other);
+    source.addRef();
+    VexDictionary* newParent = source.m_parent;
+    if (newParent != nullptr)
+        newParent->addRef();
+    if (m_parent != nullptr)
+        m_parent->release();
+    m_parent = nullptr;
+    clear();
+    for (auto entry = source.m_entries.begin(); entry != source.m_entries.end(); ++entry)
+        setValue(entry.key(), entry.value());
+    m_parent = newParent;
+    source.release();
+}
+
+VexValue* VexDictionary::ownOrInherited(const TStr& key, bool searchParent) const
+{
+    const VexDictionary* dictionary = this;
+    for (int step = 0; dictionary != nullptr && step < kMaxParentSteps; ++step) {
+        auto entry = const_cast<VexDictionary*>(dictionary)->m_entries.find(key);
+        if (entry != const_cast<VexDictionary*>(dictionary)->m_entries.end())
+            return &entry.value();
+        if (!searchParent)
+            break;
+        dictionary = dictionary->m_parent;
+    }
+    return nullptr;
+}
+
+// 1. Split the key at ".". 2. No components: not found. 3. Look the first up here (and
+// in the parents when asked). 4. While a dictionary is found and two or more components
+// remain, step into it (its lookups fall through to its own parents). 5. More than one
+// component left: not found; otherwise the owner, the last component and what was found.
+VexDictionary::Resolved VexDictionary::resolve(const TStr& key, bool searchParent) const
+{
+    Resolved result;
+    const std::vector<TStr> components = pathComponents(key);
+    if (components.empty())
+        return result;
+    std::size_t next = 0;
+    VexDictionary* owner = const_cast<VexDictionary*>(this);
+    VexValue* value = ownOrInherited(components[next], searchParent);
+    if (value == nullptr)
+        return result;
+    while (value != nullptr && value->type() == VexValue::kDictionary && components.size() - next >= 2) {
+        ++next;
+        owner = value->dictionary();
+        value = owner->ownOrInherited(components[next], true);
+    }
+    if (components.size() - next > 1)
+        return result;
+    result.owner = owner;
+    result.lastKey = components[next];
+    result.value = value;
+    return result;
+}
+
+void VexDictionary::store(const TStr& key, const VexValue& value)
+{
+    const Resolved target = resolve(key, true);
+    if (target.owner != nullptr && target.owner != this) {
+        target.owner->store(target.lastKey, value);
+        return;
+    }
+    // Setting a key again moves it to the end of its bucket's chain.
+    if (m_entries.find(key) != m_entries.end()) {
+        // The new value may live inside the entry that goes; take it first.
+        const VexValue kept(value);
+        m_entries.remove(key);
+        m_entries.insert(key, kept);
+        return;
+    }
+    m_entries.insert(key, value);
+}
+
+void VexDictionary::setString(const TStr& key, const TStr& text)
+{
+    store(key, VexValue(text));
+}
+
+void VexDictionary::setInt(const TStr& key, int value)
+{
+    store(key, VexValue(value));
+}
+
+void VexDictionary::setList(const TStr& key, const TList<TStr>& list)
+{
+    store(key, VexValue(list));
+}
+
+void VexDictionary::setDictionary(const TStr& key, VexDictionary* dictionary)
+{
+    store(key, VexValue(dictionary));
+}
+
+void VexDictionary::setDictionaryCopy(const TStr& key, const VexDictionary& dictionary)
+{
+    VexDictionary* copy = new VexDictionary(dictionary);
+    const VexValue value(copy);
+    copy->release();  // the value holds the only reference
+    store(key, value);
+}
+
+void VexDictionary::setValue(const TStr& key, const VexValue& value)
+{
+    store(key, value);
+}
+
+VexValue VexDictionary::getValue(const TStr& key) const
+{
+    const VexDictionary* dictionary = this;
+    for (int step = 0; dictionary != nullptr && step < kMaxParentSteps; ++step) {
+        const Resolved found = dictionary->resolve(key, false);
+        if (found.owner != nullptr && found.value != nullptr)
+            return *found.value;
+        dictionary = dictionary->m_parent;
+    }
+    return VexValue();
+}
+
+TStr VexDictionary::getString(const TStr& key) const
+{
+    const VexDictionary* dictionary = this;
+    for (int step = 0; dictionary != nullptr && step < kMaxParentSteps; ++step) {
+        const Resolved found = dictionary->resolve(key, false);
+        if (found.owner != nullptr && found.value != nullptr)
+            return found.value->asString();
+        dictionary = dictionary->m_parent;
+    }
+    return TStr("");
+}
+
+int VexDictionary::getInt(const TStr& key) const
+{
+    const VexDictionary* dictionary = this;
+    for (int step = 0; dictionary != nullptr && step < kMaxParentSteps; ++step) {
+        const Resolved found = dictionary->resolve(key, false);
+        if (found.owner != nullptr && found.value != nullptr)
+            return found.value->asInt();
+        dictionary = dictionary->m_parent;
+    }
+    return 0;
+}
+
+bool VexDictionary::contains(const TStr& key) const
+{
+    const VexDictionary* dictionary = this;
+    for (int step = 0; dictionary != nullptr && step < kMaxParentSteps; ++step) {
+        const Resolved found = dictionary->resolve(key, false);
+        if (found.owner != nullptr && found.value != nullptr)
+            return true;
+        dictionary = dictionary->m_parent;
+    }
+    return false;
+}
+
+TList<TStr> VexDictionary::keys() const
+{
+    return m_entries.keys();
+}
+
+TList<TStr> VexDictionary::stringValues() const
+{
+    TList<TStr> values;
+    const TList<TStr> own = keys();
+    for (TList<TStr>::Iterator key = own.first(); !key.atEnd(); key.advance())
+        values.append(getString(key.current()));
+    return values;
+}
+
+void VexDictionary::clear()
+{
+    m_entries.clear();
+}
+
+TStr VexDictionary::marshal() const
+{
+    std::string text;
+    appendItems(text, ',', false);
+    return TStr(text.data(), static_cast<int>(text.size()), 1);
+}
+
+void VexDictionary::appendItems(std::string& out, char separator, bool separatorFirst) const
+{
+    if (t_marshalDepth >= VexValue::kMaxNesting) {
+        reportError(TStr("could not marshal a dictionary nested deeper than %1").arg(VexValue::kMaxNesting));
+        return;
+    }
+    ++t_marshalDepth;
+    bool first = true;
+    for (auto entry = m_entries.begin(); entry != m_entries.end(); ++entry) {
+        if (separatorFirst || !first)
+            out += separator;
+        first = false;
+        // A key that does not resolve as a path (a dotted key stored whole) is written as
+        // an empty item, which receivers skip.
+        if (contains(entry.key())) {
+            const TStr value = entry.value().marshal();
+            out.append(entry.key().utf8(), static_cast<std::size_t>(entry.key().length()));
+            out += '=';
+            out.append(value.utf8(), static_cast<std::size_t>(value.length()));
+        }
+    }
+    --t_marshalDepth;
+}
+
+VexDictionary* VexDictionary::unmarshal(const TStr& text)
+{
+    return unmarshal(text, 0);
+}
+
+VexDictionary* VexDictionary::unmarshal(const TStr& text, int depth)
+{
+    auto* dictionary = new VexDictionary();
+    FieldSplitter items(text.utf8(), static_cast<std::size_t>(text.length()), ',');
+    for (FieldView item; items.next(&item);) {
+        FieldSplitter parts(item.begin, item.length, '=');
+        FieldView key;
+        FieldView value;
+        FieldView extra;
+        if (!parts.next(&key) || !parts.next(&value) || parts.next(&extra))
+            continue;
+        dictionary->setValue(key.text(), VexValue::unmarshal(value.begin, value.length, depth));
+    }
+    return dictionary;
+}

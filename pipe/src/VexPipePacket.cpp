@@ -1,0 +1,143 @@
+#include "kyro/pipe/VexPipePacket.h"
+
+#include "kyro/pipe/VexMessages.h"
+#include "VexFields.h"
+
+#include <string>
+
+using kyro::pipe::FieldSplitter;
+using kyro::pipe::FieldView;
+using kyro::pipe::trace;
+
+VexPipePacket::VexPipePacket(std::uint32_t waitMode)
+    : m_method(""), m_facility(""), m_sessionNumber(0), m_peerSessionNumber(0), m_spareNumber(0),
+      m_waitMode(waitMode)
+{
+}
+
+VexPipePacket::VexPipePacket(const TStr& fullName, std::uint32_t waitMode) : VexPipePacket(waitMode)
+{
+    setFullName(fullName);
+}
+
+VexPipePacket::VexPipePacket(const VexPipePacket& other) : VexPipePacket(kWaitInherit)
+{
+    assign(other);
+}
+
+VexPipePacket& VexPipePacket::operator=(const VexPipePacket& other)
+{
+    assign(other);
+    return *this;
+}
+
+VexPipePacket::~VexPipePacket() = default;
+
+void VexPipePacket::assign(const VexPipePacket& other)
+{
+    if (this == &other)
+        return;
+    m_method = other.m_method;
+    m_facility = other.m_facility;
+    m_sessionNumber = other.m_sessionNumber;
+    m_peerSessionNumber = other.m_peerSessionNumber;
+    m_spareNumber = other.m_spareNumber;
+    m_waitMode = other.m_waitMode;
+    m_payload.assign(other.m_payload);
+}
+
+TStr VexPipePacket::facility() const
+{
+    return m_facility;
+}
+
+TStr VexPipePacket::method() const
+{
+    return m_method;
+}
+
+TStr VexPipePacket::fullName() const
+{
+    TStr name(m_facility);
+    name += ".";
+    name += m_method;
+    return name;
+}
+
+void VexPipePacket::setFacility(const TStr& facility)
+{
+    m_facility = facility;
+}
+
+void VexPipePacket::setMethod(const TStr& method)
+{
+    m_method = method;
+}
+
+void VexPipePacket::setFullName(const TStr& fullName)
+{
+    const long dot = fullName.indexOf('.');
+    if (dot < 0) {
+        m_facility = fullName;
+        m_method = "";
+        return;
+    }
+    m_facility = TStr(fullName.utf8(), static_cast<int>(dot), 1);
+    m_method = TStr(fullName.utf8() + dot + 1);
+}
+
+void VexPipePacket::setString(const TStr& key, const TStr& text)
+{
+    if (!text.isNull())
+        m_payload.setString(key, text);
+}
+
+TStr VexPipePacket::marshal(bool forSending) const
+{
+    const int first = forSending ? m_peerSessionNumber : m_sessionNumber;
+    const int second = forSending ? m_sessionNumber : m_peerSessionNumber;
+    const TStr name = fullName();
+    std::string text = std::to_string(kVersion);
+    text += ';';
+    text.append(name.utf8(), static_cast<std::size_t>(name.length()));
+    for (const long number : {static_cast<long>(first), static_cast<long>(second),
+                              static_cast<long>(m_spareNumber), static_cast<long>(m_waitMode)}) {
+        text += ';';
+        const TStr digits(number);
+        text.append(digits.utf8(), static_cast<std::size_t>(digits.length()));
+    }
+    m_payload.appendItems(text, ';', true);
+    TStr marshalled(text.data(), static_cast<int>(text.size()), 1);
+    trace(TStr("Packet Marshalled:%1").arg(marshalled));
+    return marshalled;
+}
+
+// 1. Trace the line. 2. Take fields from the front, split at ";" (missing ones are empty).
+// 3. The version must read 65536, or nothing changes. 4. The full name. 5. Four numbers:
+// session, peer session, spare, wait mode. 6. Every further field is one payload item.
+void VexPipePacket::unmarshal(const TStr& text)
+{
+    trace(TStr("Packet Unmarshalling:%1").arg(text));
+    FieldSplitter fields(text.utf8(), static_cast<std::size_t>(text.length()), ';');
+    FieldView field;
+    if (!fields.next(&field))
+        return;
+    bool ok = false;
+    const int version = field.text().toInt(&ok, 10);
+    if (!ok || version != kVersion)
+        return;
+    setFullName(fields.next(&field) ? field.text() : TStr(""));
+    std::int32_t* const numbers[] = {&m_sessionNumber, &m_peerSessionNumber, &m_spareNumber};
+    for (std::int32_t* number : numbers)
+        *number = fields.next(&field) ? field.text().toInt(nullptr, 10) : 0;
+    m_waitMode = fields.next(&field) ? static_cast<std::uint32_t>(field.text().toInt(nullptr, 10)) : 0;
+    while (fields.next(&field)) {
+        FieldSplitter parts(field.begin, field.length, '=');
+        FieldView key;
+        FieldView value;
+        FieldView extra;
+        if (!parts.next(&key) || !parts.next(&value) || parts.next(&extra))
+            continue;
+        m_payload.setValue(key.text(), VexValue::unmarshal(value.text()));
+    }
+}

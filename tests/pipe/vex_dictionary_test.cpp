@@ -1,0 +1,176 @@
+// Dictionaries: dotted paths, parents, the setter and getter rules, and the wire form.
+#include "kyro/pipe/VexDictionary.h"
+
+#include "ReportCapture.h"
+#include "TestPrinters.h"
+#include "kyro/util/c_str.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string joined(const TList<TStr>& list)
+{
+    std::string out;
+    for (TList<TStr>::Iterator it = list.first(); !it.atEnd(); it.advance()) {
+        if (!out.empty())
+            out += "|";
+        out += it.current().utf8();
+    }
+    return out;
+}
+
+// Frees a dictionary made with new when the test ends.
+struct Owned {
+    VexDictionary* dictionary;
+    ~Owned() { dictionary->release(); }
+};
+
+}  // namespace
+
+TEST(VexDictionary, MarshalsNestedDictionariesAndLists)
+{
+    VexDictionary empty;
+    EXPECT_EQ(empty.marshal(), "");
+    Owned fromEmpty{VexDictionary::unmarshal("")};
+    EXPECT_EQ(fromEmpty.dictionary->keys().count(), 0);
+
+    VexDictionary inner;
+    inner.setString("k", "v w");
+    VexDictionary outer;
+    outer.setDictionaryCopy("inner", inner);
+    EXPECT_EQ(outer.marshal(), "inner=ik!3dhv!2120w");
+
+    // Three deep: each level escapes the one below once more.
+    VexDictionary deepest;
+    deepest.setInt("n", -5);
+    VexDictionary middle;
+    middle.setDictionaryCopy("c", deepest);
+    VexDictionary top;
+    top.setDictionaryCopy("b", middle);
+    EXPECT_EQ(top.marshal(), "b=ic!3din!213dd-5");
+    EXPECT_EQ(top.getInt("b.c.n"), -5);
+    Owned back{VexDictionary::unmarshal(top.marshal())};
+    EXPECT_EQ(back.dictionary->getInt("b.c.n"), -5);
+    EXPECT_EQ(back.dictionary->marshal(), top.marshal());
+
+    // Buckets: "abcde" 3, "l" 6, "a" 12, "b" 13.
+    VexDictionary ordered;
+    ordered.setString("b", "2");
+    ordered.setString("a", "1");
+    ordered.setInt("abcde", 2147483647);
+    ordered.setList("l", TList<TStr>());
+    EXPECT_EQ(ordered.marshal(), "abcde=d2147483647,l=j!230!3a,a=h1,b=h2");
+}
+
+TEST(VexDictionary, DottedPathsAndParents)
+{
+    VexDictionary root;
+    VexDictionary* nested = new VexDictionary();
+    root.setDictionary("a", nested);
+    nested->release();
+
+    root.setString("a.b", "inside");               // "a" holds a dictionary: stored there
+    EXPECT_EQ(joined(root.keys()), "a");
+    EXPECT_EQ(root.getString("a.b"), "inside");
+    EXPECT_TRUE(root.contains("a.b"));
+    EXPECT_FALSE(root.contains("a.b.c"));
+    EXPECT_FALSE(root.contains("a.x"));
+
+    root.setString("m.n", "whole");                // "m" missing: one key "m.n"
+    EXPECT_TRUE(root.getString("m.n").isEmpty());  // resolution looks for "m" first
+    EXPECT_FALSE(root.contains("m.n"));
+    EXPECT_EQ(root.keys().count(), 2);
+
+    // Own entries shadow the parent's; misses fall through to it.
+    VexDictionary child(&root);
+    EXPECT_EQ(child.getString("a.b"), "inside");
+    child.setString("a.c", "via parent");          // lands in the dictionary the parent holds
+    EXPECT_EQ(root.getString("a.c"), "via parent");
+    EXPECT_EQ(child.keys().count(), 0);
+    child.setString("x", "own");
+    EXPECT_EQ(child.getString("x"), "own");
+    EXPECT_FALSE(root.contains("x"));
+    EXPECT_EQ(child.getInt("missing"), 0);
+    EXPECT_EQ(child.getValue("missing").type(), VexValue::kEmpty);
+    EXPECT_EQ(child.getString(""), "");
+}
+
+TEST(VexDictionary, SettingAgainMovesTheKeyInItsBucket)
+{
+    VexDictionary d;
+    d.setString("abcdX", "1");
+    d.setString("abcdY", "2");
+    EXPECT_EQ(d.marshal(), "abcdX=h1,abcdY=h2");
+    d.setString("abcdX", "3");
+    EXPECT_EQ(joined(d.keys()), "abcdY|abcdX");
+    EXPECT_EQ(d.marshal(), "abcdY=h2,abcdX=h3");
+
+    // A dotted key stored whole marshals as an empty item.
+    VexDictionary withLoose;
+    withLoose.setString("x", "y");
+    withLoose.setString("a.b", "lost");
+    const TStr text = withLoose.marshal();
+    EXPECT_TRUE(text == ",x=hy" || text == "x=hy,") << text.utf8();
+}
+
+TEST(VexDictionary, CopiesShareNestedDictionaries)
+{
+    const std::int64_t blocksBefore = kyro::cstr::allocatedBlocks();
+    {
+        VexDictionary original;
+        VexDictionary inner;
+        inner.setString("k", "1");
+        original.setDictionaryCopy("in", inner);
+        VexDictionary copy(original);
+        copy.setString("in.k", "2");
+        EXPECT_EQ(original.getString("in.k"), "2");
+
+        VexDictionary assigned;
+        assigned.setString("old", "x");
+        assigned.assign(original);
+        EXPECT_EQ(joined(assigned.keys()), "in");
+        assigned.setString("in.k", "3");
+        EXPECT_EQ(original.getString("in.k"), "3");
+
+        // Assigning from a dictionary that only a value of this one keeps alive.
+        VexDictionary outer;
+        VexDictionary* held = new VexDictionary();
+        held->setString("z", "9");
+        outer.setDictionary("held", held);
+        held->release();
+        outer.assign(*outer.getValue("held").dictionary());
+        EXPECT_EQ(outer.getString("z"), "9");
+        EXPECT_EQ(outer.stringValues().count(), 1);
+    }
+    // Every nested dictionary was freed with its last holder.
+    EXPECT_EQ(kyro::cstr::allocatedBlocks(), blocksBefore);
+}
+
+TEST(VexDictionary, UnmarshalSkipsMalformedItems)
+{
+    ReportCapture reports;
+    Owned d{VexDictionary::unmarshal("a=hx,b=hy=z,c,,=hempty,d=k,e=")};
+    EXPECT_EQ(d.dictionary->getString("a"), "x");
+    EXPECT_FALSE(d.dictionary->contains("b"));
+    EXPECT_FALSE(d.dictionary->contains("c"));
+    EXPECT_EQ(d.dictionary->getString(""), "");
+    EXPECT_TRUE(d.dictionary->contains("d"));   // stored, as an empty value
+    EXPECT_FALSE(d.dictionary->contains("e"));  // "e=" splits into one part
+    EXPECT_EQ(reports.lines().size(), 1u);      // the unknown tag "k"
+}
+
+TEST(VexDictionary, ADictionaryHoldingItselfMarshalsWithoutEndlessRecursion)
+{
+    ReportCapture reports;
+    VexDictionary self;
+    self.setString("k", "v");
+    self.setDictionary("me", &self);
+    const TStr text = self.marshal();
+    EXPECT_GT(text.length(), 0);
+    ASSERT_FALSE(reports.lines().empty());
+    EXPECT_EQ(reports.lines().back(), "Error  could not marshal a dictionary nested deeper than 64");
+    self.clear();  // breaks the cycle
+}

@@ -1,0 +1,117 @@
+// Packets: the line format, both directions, and lines that must leave a packet alone.
+#include "kyro/pipe/VexPipePacket.h"
+
+#include "ReportCapture.h"
+#include "TestPrinters.h"
+
+#include <gtest/gtest.h>
+
+TEST(VexPipePacket, MarshalsTheWireLine)
+{
+    VexPipePacket connect("system.cndCnct", VexPipePacket::kWait);
+    connect.setSessionNumber(10);
+    connect.setInt("CPID", 5120);
+    EXPECT_EQ(connect.marshal(true), "65536;system.cndCnct;0;10;0;2;CPID=d5120");
+    EXPECT_EQ(connect.marshal(false), "65536;system.cndCnct;10;0;0;2;CPID=d5120");
+
+    VexPipePacket bare("f.m", VexPipePacket::kNoWait);
+    EXPECT_EQ(bare.marshal(true), "65536;f.m;0;0;0;1");
+
+    VexPipePacket values("kyro.ErrorDialog", VexPipePacket::kWait);
+    values.setSessionNumber(-3);
+    values.setPeerSessionNumber(2147483647);
+    values.setString("text", "a;b\nc=d,e");
+    values.setString("absent", TStr());   // a null text is not stored
+    values.setString("empty", "");        // an empty one is
+    EXPECT_FALSE(values.contains("absent"));
+    const TStr line = values.marshal(true);
+    EXPECT_EQ(line, "65536;kyro.ErrorDialog;2147483647;-3;0;2;text=ha!3bb!0ac!3dd!2ce;empty=h");
+
+    VexPipePacket received;
+    received.unmarshal(line);
+    EXPECT_EQ(received.getString("text"), "a;b\nc=d,e");
+    EXPECT_EQ(received.sessionNumber(), 2147483647);
+    EXPECT_EQ(received.peerSessionNumber(), -3);
+    EXPECT_TRUE(received.contains("empty"));
+}
+
+TEST(VexPipePacket, Unmarshalling)
+{
+    VexPipePacket packet;
+    packet.unmarshal("65536;f.m;3;7;0;2;a=hx");
+    EXPECT_EQ(packet.facility(), "f");
+    EXPECT_EQ(packet.method(), "m");
+    EXPECT_EQ(packet.sessionNumber(), 3);
+    EXPECT_EQ(packet.peerSessionNumber(), 7);
+    EXPECT_EQ(packet.waitMode(), 2u);
+    EXPECT_EQ(packet.getString("a"), "x");
+    EXPECT_EQ(packet.marshal(true), "65536;f.m;7;3;0;2;a=hx");
+
+    // Items are added to what the payload holds; bad fields are skipped.
+    packet.unmarshal("65536;f.m;3;7;0;2;b=d4;a=hx=y;noequals;;=hv;c=");
+    EXPECT_EQ(packet.getString("a"), "x");
+    EXPECT_EQ(packet.getInt("b"), 4);
+    EXPECT_FALSE(packet.contains("noequals"));
+    EXPECT_FALSE(packet.contains("c"));
+
+    VexPipePacket shortLine;
+    shortLine.unmarshal("65536;f.m");
+    EXPECT_EQ(shortLine.fullName(), "f.m");
+    EXPECT_EQ(shortLine.sessionNumber(), 0);
+    EXPECT_EQ(shortLine.waitMode(), 0u);
+
+    for (const char* rejected : {"65537;f.m;1;2;0;2", "x;f.m;1;2;0;2", "", ";;;", "65536x;f.m;1"}) {
+        VexPipePacket untouched;
+        untouched.unmarshal(rejected);
+        EXPECT_EQ(untouched.fullName(), ".") << rejected;
+        EXPECT_EQ(untouched.sessionNumber(), 0) << rejected;
+        EXPECT_EQ(untouched.payload().keys().count(), 0) << rejected;
+    }
+}
+
+TEST(VexPipePacket, FullNames)
+{
+    VexPipePacket packet;
+    packet.setFullName("a.b.c");
+    EXPECT_EQ(packet.facility(), "a");
+    EXPECT_EQ(packet.method(), "b.c");
+    packet.setFullName("solo");
+    EXPECT_EQ(packet.facility(), "solo");
+    EXPECT_EQ(packet.method(), "");
+    EXPECT_EQ(packet.fullName(), "solo.");
+    EXPECT_EQ(VexPipePacket().fullName(), ".");
+
+    VexPipePacket copy(packet);
+    copy.setMethod("RESP");
+    EXPECT_EQ(copy.fullName(), "solo.RESP");
+    EXPECT_EQ(packet.fullName(), "solo.");
+}
+
+TEST(VexPipePacket, TracesWhatItMarshalsAndReads)
+{
+    ReportCapture traces(ReportCapture::kTrace);
+    VexPipePacket packet("f.m", VexPipePacket::kNoWait);
+    packet.marshal(true);
+    VexPipePacket other;
+    other.unmarshal("65536;g.n;0;0;0;1");
+    ASSERT_EQ(traces.lines().size(), 2u);
+    EXPECT_EQ(traces.lines()[0], "Packet Marshalled:65536;f.m;0;0;0;1");
+    EXPECT_EQ(traces.lines()[1], "Packet Unmarshalling:65536;g.n;0;0;0;1");
+}
+
+TEST(VexPipePacket, LongLinesAndGarbage)
+{
+    // A megabyte-long line of fields is read in one pass.
+    std::string line = "65536;f.m;1;2;0;2";
+    for (int i = 0; i < 60000; ++i)
+        line += ";k" + std::to_string(i % 500) + "=hvalue!20" + std::to_string(i);
+    VexPipePacket big;
+    big.unmarshal(TStr(line.c_str()));
+    EXPECT_EQ(big.payload().keys().count(), 500);
+    EXPECT_EQ(big.getString("k7"), "value 59507");
+
+    ReportCapture reports;
+    VexPipePacket garbage;
+    garbage.unmarshal("65536;;;;;;=;==;!!!;a=i!;b=h!2;c=i!zz");
+    EXPECT_EQ(garbage.fullName(), ".");
+}
