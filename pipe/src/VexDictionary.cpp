@@ -4,6 +4,7 @@
 #include "VexFields.h"
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 using kyro::pipe::FieldSplitter;
@@ -111,6 +112,17 @@ VexValue* VexDictionary::ownOrInherited(const TStr& key, bool searchParent) cons
 VexDictionary::Resolved VexDictionary::resolve(const TStr& key, bool searchParent) const
 {
     Resolved result;
+    if (key.indexOf('.') < 0) {
+        // A plain key: its owner is this dictionary, found or not.
+        if (key.isEmpty())
+            return result;
+        result.owner = const_cast<VexDictionary*>(this);
+        result.lastKey = key;
+        result.value = ownOrInherited(key, searchParent);
+        if (result.value == nullptr)
+            result.owner = nullptr;
+        return result;
+    }
     const std::vector<TStr> components = pathComponents(key);
     if (components.empty())
         return result;
@@ -132,22 +144,20 @@ VexDictionary::Resolved VexDictionary::resolve(const TStr& key, bool searchParen
     return result;
 }
 
-void VexDictionary::store(const TStr& key, const VexValue& value)
+void VexDictionary::store(TStr key, VexValue value)
 {
-    const Resolved target = resolve(key, true);
-    if (target.owner != nullptr && target.owner != this) {
-        target.owner->store(target.lastKey, value);
-        return;
+    // Only a dotted key can belong to another dictionary.
+    if (key.indexOf('.') >= 0) {
+        const Resolved target = resolve(key, true);
+        if (target.owner != nullptr && target.owner != this) {
+            target.owner->store(target.lastKey, std::move(value));
+            return;
+        }
     }
-    // Setting a key again moves it to the end of its bucket's chain.
-    if (m_entries.find(key) != m_entries.end()) {
-        // The new value may live inside the entry that goes; take it first.
-        const VexValue kept(value);
-        m_entries.remove(key);
-        m_entries.insert(key, kept);
-        return;
-    }
-    m_entries.insert(key, value);
+    // Setting a key again moves it to the end of its bucket's chain. (The new value is
+    // already our own copy, so removing the old entry cannot take it along.)
+    m_entries.remove(key);
+    m_entries.insert(std::move(key), std::move(value));
 }
 
 void VexDictionary::setString(const TStr& key, const TStr& text)
@@ -173,14 +183,24 @@ void VexDictionary::setDictionary(const TStr& key, VexDictionary* dictionary)
 void VexDictionary::setDictionaryCopy(const TStr& key, const VexDictionary& dictionary)
 {
     VexDictionary* copy = new VexDictionary(dictionary);
-    const VexValue value(copy);
+    VexValue value(copy);
     copy->release();  // the value holds the only reference
-    store(key, value);
+    store(key, std::move(value));
 }
 
 void VexDictionary::setValue(const TStr& key, const VexValue& value)
 {
     store(key, value);
+}
+
+void VexDictionary::setValue(const TStr& key, VexValue&& value)
+{
+    store(key, std::move(value));
+}
+
+void VexDictionary::setValue(TStr&& key, VexValue&& value)
+{
+    store(std::move(key), std::move(value));
 }
 
 VexValue VexDictionary::getValue(const TStr& key) const
@@ -271,11 +291,11 @@ void VexDictionary::appendItems(std::string& out, char separator, bool separator
         first = false;
         // A key that does not resolve as a path (a dotted key stored whole) is written as
         // an empty item, which receivers skip.
-        if (contains(entry.key())) {
-            const TStr value = entry.value().marshal();
+        // A plain key names its own entry; only a dotted one needs looking up again.
+        if (entry.key().indexOf('.') < 0 || contains(entry.key())) {
             out.append(entry.key().utf8(), static_cast<std::size_t>(entry.key().length()));
             out += '=';
-            out.append(value.utf8(), static_cast<std::size_t>(value.length()));
+            entry.value().appendMarshalled(out);
         }
     }
     --t_marshalDepth;
@@ -297,7 +317,7 @@ VexDictionary* VexDictionary::unmarshal(const TStr& text, int depth)
         FieldView extra;
         if (!parts.next(&key) || !parts.next(&value) || parts.next(&extra))
             continue;
-        dictionary->setValue(key.text(), VexValue::unmarshal(value.begin, value.length, depth));
+        dictionary->store(key.text(), VexValue::unmarshal(value.begin, value.length, depth));
     }
     return dictionary;
 }

@@ -18,6 +18,26 @@ bool travelsAsIs(unsigned char byte)
 
 }  // namespace
 
+void appendEscaped(std::string& out, const char* text, std::size_t length)
+{
+    static const char kHex[] = "0123456789abcdef";
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    // Room for the worst case, written through a pointer, then cut to what was written.
+    const std::size_t start = out.size();
+    out.resize(start + 3 * length);
+    char* write = &out[start];
+    for (std::size_t i = 0; i < length; ++i) {
+        if (travelsAsIs(bytes[i])) {
+            *write++ = static_cast<char>(bytes[i]);
+        } else {
+            *write++ = '!';
+            *write++ = kHex[bytes[i] >> 4];
+            *write++ = kHex[bytes[i] & 15];
+        }
+    }
+    out.resize(static_cast<std::size_t>(write - out.data()));
+}
+
 TStr escape(const TStr& text)
 {
     static const char kHex[] = "0123456789abcdef";
@@ -44,38 +64,45 @@ TStr escape(const TStr& text)
 
 TStr unescape(const char* text, std::size_t length)
 {
-    std::string decoded;
-    decoded.reserve(length);
+    // Most wire text has no escape at all.
+    if (std::memchr(text, '!', length) == nullptr)
+        return TStr(text, static_cast<int>(length), kyro::cstr::kUtf8);
+    // Decoded text is never longer than its escaped form; short texts stay on the stack.
+    char onStack[256];
+    std::string onHeap;
+    char* decodedStart = onStack;
+    if (length > sizeof onStack) {
+        onHeap.resize(length);
+        decodedStart = &onHeap[0];
+    }
+    char* decoded = decodedStart;
     for (std::size_t i = 0; i < length; ++i) {
         if (text[i] != '!') {
-            decoded += text[i];
+            *decoded++ = text[i];
             continue;
         }
         const std::size_t available = length - i - 1;
-        const TStr digits(text + i + 1, static_cast<int>(available < 2 ? available : 2), kyro::cstr::kUtf8);
-        if (available < 2) {
-            // Cut short by the end of the text: nothing more to decode.
+        const std::size_t taken = available < 2 ? available : 2;
+        // The two bytes are read by the library's integer parse (so blanks and a sign are
+        // accepted there too), from a small terminated copy.
+        char digits[3] = {0, 0, 0};
+        std::memcpy(digits, text + i + 1, taken);
+        std::int32_t value = 0;
+        if (available < 2 || !kyro::cstr::parseInt(digits, 16, &value)) {
+            // A bad escape, or one cut short by the end of the text: decoding stops here.
             reportError(TStr("Could not decode escape in string: %1 (%2)")
                             .arg(TStr(text, static_cast<int>(length), kyro::cstr::kUtf8))
-                            .arg(digits));
-            break;
-        }
-        bool ok = false;
-        const int value = digits.toInt(&ok, 16);
-        if (!ok) {
-            reportError(TStr("Could not decode escape in string: %1 (%2)")
-                            .arg(TStr(text, static_cast<int>(length), kyro::cstr::kUtf8))
-                            .arg(digits));
+                            .arg(TStr(digits, static_cast<int>(taken), kyro::cstr::kUtf8)));
             break;
         }
         if (value > 255) {
-            reportError(TStr("UTF-8 character out of range: %1").arg(value));
+            reportError(TStr("UTF-8 character out of range: %1").arg(static_cast<int>(value)));
             break;
         }
-        decoded += static_cast<char>(value & 0xFF);
+        *decoded++ = static_cast<char>(value & 0xFF);
         i += 2;
     }
-    return TStr(decoded.data(), static_cast<int>(decoded.size()), kyro::cstr::kUtf8);
+    return TStr(decodedStart, static_cast<int>(decoded - decodedStart), kyro::cstr::kUtf8);
 }
 
 TStr unescape(const TStr& text)

@@ -4,7 +4,9 @@
 #include "kyro/platform/process_info.h"
 #include "kyro/platform/process_launch.h"
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 
@@ -19,6 +21,7 @@ namespace {
 // deadlock its own thread.
 std::recursive_mutex g_lock;
 MessageObserver g_observer = nullptr;
+std::atomic<bool> g_observerInstalled{false};
 void* g_context = nullptr;
 bool g_delivering = false;
 
@@ -45,6 +48,9 @@ template <typename Compose>
 void deliver(MessageKind kind, Compose compose) noexcept
 {
     try {
+        // Nobody watching is the common case: settle it without the lock.
+        if (!g_observerInstalled.load(std::memory_order_acquire) && std::getenv(kMessageFileVariable) == nullptr)
+            return;
         std::string file;
         const bool toFile =
             kyro::platform::environmentVariable(kMessageFileVariable, &file) && !file.empty();
@@ -69,6 +75,11 @@ void trace(const TStr& text)
     deliver(MessageKind::Trace, [&text] { return text; });
 }
 
+void trace(const char* format, const TStr& argument)
+{
+    deliver(MessageKind::Trace, [format, &argument] { return TStr(format).arg(argument); });
+}
+
 void reportError(const TStr& text)
 {
     deliver(MessageKind::Error, [&text] { return TStr("Error ") + " " + text; });
@@ -86,6 +97,7 @@ void setMessageObserver(MessageObserver observer, void* context)
     std::lock_guard<std::recursive_mutex> guard(g_lock);
     g_observer = observer;
     g_context = context;
+    g_observerInstalled.store(observer != nullptr, std::memory_order_release);
 }
 
 }  // namespace kyro::pipe

@@ -2,12 +2,34 @@
 
 #include "kyro/pipe/VexMessages.h"
 #include "VexFields.h"
+#include "kyro/util/c_str.h"
+
+#include <cstring>
 
 #include <string>
 
 using kyro::pipe::FieldSplitter;
 using kyro::pipe::FieldView;
 using kyro::pipe::trace;
+
+namespace {
+
+// A decimal field (blanks around it allowed), 0 when it is not a number.
+std::int32_t numberOf(const FieldView& field)
+{
+    char digits[48];
+    std::int32_t value = 0;
+    if (field.length < sizeof digits) {
+        std::memcpy(digits, field.begin, field.length);
+        digits[field.length] = '\0';
+        kyro::cstr::parseInt(digits, 10, &value);
+    } else {
+        value = field.text().toInt(nullptr, 10);
+    }
+    return value;
+}
+
+}  // namespace
 
 VexPipePacket::VexPipePacket(std::uint32_t waitMode)
     : m_method(""), m_facility(""), m_sessionNumber(0), m_peerSessionNumber(0), m_spareNumber(0),
@@ -96,19 +118,19 @@ TStr VexPipePacket::marshal(bool forSending) const
 {
     const int first = forSending ? m_peerSessionNumber : m_sessionNumber;
     const int second = forSending ? m_sessionNumber : m_peerSessionNumber;
-    const TStr name = fullName();
     std::string text = std::to_string(kVersion);
     text += ';';
-    text.append(name.utf8(), static_cast<std::size_t>(name.length()));
-    for (const long number : {static_cast<long>(first), static_cast<long>(second),
-                              static_cast<long>(m_spareNumber), static_cast<long>(m_waitMode)}) {
+    text.append(m_facility.utf8(), static_cast<std::size_t>(m_facility.length()));
+    text += '.';
+    text.append(m_method.utf8(), static_cast<std::size_t>(m_method.length()));
+    for (const std::int32_t number : {first, second, m_spareNumber, static_cast<std::int32_t>(m_waitMode)}) {
+        char digits[40];
         text += ';';
-        const TStr digits(number);
-        text.append(digits.utf8(), static_cast<std::size_t>(digits.length()));
+        text.append(digits, static_cast<std::size_t>(kyro::cstr::formatInt(number, 10, digits)));
     }
     m_payload.appendItems(text, ';', true);
     TStr marshalled(text.data(), static_cast<int>(text.size()), 1);
-    trace(TStr("Packet Marshalled:%1").arg(marshalled));
+    trace("Packet Marshalled:%1", marshalled);
     return marshalled;
 }
 
@@ -117,20 +139,18 @@ TStr VexPipePacket::marshal(bool forSending) const
 // session, peer session, spare, wait mode. 6. Every further field is one payload item.
 void VexPipePacket::unmarshal(const TStr& text)
 {
-    trace(TStr("Packet Unmarshalling:%1").arg(text));
+    trace("Packet Unmarshalling:%1", text);
     FieldSplitter fields(text.utf8(), static_cast<std::size_t>(text.length()), ';');
     FieldView field;
     if (!fields.next(&field))
         return;
-    bool ok = false;
-    const int version = field.text().toInt(&ok, 10);
-    if (!ok || version != kVersion)
+    if (numberOf(field) != kVersion)
         return;
     setFullName(fields.next(&field) ? field.text() : TStr(""));
     std::int32_t* const numbers[] = {&m_sessionNumber, &m_peerSessionNumber, &m_spareNumber};
     for (std::int32_t* number : numbers)
-        *number = fields.next(&field) ? field.text().toInt(nullptr, 10) : 0;
-    m_waitMode = fields.next(&field) ? static_cast<std::uint32_t>(field.text().toInt(nullptr, 10)) : 0;
+        *number = fields.next(&field) ? numberOf(field) : 0;
+    m_waitMode = fields.next(&field) ? static_cast<std::uint32_t>(numberOf(field)) : 0;
     while (fields.next(&field)) {
         FieldSplitter parts(field.begin, field.length, '=');
         FieldView key;
@@ -138,6 +158,6 @@ void VexPipePacket::unmarshal(const TStr& text)
         FieldView extra;
         if (!parts.next(&key) || !parts.next(&value) || parts.next(&extra))
             continue;
-        m_payload.setValue(key.text(), VexValue::unmarshal(value.text()));
+        m_payload.setValue(key.text(), VexValue::unmarshal(value.begin, value.length));
     }
 }

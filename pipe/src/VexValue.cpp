@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 
 using kyro::pipe::escape;
 using kyro::pipe::reportError;
@@ -46,6 +47,24 @@ VexValue::VexValue(const VexValue& other) : VexValue()
 VexValue& VexValue::operator=(const VexValue& other)
 {
     assign(other);
+    return *this;
+}
+
+VexValue::VexValue(VexValue&& other) noexcept : m_type(other.m_type), m_payload(other.m_payload)
+{
+    other.m_type = kEmpty;
+    other.m_payload.integer = 0;
+}
+
+VexValue& VexValue::operator=(VexValue&& other) noexcept
+{
+    if (this != &other) {
+        reset();
+        m_type = other.m_type;
+        m_payload = other.m_payload;
+        other.m_type = kEmpty;
+        other.m_payload.integer = 0;
+    }
     return *this;
 }
 
@@ -134,9 +153,9 @@ void VexValue::setDouble(double value)
     m_type = m_payload.real != nullptr ? kDouble : kEmpty;
 }
 
-void VexValue::setText(std::uint32_t type, const TStr& text)
+void VexValue::setText(std::uint32_t type, TStr text)
 {
-    m_payload.text = new (std::nothrow) TStr(text);
+    m_payload.text = new (std::nothrow) TStr(std::move(text));
     m_type = m_payload.text != nullptr ? type : kEmpty;
 }
 
@@ -236,9 +255,42 @@ bool VexValue::asBool() const
 
 TStr VexValue::marshal() const
 {
-    TStr marshalled(static_cast<char>('a' + m_type));
-    marshalled += escape(asString());
-    return marshalled;
+    std::string marshalled;
+    appendMarshalled(marshalled);
+    return TStr(marshalled.data(), static_cast<int>(marshalled.size()), kyro::cstr::kUtf8);
+}
+
+void VexValue::appendMarshalled(std::string& out) const
+{
+    out += static_cast<char>('a' + m_type);
+    switch (m_type) {
+    case kString:
+    case kList:
+        kyro::pipe::appendEscaped(out, m_payload.text->utf8(), static_cast<std::size_t>(m_payload.text->length()));
+        break;
+    case kInteger: {
+        // Digits and "-" travel as they are.
+        char digits[40];
+        out.append(digits, static_cast<std::size_t>(kyro::cstr::formatInt(m_payload.integer, 10, digits)));
+        break;
+    }
+    case kBoolean:
+        out += m_payload.boolean ? "true" : "false";
+        break;
+    case kDictionary: {
+        std::string inner;
+        m_payload.dictionary->appendItems(inner, ',', false);
+        kyro::pipe::appendEscaped(out, inner.data(), inner.size());
+        break;
+    }
+    case kEmpty:
+        break;
+    default: {
+        const TStr text = asString();
+        kyro::pipe::appendEscaped(out, text.utf8(), static_cast<std::size_t>(text.length()));
+        break;
+    }
+    }
 }
 
 TStr VexValue::listText(const TList<TStr>& list)
@@ -259,12 +311,33 @@ VexValue VexValue::unmarshal(const TStr& text)
     return unmarshal(text.utf8(), static_cast<std::size_t>(text.length()), 0);
 }
 
+VexValue VexValue::unmarshal(const char* text, std::size_t length)
+{
+    return unmarshal(text, length, 0);
+}
+
 VexValue VexValue::unmarshal(const char* text, std::size_t length, int depth)
 {
     VexValue value;
     if (length == 0)
         return value;
-    const TStr body = unescape(text + 1, length - 1);
+    // Numbers and booleans without escapes are read in place.
+    const bool plain = std::memchr(text + 1, '!', length - 1) == nullptr;
+    if (plain && text[0] == 'd' && length < 48) {
+        char digits[48];
+        std::memcpy(digits, text + 1, length - 1);
+        digits[length - 1] = '\0';
+        std::int32_t number = 0;
+        kyro::cstr::parseInt(digits, 10, &number);
+        value.m_type = kInteger;
+        value.m_payload.integer = number;
+        return value;
+    }
+    if (plain && text[0] == 'c') {
+        value.setBool(length == 5 && std::memcmp(text + 1, "true", 4) == 0);
+        return value;
+    }
+    TStr body = unescape(text + 1, length - 1);
     switch (text[0]) {
     case 'c':
         value.setBool(body == "true");
@@ -281,7 +354,7 @@ VexValue VexValue::unmarshal(const char* text, std::size_t length, int depth)
         value.setDouble(std::strtod(body.utf8(), nullptr));
         break;
     case 'h':
-        value.setText(kString, body);
+        value.setText(kString, std::move(body));
         break;
     case 'i':
         if (depth >= kMaxNesting) {
@@ -296,7 +369,7 @@ VexValue VexValue::unmarshal(const char* text, std::size_t length, int depth)
         }
         break;
     case 'j':
-        value.setText(kList, body);
+        value.setText(kList, std::move(body));
         break;
     default:
         reportError(TStr("could not unmarshal data value %1").arg(TStr(text, static_cast<int>(length), kyro::cstr::kUtf8)));

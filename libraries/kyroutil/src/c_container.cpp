@@ -186,7 +186,7 @@ bool makeBuckets(Map* map)
     return map->buckets != nullptr;
 }
 
-MapEntry* newEntry(const MapType* type, const void* key, const void* value)
+MapEntry* newEntry(const MapType* type, const void* key, const void* value, bool moved)
 {
     void* block = cstr::allocateUnfilled(static_cast<std::size_t>(type->valueOffset) +
                                          static_cast<std::size_t>(type->valueSize));
@@ -194,8 +194,8 @@ MapEntry* newEntry(const MapType* type, const void* key, const void* value)
         return nullptr;
     auto* entry = static_cast<MapEntry*>(block);
     entry->next = nullptr;
-    type->createKey(keyOf(type, entry), key);
-    type->createValue(valueOf(type, entry), value);
+    (moved ? type->moveKey : type->createKey)(keyOf(type, entry), key);
+    (moved ? type->moveValue : type->createValue)(valueOf(type, entry), value);
     return entry;
 }
 
@@ -237,7 +237,7 @@ void mapDestroy(Map* map)
     map->type = nullptr;
 }
 
-MapPosition mapInsert(Map* map, const void* key, const void* value)
+static MapPosition insertEntry(Map* map, const void* key, const void* value, bool moved)
 {
     const MapType* type = map->type;
     if (type == nullptr || !makeBuckets(map))
@@ -247,16 +247,26 @@ MapPosition mapInsert(Map* map, const void* key, const void* value)
     for (; *link != nullptr; link = &(*link)->next) {
         if (type->keyEqual(keyOf(type, *link), key)) {
             // Assigned, not rebuilt: the value may be this very entry's own.
-            type->assignValue(valueOf(type, *link), value);
+            (moved ? type->moveAssignValue : type->assignValue)(valueOf(type, *link), value);
             return {map, bucket, *link};
         }
     }
-    MapEntry* entry = newEntry(type, key, value);
+    MapEntry* entry = newEntry(type, key, value, moved);
     if (entry == nullptr)
         return mapEnd(map);
     *link = entry;
     ++map->count;
     return {map, bucket, entry};
+}
+
+MapPosition mapInsert(Map* map, const void* key, const void* value)
+{
+    return insertEntry(map, key, value, false);
+}
+
+MapPosition mapInsertMoved(Map* map, void* key, void* value)
+{
+    return insertEntry(map, key, value, true);
 }
 
 MapPosition mapFind(const Map* map, const void* key)
@@ -347,7 +357,7 @@ bool mapAssign(Map* target, const Map* source)
         MapEntry** link = &target->buckets[bucket];
         for (MapEntry* entry = source->buckets[bucket]; entry != nullptr; entry = entry->next) {
             MapEntry* copy = newEntry(target->type, keyOf(source->type, entry),
-                                      valueOf(source->type, entry));
+                                      valueOf(source->type, entry), false);
             if (copy == nullptr)
                 return false;
             *link = copy;

@@ -417,8 +417,10 @@ bool parseInt(const char* text, int base, std::int32_t* value)
         return false;
 
     const std::uint64_t limit = static_cast<std::uint64_t>(LLONG_MAX);
-    const std::uint64_t cutoff = limit / static_cast<std::uint64_t>(base);
-    const std::uint64_t lastDigit = limit % static_cast<std::uint64_t>(base) + (negative ? 1 : 0);
+    // Base 10, by far the most common, divides by a constant.
+    const std::uint64_t cutoff = base == 10 ? limit / 10 : limit / static_cast<std::uint64_t>(base);
+    const std::uint64_t lastDigit =
+        (base == 10 ? limit % 10 : limit % static_cast<std::uint64_t>(base)) + (negative ? 1 : 0);
     std::uint64_t magnitude = 0;
     for (int digit; (digit = digitValue(*text, base)) >= 0; ++text) {
         if (magnitude > cutoff || (magnitude == cutoff && static_cast<std::uint64_t>(digit) > lastDigit))

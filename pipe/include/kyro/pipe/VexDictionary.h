@@ -47,6 +47,8 @@ public:
     void setDictionary(const TStr& key, VexDictionary* dictionary);     // shared
     void setDictionaryCopy(const TStr& key, const VexDictionary& dictionary);
     void setValue(const TStr& key, const VexValue& value);
+    void setValue(const TStr& key, VexValue&& value);
+    void setValue(TStr&& key, VexValue&& value);
 
     // Getters give the defaults ("", 0, false, an empty value) when nothing is found.
     TStr getString(const TStr& key) const override;
@@ -78,7 +80,7 @@ private:
     };
     Resolved resolve(const TStr& key, bool searchParent) const;
     VexValue* ownOrInherited(const TStr& key, bool searchParent) const;
-    void store(const TStr& key, const VexValue& value);
+    void store(TStr key, VexValue value);
 
     TMap<TStr, VexValue> m_entries;
     VexDictionary* m_parent;

@@ -6,9 +6,14 @@
 
 #include "kyro/util/TStr.h"
 
+#include <cstddef>
+#include <string>
+
 namespace kyro::pipe {
 
 TStr escape(const TStr& text);
+// The escaped form of `length` bytes, appended to `out`.
+void appendEscaped(std::string& out, const char* text, std::size_t length);
 
 // Decodes "!hh" escapes (either case). A bad escape is reported to the framework's error
 // report and ends the decoding: the result holds what was decoded before it. An escape cut

@@ -40,6 +40,9 @@ extern const char* const kMessageFileVariable;
 
 // A trace line, passed on unchanged.
 void trace(const TStr& text);
+// A trace line made of a "%1" format and its argument, composed only when someone watches
+// (packets trace every line they marshal or read).
+void trace(const char* format, const TStr& argument);
 
 // "Error ", a space and the text (so two spaces follow "Error").
 void reportError(const TStr& text);

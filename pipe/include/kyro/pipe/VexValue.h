@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 class VexDictionary;
 
@@ -39,9 +40,13 @@ public:
     VexValue& operator=(const VexValue& other);
     virtual ~VexValue();
 
+    VexValue(VexValue&& other) noexcept;
+    VexValue& operator=(VexValue&& other) noexcept;
+
     // A value from its marshalled form. An empty text gives an empty value; an unknown tag
     // is reported and gives an empty value.
     static VexValue unmarshal(const TStr& text);
+    static VexValue unmarshal(const char* text, std::size_t length);
 
     std::uint32_t type() const { return m_type; }
     void assign(const VexValue& other);
@@ -52,6 +57,8 @@ public:
     double asDouble() const;
     bool asBool() const;
     TStr marshal() const;
+    // The marshalled form, appended to `out`.
+    void appendMarshalled(std::string& out) const;
 
     // The dictionary held by a dictionary value (no reference added), else null.
     VexDictionary* dictionary() const { return m_type == kDictionary ? m_payload.dictionary : nullptr; }
@@ -64,7 +71,7 @@ private:
     static VexValue unmarshal(const char* text, std::size_t length, int depth);
     void setBool(bool value);
     void setDouble(double value);
-    void setText(std::uint32_t type, const TStr& text);
+    void setText(std::uint32_t type, TStr text);
     void setDictionary(VexDictionary* dictionary);
 
     std::uint32_t m_type;

@@ -164,6 +164,11 @@ public:
     {
         return Iterator(kyro::ccont::mapInsert(&m_map, &key, &value));
     }
+    // The same, moving the key and the value into the map.
+    Iterator insert(K&& key, V&& value)
+    {
+        return Iterator(kyro::ccont::mapInsertMoved(&m_map, &key, &value));
+    }
     Iterator find(const K& key) { return Iterator(kyro::ccont::mapFind(&m_map, &key)); }
     ConstIterator find(const K& key) const
     {
@@ -221,6 +226,9 @@ private:
         prototype.createKey = &kyro::ccont::createCopy<K>;
         prototype.createValue = &kyro::ccont::createCopy<V>;
         prototype.assignValue = &kyro::ccont::assignCopy<V>;
+        prototype.moveKey = &kyro::ccont::createMoved<K>;
+        prototype.moveValue = &kyro::ccont::createMoved<V>;
+        prototype.moveAssignValue = &kyro::ccont::assignMoved<V>;
         prototype.destroyKey = &kyro::ccont::destroyObject<K>;
         prototype.destroyValue = &kyro::ccont::destroyObject<V>;
         return kyro::ccont::acquireMapType(&s_type, prototype);

@@ -44,6 +44,20 @@ void assignCopy(void* target, const void* source)
     *static_cast<T*>(target) = *static_cast<const T*>(source);
 }
 
+// The move forms: the source (passed as const void*, like every source here) is left
+// moved-from. Used only for inserts the caller hands over.
+template <class T>
+void createMoved(void* storage, const void* source)
+{
+    ::new (storage) T(static_cast<T&&>(*static_cast<T*>(const_cast<void*>(source))));
+}
+
+template <class T>
+void assignMoved(void* target, const void* source)
+{
+    *static_cast<T*>(target) = static_cast<T&&>(*static_cast<T*>(const_cast<void*>(source)));
+}
+
 template <class T>
 void destroyObject(void* object)
 {
@@ -109,6 +123,9 @@ struct MapType {
     CreateFn createKey;
     CreateFn createValue;
     AssignFn assignValue;
+    CreateFn moveKey;            // the move forms, for inserts that hand their objects over
+    CreateFn moveValue;
+    AssignFn moveAssignValue;
     DestroyFn destroyKey;
     DestroyFn destroyValue;
     // Kept by the functions below.
@@ -178,6 +195,8 @@ void mapDestroy(Map* map);
 // order and gets the value assigned; otherwise a new entry goes at the end of its bucket's
 // chain. Returns the entry's position; the end when memory runs out.
 MapPosition mapInsert(Map* map, const void* key, const void* value);
+// The same, moving from key and value instead of copying them.
+MapPosition mapInsertMoved(Map* map, void* key, void* value);
 MapPosition mapFind(const Map* map, const void* key);
 // False when no entry has the key.
 bool mapRemove(Map* map, const void* key);
