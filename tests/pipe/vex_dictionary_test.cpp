@@ -1,5 +1,6 @@
 // Dictionaries: dotted paths, parents, the setter and getter rules, and the wire form.
 #include "kyro/pipe/VexDictionary.h"
+#include "kyro/pipe/VexEscape.h"
 
 #include "ReportCapture.h"
 #include "TestPrinters.h"
@@ -173,4 +174,26 @@ TEST(VexDictionary, ADictionaryHoldingItselfMarshalsWithoutEndlessRecursion)
     ASSERT_FALSE(reports.lines().empty());
     EXPECT_EQ(reports.lines().back(), "Error  could not marshal a dictionary nested deeper than 64");
     self.clear();  // breaks the cycle
+}
+
+TEST(VexDictionary, NestingDeeperThanTheLimitIsRefused)
+{
+    // Each level escapes the one below once more; 70 levels stay small (the escapes of a
+    // level grow by two bytes each), so a hostile line can reach any depth.
+    TStr text("k=hv");
+    for (int level = 0; level < 70; ++level)
+        text = TStr("k=i") + kyro::pipe::escape(text);
+    EXPECT_LT(text.length(), 40000);
+    ReportCapture reports;
+    Owned d{VexDictionary::unmarshal(text)};
+    ASSERT_EQ(reports.lines().size(), 1u);
+    EXPECT_NE(reports.lines()[0].find("dictionaries nested deeper than 64"), std::string::npos);
+    // 64 nested dictionaries are read; the value that would hold the 65th stays empty.
+    TStr path("k");
+    for (int level = 1; level < VexValue::kMaxNesting; ++level)
+        path += ".k";
+    EXPECT_EQ(d.dictionary->getValue(path).type(), VexValue::kDictionary);
+    path += ".k";
+    EXPECT_TRUE(d.dictionary->contains(path));
+    EXPECT_EQ(d.dictionary->getValue(path).type(), VexValue::kEmpty);
 }
