@@ -203,52 +203,41 @@ void VexDictionary::setValue(TStr&& key, VexValue&& value)
     store(std::move(key), std::move(value));
 }
 
-VexValue VexDictionary::getValue(const TStr& key) const
+// Getters resolve the key here without the parents; when that finds nothing, the same
+// lookup runs on the parent with the key as given, and so on up.
+const VexValue* VexDictionary::lookup(const TStr& key) const
 {
     const VexDictionary* dictionary = this;
     for (int step = 0; dictionary != nullptr && step < kMaxParentSteps; ++step) {
         const Resolved found = dictionary->resolve(key, false);
         if (found.owner != nullptr && found.value != nullptr)
-            return *found.value;
+            return found.value;
         dictionary = dictionary->m_parent;
     }
-    return VexValue();
+    return nullptr;
+}
+
+VexValue VexDictionary::getValue(const TStr& key) const
+{
+    const VexValue* value = lookup(key);
+    return value != nullptr ? *value : VexValue();
 }
 
 TStr VexDictionary::getString(const TStr& key) const
 {
-    const VexDictionary* dictionary = this;
-    for (int step = 0; dictionary != nullptr && step < kMaxParentSteps; ++step) {
-        const Resolved found = dictionary->resolve(key, false);
-        if (found.owner != nullptr && found.value != nullptr)
-            return found.value->asString();
-        dictionary = dictionary->m_parent;
-    }
-    return TStr("");
+    const VexValue* value = lookup(key);
+    return value != nullptr ? value->asString() : TStr("");
 }
 
 int VexDictionary::getInt(const TStr& key) const
 {
-    const VexDictionary* dictionary = this;
-    for (int step = 0; dictionary != nullptr && step < kMaxParentSteps; ++step) {
-        const Resolved found = dictionary->resolve(key, false);
-        if (found.owner != nullptr && found.value != nullptr)
-            return found.value->asInt();
-        dictionary = dictionary->m_parent;
-    }
-    return 0;
+    const VexValue* value = lookup(key);
+    return value != nullptr ? value->asInt() : 0;
 }
 
 bool VexDictionary::contains(const TStr& key) const
 {
-    const VexDictionary* dictionary = this;
-    for (int step = 0; dictionary != nullptr && step < kMaxParentSteps; ++step) {
-        const Resolved found = dictionary->resolve(key, false);
-        if (found.owner != nullptr && found.value != nullptr)
-            return true;
-        dictionary = dictionary->m_parent;
-    }
-    return false;
+    return lookup(key) != nullptr;
 }
 
 TList<TStr> VexDictionary::keys() const
@@ -310,14 +299,24 @@ VexDictionary* VexDictionary::unmarshal(const TStr& text, int depth)
 {
     auto* dictionary = new VexDictionary();
     FieldSplitter items(text.utf8(), static_cast<std::size_t>(text.length()), ',');
-    for (FieldView item; items.next(&item);) {
-        FieldSplitter parts(item.begin, item.length, '=');
-        FieldView key;
-        FieldView value;
-        FieldView extra;
-        if (!parts.next(&key) || !parts.next(&value) || parts.next(&extra))
-            continue;
-        dictionary->store(key.text(), VexValue::unmarshal(value.begin, value.length, depth));
-    }
+    for (FieldView item; items.next(&item);)
+        dictionary->addItem(item.begin, item.length, depth);
     return dictionary;
+}
+
+void VexDictionary::addItem(const char* item, std::size_t length)
+{
+    addItem(item, length, 0);
+}
+
+// "key=value": exactly one "=" splits it into two parts; anything else is skipped.
+void VexDictionary::addItem(const char* item, std::size_t length, int depth)
+{
+    FieldSplitter parts(item, length, '=');
+    FieldView key;
+    FieldView value;
+    FieldView extra;
+    if (!parts.next(&key) || !parts.next(&value) || parts.next(&extra))
+        return;
+    store(key.text(), VexValue::unmarshal(value.begin, value.length, depth));
 }

@@ -151,13 +151,6 @@ void VexPipePacket::unmarshal(const TStr& text)
     for (std::int32_t* number : numbers)
         *number = fields.next(&field) ? numberOf(field) : 0;
     m_waitMode = fields.next(&field) ? static_cast<std::uint32_t>(numberOf(field)) : 0;
-    while (fields.next(&field)) {
-        FieldSplitter parts(field.begin, field.length, '=');
-        FieldView key;
-        FieldView value;
-        FieldView extra;
-        if (!parts.next(&key) || !parts.next(&value) || parts.next(&extra))
-            continue;
-        m_payload.setValue(key.text(), VexValue::unmarshal(value.begin, value.length));
-    }
+    while (fields.next(&field))
+        m_payload.addItem(field.begin, field.length);
 }

@@ -66,12 +66,17 @@ public:
     void appendItems(std::string& out, char separator, bool separatorFirst) const;
     // A new dictionary (no parent) whose one reference belongs to the caller.
     static VexDictionary* unmarshal(const TStr& text);
+    // Stores one marshalled item ("key=value"); an item that is not exactly one key and
+    // one value is skipped. A dotted key is resolved as a path.
+    void addItem(const char* item, std::size_t length);
 
     VexDictionary* parent() const { return m_parent; }
 
 private:
     friend class VexValue;
     static VexDictionary* unmarshal(const TStr& text, int depth);
+    void addItem(const char* item, std::size_t length, int depth);
+    const VexValue* lookup(const TStr& key) const;
 
     struct Resolved {
         VexDictionary* owner = nullptr;   // null: not found
