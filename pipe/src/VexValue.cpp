@@ -129,7 +129,8 @@ void VexValue::reset()
         break;
     case kString:
     case kList:
-        delete m_payload.text;
+        m_payload.text->~TStr();
+        kyro::cstr::release(m_payload.text);
         break;
     case kDictionary:
         m_payload.dictionary->release();
@@ -155,7 +156,10 @@ void VexValue::setDouble(double value)
 
 void VexValue::setText(std::uint32_t type, TStr text)
 {
-    m_payload.text = new (std::nothrow) TStr(std::move(text));
+    // The owned text object comes from the string allocator like the text it holds:
+    // small blocks, served from the thread's cache.
+    void* storage = kyro::cstr::allocateUnfilled(sizeof(TStr));
+    m_payload.text = storage == nullptr ? nullptr : ::new (storage) TStr(std::move(text));
     m_type = m_payload.text != nullptr ? type : kEmpty;
 }
 
