@@ -16,6 +16,17 @@ bool travelsAsIs(unsigned char byte)
            (byte >= '0' && byte <= '9') || byte == '-' || byte == '_';
 }
 
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 }  // namespace
 
 void appendEscaped(std::string& out, const char* text, std::size_t length)
@@ -88,7 +99,11 @@ TStr unescape(const char* text, std::size_t length)
         char digits[3] = {0, 0, 0};
         std::memcpy(digits, text + i + 1, taken);
         std::int32_t value = 0;
-        if (available < 2 || !kyro::cstr::parseInt(digits, 16, &value)) {
+        const int high = hexValue(digits[0]);
+        const int low = hexValue(digits[1]);
+        if (high >= 0 && low >= 0)
+            value = high * 16 + low;   // the common case, as the parse would read it
+        else if (available < 2 || !kyro::cstr::parseInt(digits, 16, &value)) {
             // A bad escape, or one cut short by the end of the text: decoding stops here.
             reportError(TStr("Could not decode escape in string: %1 (%2)")
                             .arg(TStr(text, static_cast<int>(length), kyro::cstr::kUtf8))

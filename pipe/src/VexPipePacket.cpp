@@ -118,7 +118,9 @@ TStr VexPipePacket::marshal(bool forSending) const
 {
     const int first = forSending ? m_peerSessionNumber : m_sessionNumber;
     const int second = forSending ? m_sessionNumber : m_peerSessionNumber;
-    std::string text = std::to_string(kVersion);
+    std::string text;
+    text.reserve(256);
+    text += std::to_string(kVersion);
     text += ';';
     text.append(m_facility.utf8(), static_cast<std::size_t>(m_facility.length()));
     text += '.';

@@ -4,8 +4,9 @@
 // the common case and the heap's own cost per block dominates short strings. Small blocks
 // are therefore served from a per-thread cache of heap blocks of a few fixed sizes:
 //
-//  1. A request of up to 128 bytes is rounded, with its header, to a block of 32 to 144
-//     bytes (steps of 16). The size class is kept in the header.
+//  1. A request of up to 160 bytes (a map's bucket array among them) is rounded, with its
+//     header, to a block of 32 to 176 bytes (steps of 16). The size class is kept in the
+//     header.
 //  2. Freeing such a block puts it on the freeing thread's list for its class (at most 32
 //     per class); anything beyond goes back to the heap. Larger blocks always do.
 //  3. Allocating takes from the calling thread's list first, then from the heap.
@@ -40,7 +41,7 @@ constexpr std::size_t kCountedHeader = 4;
 constexpr std::size_t kLargestRequest = 0x7FFFFFFF - kHeaderSlot;
 
 constexpr std::size_t kGranule = 16;
-constexpr int kClassCount = 8;
+constexpr int kClassCount = 10;
 constexpr std::size_t kLargestCached = (kClassCount + 1) * kGranule - kHeaderSlot;
 constexpr int kCachedPerClass = 32;
 constexpr std::uint32_t kUncached = 0xFFFFFFFFu;
