@@ -2,7 +2,6 @@
 #include "kyro/pipe/TProcess.h"
 
 #include "kyro/platform/process_launch.h"
-#include "kyro/util/c_str.h"
 
 #include <cstring>
 #include <new>
@@ -11,20 +10,6 @@
 namespace {
 
 using kyro::platform::PipeEnd;
-
-// TStr with the text library's join rule, which TStr itself keeps to its derived classes.
-class JoinableText : public TStr {
-public:
-    explicit JoinableText(const TStr& text) : TStr(text) {}
-    void join(const TStr& part, const char* separator)
-    {
-        if (part.isEmpty())
-            return;
-        dropCache();
-        if (kyro::cstr::Text* own = writableText())
-            kyro::cstr::textJoin(own, part.utf8(), separator);
-    }
-};
 
 struct PipeRecord {
     PipeEnd parentEnd = kyro::platform::kNoPipeEnd;
@@ -163,7 +148,7 @@ TStr TProcess::commandLine() const
     if (m_record == nullptr)
         return TStr();
     TStr program(m_record->program);
-    JoinableText line(program.cutLast("\\"));
-    line.join(m_record->arguments, " ");
+    TStr line = program.cutLast("\\");
+    line.join(m_record->arguments.utf8(), " ");
     return line;
 }

@@ -31,11 +31,7 @@ TPath& TPath::operator=(const TStr& text)
 
 TPath& TPath::operator/=(const char* part)
 {
-    if (part == nullptr || *part == '\0')
-        return *this;
-    dropCache();
-    if (kyro::cstr::Text* own = writableText())
-        kyro::cstr::textJoin(own, part, kSeparator);
+    join(part, kSeparator);
     return *this;
 }
 

@@ -203,6 +203,16 @@ TStr& TStr::operator+=(const char* utf8)
     return *this;
 }
 
+TStr& TStr::join(const char* part, const char* separator)
+{
+    if (part == nullptr || *part == '\0')
+        return *this;
+    dropCache();
+    if (Text* text = writableText())
+        textJoin(text, part, separator);
+    return *this;
+}
+
 TStr& TStr::operator+=(char byte)
 {
     const char bytes[2] = {byte, '\0'};

@@ -49,6 +49,10 @@ public:
     TStr& operator+=(const TStr& other);
     TStr& operator+=(const char* utf8);
     TStr& operator+=(char byte);                  // the byte itself, unconverted
+    // Appends `part` with `separator` between: one separator is dropped when both sides
+    // have it, one is added when neither has. An empty part changes nothing; a string with
+    // no buffer becomes a copy of the part.
+    TStr& join(const char* part, const char* separator);
 
     int length() const;                           // bytes
     int charCount() const;
