@@ -9,6 +9,21 @@
 #include <cstring>
 #include <string>
 
+// Leaves counters behind for the shutdown check: one balanced, one whose second count is 3
+// ahead. The process-wide pair must stay silent.
+KYRO_CHILD_ROLE(counter)
+{
+    static VexBaseStaticCounter balanced("Balanced Test Counter");
+    static VexBaseStaticCounter unbalanced("Unbalanced Test Counter");
+    balanced.addToFirst(7);
+    balanced.addToSecond(7);
+    unbalanced.addToFirst(2);
+    unbalanced.addToSecond(5);
+    VexBaseStaticCounter::allocatedBytes();
+    VexBaseStaticCounter::allocatedInstances();
+    return 0;
+}
+
 TEST(VexBaseStaticCounter, CountsAndDiscrepancy)
 {
     VexBaseStaticCounter counter("Test Counter");
@@ -42,8 +57,7 @@ TEST(VexBaseStaticCounter, UnbalancedCounterComplainsAtShutdown)
     // This program, run as a child, leaves a balanced and an unbalanced counter behind and
     // exits; only the unbalanced one may say anything, and only this.
     std::string output;
-    ASSERT_TRUE(runForOutput(TStr(kyro::platform::executablePath().c_str()), "pipe_tests",
-                             "counter", &output));
+    ASSERT_TRUE(runRole("counter", &output));
     EXPECT_EQ(output,
               "!!!!! -----------\n"
               "!!!!! Counter Discrepancy detected at shutdown in Unbalanced Test Counter: 3\n"

@@ -1,0 +1,77 @@
+#include "ChildRole.h"
+
+#include "kyro/platform/process_launch.h"
+
+#include <cstring>
+#include <map>
+
+const char* const kChildRoleVariable = "KYRO_TEST_CHILD_ROLE";
+
+namespace {
+
+std::map<std::string, ChildRoleFunction>& roles()
+{
+    static std::map<std::string, ChildRoleFunction> table;
+    return table;
+}
+
+}  // namespace
+
+ChildRoleRegistration::ChildRoleRegistration(const char* name, ChildRoleFunction play)
+{
+    roles()[name] = play;
+}
+
+bool playChildRole(int* status)
+{
+    std::string value;
+    if (!kyro::platform::environmentVariable(kChildRoleVariable, &value) || value.empty())
+        return false;
+    // A role's own children must not play it again.
+    kyro::platform::setEnvironmentVariable(kChildRoleVariable, nullptr);
+    const std::string::size_type colon = value.find(':');
+    const std::string name = value.substr(0, colon);
+    const std::string argument = colon == std::string::npos ? "" : value.substr(colon + 1);
+    const auto found = roles().find(name);
+    *status = found == roles().end() ? 125 : found->second(argument);
+    return true;
+}
+
+TPath thisTestProgram()
+{
+    return TPath(kyro::platform::executablePath().c_str());
+}
+
+bool runForOutput(const TStr& program, const TStr& commandLine, const char* role,
+                  std::string* output)
+{
+    output->clear();
+    if (role != nullptr)
+        kyro::platform::setEnvironmentVariable(kChildRoleVariable, role);
+    kyro::platform::LaunchedProcess child;
+    const kyro::platform::LaunchResult result =
+        kyro::platform::launchProcess(program.utf8(), commandLine.utf8(), &child);
+    if (role != nullptr)
+        kyro::platform::setEnvironmentVariable(kChildRoleVariable, nullptr);
+    if (result != kyro::platform::LaunchResult::Started)
+        return false;
+
+    // Our end of the child's input goes at once: a child that reads sees its end.
+    kyro::platform::closePipeEnd(child.input);
+    char buffer[4096];
+    long got;
+    while ((got = kyro::platform::readPipe(child.output, buffer, sizeof(buffer))) > 0) {
+        for (long i = 0; i < got; ++i) {
+            if (buffer[i] != '\r')
+                *output += buffer[i];
+        }
+    }
+    kyro::platform::closePipeEnd(child.output);
+    return got == 0;
+}
+
+bool runRole(const char* role, std::string* output)
+{
+    const TPath program = thisTestProgram();
+    return runForOutput(program, TStr("\"") + program + "\"", role, output);
+}

@@ -1,0 +1,48 @@
+// Test programs that run themselves as child processes.
+//
+// A test that needs a second process starts its own program again with a role named in
+// kChildRoleVariable. The program's main() then plays that role instead of running the
+// tests, and its return value becomes the exit status. Roles are registered by static
+// objects (KYRO_CHILD_ROLE), so every role of the program is known when main() runs.
+#ifndef KYRO_TESTS_CHILDROLE_H
+#define KYRO_TESTS_CHILDROLE_H
+
+#include "kyro/util/TPath.h"
+
+#include <string>
+
+// The environment variable that puts a test program into a child role: "<role>" or
+// "<role>:<argument>".
+extern const char* const kChildRoleVariable;
+
+using ChildRoleFunction = int (*)(const std::string& argument);
+
+struct ChildRoleRegistration {
+    ChildRoleRegistration(const char* name, ChildRoleFunction play);
+};
+
+// Defines a role: KYRO_CHILD_ROLE(holdMutex) { ... return 0; }, with `argument` in scope.
+#define KYRO_CHILD_ROLE(name)                                                          \
+    static int kyroChildRole_##name(const std::string& argument);                      \
+    static ChildRoleRegistration kyroChildRoleRegistration_##name(#name,                \
+                                                                  kyroChildRole_##name); \
+    static int kyroChildRole_##name([[maybe_unused]] const std::string& argument)
+
+// Plays the role named in the environment, if any. True (with the exit status in *status)
+// when a role was played; main() calls it before anything else.
+bool playChildRole(int* status);
+
+// This test program's own path.
+TPath thisTestProgram();
+
+// Starts `program` with `commandLine` (with `role` in kChildRoleVariable when not null,
+// "<role>" or "<role>:<argument>"), and returns everything it wrote to its standard output
+// and error, once it has ended. Carriage returns are dropped, so the text reads the same
+// from every platform. False when it could not be started.
+bool runForOutput(const TStr& program, const TStr& commandLine, const char* role,
+                  std::string* output);
+
+// Runs this test program in `role` and returns its output (see runForOutput).
+bool runRole(const char* role, std::string* output);
+
+#endif
