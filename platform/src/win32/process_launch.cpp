@@ -84,19 +84,6 @@ private:
 // inheritable handle, so the child ends of a concurrent launch must not exist meanwhile.
 std::mutex g_launchLock;
 
-std::string narrow(const wchar_t* wide)
-{
-    if (wide == nullptr || *wide == L'\0')
-        return std::string();
-    const int units = static_cast<int>(::wcslen(wide));
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, wide, units, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0)
-        return std::string();
-    std::string text(static_cast<std::size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide, units, &text[0], bytes, nullptr, nullptr);
-    return text;
-}
-
 BOOL createProcess(const std::wstring& application, std::wstring commandLine,
                    STARTUPINFOEXW* startup, DWORD flags, PROCESS_INFORMATION* process)
 {
@@ -230,7 +217,7 @@ std::string executablePath()
         if (length == 0)
             return std::string();
         if (length < path.size())
-            return narrow(path.data());
+            return win32::narrow(path.data());
         if (path.size() >= 32768)
             return std::string();
         path.resize(path.size() * 2);
@@ -245,7 +232,7 @@ bool environmentVariable(const char* name, std::string* value)
     if (found == nullptr)
         return false;
     if (value != nullptr)
-        *value = narrow(found);
+        *value = win32::narrow(found);
     return true;
 }
 

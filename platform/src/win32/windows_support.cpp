@@ -17,4 +17,17 @@ std::wstring widen(const char* utf8)
     return wide;
 }
 
+std::string narrow(const wchar_t* wide)
+{
+    if (wide == nullptr || *wide == L'\0')
+        return std::string();
+    const int units = static_cast<int>(::wcslen(wide));
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, wide, units, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0)
+        return std::string();
+    std::string text(static_cast<std::size_t>(bytes), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide, units, &text[0], bytes, nullptr, nullptr);
+    return text;
+}
+
 }  // namespace kyro::platform::win32

@@ -19,6 +19,9 @@ namespace kyro::platform::win32 {
 // become U+FFFD, so a damaged name can never reach the system cut short.
 std::wstring widen(const char* utf8);
 
+// UTF-16 from a W call as UTF-8. Null becomes the empty text.
+std::string narrow(const wchar_t* wide);
+
 }  // namespace kyro::platform::win32
 
 #endif
