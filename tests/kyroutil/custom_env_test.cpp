@@ -1,1 +1,208 @@
-// (being written)
+// The custom environment file: which variable wins, the statuses, the lookup rules of the
+// file and "$" references.
+#include "kyro/util/CKyroUtilCustomEnv.h"
+
+#include "ChildRole.h"
+#include "FileBytes.h"
+#include "TempFolder.h"
+#include "kyro/platform/process_launch.h"
+#include "kyro/util/XmlFile.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const char* const kThin = "NORVELDT_KYRO_THINCLIENT_ENV";
+const char* const kCustom = "NORVELDT_KYRO_CUSTOM_ENV";
+
+// Sets an environment variable for the life of the object.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const char* value) : m_name(name)
+    {
+        m_had = kyro::platform::environmentVariable(name, &m_old);
+        kyro::platform::setEnvironmentVariable(name, value);
+    }
+    ~ScopedVariable()
+    {
+        kyro::platform::setEnvironmentVariable(m_name, m_had ? m_old.c_str() : nullptr);
+    }
+
+private:
+    const char* m_name;
+    std::string m_old;
+    bool m_had = false;
+};
+
+const char* const kFile =
+    "<?xml version=\"1.0\"?>\n"
+    "<!-- installation overrides -->\n"
+    "<KYROCUSTOMENV>\n"
+    "  <!-- a comment between platforms -->\n"
+    "  <PLATFORM OS=\"Windows\">\r\n"
+    "    <KEY ID=\"KYRO_LOG_FILE_LOCATION\"><STRING>C:\\first</STRING></KEY>\n"
+    "    <KEY ID=\"NO_STRING\"/>\n"
+    "    <KEY ID=\"NO_STRING\"><STRING>found later</STRING></KEY>\n"
+    "    <KEY><STRING>no id</STRING></KEY>\n"
+    "    <KEY ID=\"EMPTY\"><STRING></STRING></KEY>\n"
+    "    <KEY ID=\"ROOTED\"><STRING>$KYRO_TEST_ROOT\\bin</STRING></KEY>\n"
+    "    <KEY ID=\"ROOT_ONLY\"><STRING>$KYRO_TEST_ROOT</STRING></KEY>\n"
+    "    <KEY ID=\"COST\"><STRING>cost$</STRING></KEY>\n"
+    "    <KEY ID=\"TWICE\"><STRING>$KYRO_TEST_ROOT\\a\\$KYRO_TEST_ROOT\\b</STRING></KEY>\n"
+    "  </PLATFORM>\n"
+    "  <PLATFORM OS=\"Linux\"><KEY ID=\"ONLY_LINUX\"><STRING>x</STRING></KEY></PLATFORM>\n"
+    "  <PLATFORM><KEY ID=\"KYRO_LOG_FILE_LOCATION\"><STRING>no os</STRING></KEY></PLATFORM>\n"
+    "  <PLATFORM OS=\"Windows\">\n"
+    "    <KEY ID=\"KYRO_LOG_FILE_LOCATION\"><STRING>D:/second</STRING></KEY>\n"
+    "  </PLATFORM>\n"
+    "</KYROCUSTOMENV>\n";
+
+}  // namespace
+
+TEST(CustomEnvironment, VariablesAndStatuses)
+{
+    TempFolder folder;
+    const TPath good = folder / "good.xml";
+    const TPath broken = folder / "broken.xml";
+    const TPath missing = folder / "missing.xml";
+    writeFileBytes(good, kFile);
+    writeFileBytes(broken, "<KYROCUSTOMENV><PLATFORM OS=\"Windows\"></KYROCUSTOMENV>");
+
+    {
+        ScopedVariable thin(kThin, nullptr), custom(kCustom, nullptr);
+        CKyroUtilCustomEnv environment;
+        EXPECT_EQ(environment.loadStatus(), 1);
+        EXPECT_FALSE(environment.isLoaded());
+        EXPECT_TRUE(environment.getValue("KYRO_LOG_FILE_LOCATION").isEmpty());
+    }
+    {
+        ScopedVariable thin(kThin, nullptr), custom(kCustom, good.utf8());
+        CKyroUtilCustomEnv environment;
+        EXPECT_TRUE(environment.isLoaded());
+        EXPECT_EQ(environment.loadStatus(), 0);
+        EXPECT_EQ(environment.getValue("KYRO_LOG_FILE_LOCATION"), "D:/second");
+    }
+    {
+        // The thin-client file alone counts, even when it cannot be read.
+        ScopedVariable thin(kThin, missing.utf8()), custom(kCustom, good.utf8());
+        CKyroUtilCustomEnv environment;
+        EXPECT_EQ(environment.loadStatus(), 2);
+        EXPECT_FALSE(environment.isLoaded());
+        EXPECT_TRUE(environment.getValue("KYRO_LOG_FILE_LOCATION").isEmpty());
+    }
+    {
+        ScopedVariable thin(kThin, broken.utf8()), custom(kCustom, nullptr);
+        EXPECT_EQ(CKyroUtilCustomEnv().loadStatus(), 2);
+    }
+    {
+        ScopedVariable thin(kThin, nullptr), custom(kCustom, missing.utf8());
+        EXPECT_EQ(CKyroUtilCustomEnv().loadStatus(), 3);
+    }
+    {
+        ScopedVariable thin(kThin, nullptr), custom(kCustom, broken.utf8());
+        CKyroUtilCustomEnv environment;
+        EXPECT_EQ(environment.loadStatus(), 3);
+        // The file is read once: a file that appears later is not seen...
+        writeFileBytes(broken, kFile);
+        EXPECT_EQ(environment.loadStatus(), 3);
+        // ...unless the owner asks for a new load.
+        EXPECT_EQ(environment.load(), 0);
+        EXPECT_EQ(environment.getValue("COST"), "cost$");
+    }
+}
+
+TEST(CustomEnvironment, LookupRules)
+{
+    TempFolder folder;
+    const TPath good = folder / "good.xml";
+    writeFileBytes(good, kFile);
+    ScopedVariable thin(kThin, nullptr), custom(kCustom, good.utf8());
+    ScopedVariable root("KYRO_TEST_ROOT", "D:\\x");
+    CKyroUtilCustomEnv environment;
+
+    EXPECT_TRUE(environment.getValue("").isEmpty());
+    EXPECT_EQ(environment.getValue("NO_STRING"), "found later");
+    EXPECT_TRUE(environment.getValue("EMPTY").isEmpty());
+    EXPECT_TRUE(environment.getValue("ONLY_LINUX").isEmpty());
+    EXPECT_TRUE(environment.getValue("UNKNOWN").isEmpty());
+    EXPECT_EQ(environment.getValue("ROOTED"), "D:\\x\\bin");
+    EXPECT_EQ(environment.getValue("ROOT_ONLY"), "D:\\x");
+    EXPECT_EQ(environment.getValue("COST"), "cost$");
+    EXPECT_EQ(environment.getValue("TWICE"), "D:\\x\\a\\D:\\x\\b");
+}
+
+TEST(CustomEnvironment, FilesTinyXmlWouldChokeOnAreRefused)
+{
+    TempFolder folder;
+    const TPath deep = folder / "deep.xml";
+    std::string nested;
+    for (int i = 0; i < 5000; ++i)
+        nested += "<a>";
+    writeFileBytes(deep, "<KYROCUSTOMENV>" + nested);
+    const TPath truncated = folder / "truncated.xml";
+    writeFileBytes(truncated, "<KYROCUSTOMENV><PLATFORM OS=\"\xE6\x97");
+    const TPath empty = folder / "empty.xml";
+    writeFileBytes(empty, "");
+
+    for (const TPath& path : {deep, truncated, empty}) {
+        ScopedVariable thin(kThin, nullptr), custom(kCustom, path.utf8());
+        EXPECT_EQ(CKyroUtilCustomEnv().loadStatus(), 3) << path.utf8();
+    }
+    const std::string mixed = "<a><b/><!-- <c> --><![CDATA[<d>]]><?p <f>?><e x='>'></e></a>";
+    EXPECT_EQ(kyro::util::xmlNestingDepth(mixed.data(), mixed.size()), 2);
+}
+
+// Expands a value in a process of its own, so that its messages can be read.
+KYRO_CHILD_ROLE(expand)
+{
+    kyro::platform::setEnvironmentVariable("KYRO_TEST_SELF", "x$KYRO_TEST_SELF");
+    std::printf("[%s]\n", expandEnvironmentReferences(argument.c_str()).utf8());
+    return 0;
+}
+
+TEST(CustomEnvironment, UnsetReferencesAreNamedOnStandardOutput)
+{
+    std::string output;
+    ASSERT_TRUE(runRole("expand:$KYRO_TEST_NOPE\\bin", &output));
+    EXPECT_EQ(output, "Environment variable KYRO_TEST_NOPE cannot be found\n"
+                      "[$KYRO_TEST_NOPE\\bin]\n");
+    // A value that keeps bringing its own reference back ends, cut short.
+    ASSERT_TRUE(runRole("expand:$KYRO_TEST_SELF\\", &output));
+    EXPECT_EQ(output.substr(0, 4), "[xxx");
+    EXPECT_LT(output.size(), 70000u);
+}
+
+// The library's start-up step, with the process-wide object reading the given variables.
+KYRO_CHILD_ROLE(startUp)
+{
+    std::printf("%s\n", startUpCustomEnvironment() ? "started" : "failed");
+    return 0;
+}
+
+TEST(CustomEnvironment, StartUpReportsFilesThatCannotBeLoaded)
+{
+    TempFolder folder;
+    const TPath missing = folder / "missing.xml";
+    std::string output;
+    {
+        ScopedVariable thin(kThin, missing.utf8()), custom(kCustom, nullptr);
+        ASSERT_TRUE(runRole("startUp", &output));
+        EXPECT_EQ(output,
+                  "KyroInt Error: The NORVELDT_KYRO_THINCLIENT_ENV XML file could not be loaded\n"
+                  "failed\n");
+    }
+    {
+        ScopedVariable thin(kThin, nullptr), custom(kCustom, missing.utf8());
+        ASSERT_TRUE(runRole("startUp", &output));
+        EXPECT_EQ(output,
+                  "KyroInt Error: The NORVELDT_KYRO_CUSTOM_ENV XML file could not be loaded\n"
+                  "failed\n");
+    }
+    {
+        ScopedVariable thin(kThin, nullptr), custom(kCustom, nullptr);
+        ASSERT_TRUE(runRole("startUp", &output));
+        EXPECT_EQ(output, "started\n");
+    }
+}

@@ -24,10 +24,10 @@ bool unloadLibrary(LibraryHandle library)
     return library != kNoLibrary && ::dlclose(reinterpret_cast<void*>(library)) == 0;
 }
 
-bool isLibraryLoaded(const char* fileName)
+bool isLibraryLoaded(const char* path)
 {
-    // RTLD_NOLOAD finds a loaded library by its name without loading it.
-    void* handle = ::dlopen(fileName, RTLD_NOW | RTLD_NOLOAD);
+    // RTLD_NOLOAD finds a loaded library without loading it.
+    void* handle = ::dlopen(posix::nativePath(path).c_str(), RTLD_NOW | RTLD_NOLOAD);
     if (handle == nullptr)
         return false;
     ::dlclose(handle);

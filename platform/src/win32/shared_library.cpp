@@ -22,9 +22,9 @@ bool unloadLibrary(LibraryHandle library)
     return library != kNoLibrary && ::FreeLibrary(reinterpret_cast<HMODULE>(library)) != 0;
 }
 
-bool isLibraryLoaded(const char* fileName)
+bool isLibraryLoaded(const char* path)
 {
-    return ::GetModuleHandleW(win32::widen(fileName).c_str()) != nullptr;
+    return ::GetModuleHandleW(win32::widen(path).c_str()) != nullptr;
 }
 
 }  // namespace kyro::platform

@@ -15,9 +15,8 @@ LibraryHandle loadLibrary(const char* path);
 void* librarySymbol(LibraryHandle library, const char* name);
 // Drops this load of the library. True on success.
 bool unloadLibrary(LibraryHandle library);
-// Whether a library of that file name ("kyroint.dll", "libkyroint.so.15") is loaded in
-// this process.
-bool isLibraryLoaded(const char* fileName);
+// Whether the library at `path`, named as it was loaded, is loaded in this process.
+bool isLibraryLoaded(const char* path);
 
 }  // namespace kyro::platform
 
