@@ -1,1 +1,373 @@
-// (being written)
+// POSIX backend of named mutexes: a robust, recursive, process-shared pthread mutex in a
+// POSIX shared memory object, one per user and name.
+//
+// 1. The object is "/kyro.mx1.<euid>.<name>": "mx1" is the layout below (a new layout gets a
+//    new tag, so two versions never meet in one object), the effective user id keeps users
+//    apart, and the name is escaped byte for byte (letters, digits, "-", "." and "_" stay,
+//    everything else becomes "%XX"). A name whose escaped form is long keeps a readable
+//    start, then "~" (which escaping never produces) and a 128-bit hash of the whole name.
+// 2. The object is created with mode 0600 and must belong to the effective user; one that
+//    belongs to someone else is refused, so nobody else can reach our mutexes.
+// 3. Every process that maps an object first takes an flock on it, and sets the mutex up when
+//    the ready mark is missing (a new object, or one whose creator died half-way). The flock
+//    is given up once the object is mapped, and ends anyway when its holder dies.
+// 4. Objects are never unlinked. A process cannot know that no other process is about to
+//    open the same name, and unlinking then would split one mutex into two. Each one is a
+//    few bytes in /dev/shm (one page of memory) for as long as the system runs.
+// 5. Mappings are cached per process: the logger opens and closes a mutex for every record,
+//    and that must cost a hash lookup, not shm_open and mmap. A mapping stays while a handle
+//    refers to it or a thread of this process owns its mutex (an owned robust mutex sits on
+//    its thread's robust list, which the C library and the kernel walk). Up to kKeepIdle
+//    unused mappings stay cached; older ones are unmapped.
+#include "kyro/platform/named_mutex.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <pthread.h>
+#include <string>
+#include <string_view>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace kyro::platform {
+
+namespace {
+
+constexpr std::uint32_t kReady = 0x4b594d58;   // "KYMX"
+constexpr std::size_t kKeepIdle = 16;
+constexpr std::size_t kLongName = 120;         // escaped names longer than this are hashed
+constexpr std::size_t kReadableStart = 80;
+
+// What lives in the shared memory object.
+struct SharedBlock {
+    std::uint32_t ready;   // kReady once the mutex is set up
+    std::uint32_t size;    // sizeof(SharedBlock) of the process that set it up
+    pthread_mutex_t mutex;
+};
+
+struct Entry {
+    ~Entry()
+    {
+        if (block != nullptr)
+            ::munmap(block, sizeof(SharedBlock));
+    }
+
+    std::string key;
+    SharedBlock* block = nullptr;
+    std::size_t handles = 0;                 // guarded by the cache lock
+    std::atomic<long> owned{0};              // ownership levels held by threads of ours
+    std::list<Entry*>::iterator idlePosition;
+    bool idle = false;
+};
+
+struct Handle {
+    Entry* entry;
+};
+
+struct Cache {
+    std::mutex lock;
+    std::unordered_map<std::string, Entry*> entries;
+    std::list<Entry*> idle;   // oldest first
+};
+
+// Never destroyed: handles may be closed by other objects' destructors during exit.
+Cache& cache()
+{
+    static Cache* instance = new Cache();
+    return *instance;
+}
+
+// --- names -------------------------------------------------------------------------------
+
+bool startsWith(std::string_view text, std::string_view start)
+{
+    return text.substr(0, start.size()) == start;
+}
+
+// Two independent 64-bit FNV-1a style hashes with a final mix, enough to keep names apart.
+std::uint64_t mix(std::uint64_t value)
+{
+    value ^= value >> 33;
+    value *= 0xff51afd7ed558ccdULL;
+    value ^= value >> 33;
+    value *= 0xc4ceb9fe1a85ec53ULL;
+    value ^= value >> 33;
+    return value;
+}
+
+void appendHex(std::string* out, std::uint64_t value)
+{
+    static const char kDigits[] = "0123456789abcdef";
+    for (int shift = 60; shift >= 0; shift -= 4)
+        *out += kDigits[(value >> shift) & 0xf];
+}
+
+// The shared memory object's name for a mutex name; false for a name Windows refuses too.
+bool objectName(const char* name, std::string* out)
+{
+    if (name == nullptr)
+        return false;
+    std::string_view text(name);
+    // Outside a service session, a plain name lives in the session's "Local" namespace.
+    if (startsWith(text, "Local\\"))
+        text.remove_prefix(6);
+    const std::string_view rest = startsWith(text, "Global\\") ? text.substr(7) : text;
+    if (rest.empty() || rest.find('\\') != std::string_view::npos)
+        return false;
+
+    std::string escaped;
+    escaped.reserve(text.size());
+    static const char kDigits[] = "0123456789ABCDEF";
+    for (const char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+            (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_') {
+            escaped += c;
+        } else {
+            escaped += '%';
+            escaped += kDigits[byte >> 4];
+            escaped += kDigits[byte & 0xf];
+        }
+    }
+    if (escaped.size() > kLongName) {
+        std::uint64_t first = 0xcbf29ce484222325ULL;
+        std::uint64_t second = 0x84222325cbf29ce4ULL;
+        for (const char c : text) {
+            first = (first ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
+            second = (second ^ static_cast<unsigned char>(c)) * 0x1000193ULL + 0x9e3779b9ULL;
+        }
+        escaped.resize(kReadableStart);
+        escaped += '~';
+        appendHex(&escaped, mix(first));
+        appendHex(&escaped, mix(second ^ text.size()));
+    }
+    *out = "/kyro.mx1." + std::to_string(static_cast<unsigned long>(::geteuid())) + "." + escaped;
+    return true;
+}
+
+// --- the shared object -------------------------------------------------------------------
+
+bool setUpMutex(SharedBlock* block)
+{
+    pthread_mutexattr_t attributes;
+    if (::pthread_mutexattr_init(&attributes) != 0)
+        return false;
+    const bool ok =
+        ::pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED) == 0 &&
+        ::pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST) == 0 &&
+        ::pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE) == 0 &&
+        ::pthread_mutex_init(&block->mutex, &attributes) == 0;
+    ::pthread_mutexattr_destroy(&attributes);
+    if (!ok)
+        return false;
+    block->size = sizeof(SharedBlock);
+    // The mark goes last: a process that dies before this leaves the object to be set up again.
+    __atomic_store_n(&block->ready, kReady, __ATOMIC_RELEASE);
+    return true;
+}
+
+// Opens (creating when needed) and maps the object, setting its mutex up when nobody has.
+SharedBlock* mapObject(const std::string& key)
+{
+    // glibc adds O_NOFOLLOW and O_CLOEXEC.
+    const int fd = ::shm_open(key.c_str(), O_RDWR | O_CREAT, S_IRUSR | S_IWUSR);
+    if (fd < 0)
+        return nullptr;
+    SharedBlock* block = nullptr;
+    int locked;
+    while ((locked = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    struct stat info;
+    if (locked == 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+        info.st_uid == ::geteuid()) {
+        // The umask may have taken bits from a new object; an old one may be too open.
+        bool ok = (info.st_mode & 0777) == 0600 || ::fchmod(fd, 0600) == 0;
+        // A shorter object was never set up by this layout: set it up afresh.
+        if (ok && info.st_size < static_cast<off_t>(sizeof(SharedBlock)))
+            ok = ::ftruncate(fd, sizeof(SharedBlock)) == 0;
+        if (ok) {
+            void* address = ::mmap(nullptr, sizeof(SharedBlock), PROT_READ | PROT_WRITE,
+                                   MAP_SHARED, fd, 0);
+            if (address != MAP_FAILED) {
+                block = static_cast<SharedBlock*>(address);
+                const bool ready = __atomic_load_n(&block->ready, __ATOMIC_ACQUIRE) == kReady;
+                if (ready ? block->size != sizeof(SharedBlock) : !setUpMutex(block)) {
+                    ::munmap(address, sizeof(SharedBlock));
+                    block = nullptr;
+                }
+            }
+        }
+    }
+    // Explicitly: the mapping keeps the open file alive, and with it an flock left to close().
+    if (locked == 0)
+        ::flock(fd, LOCK_UN);
+    ::close(fd);
+    return block;
+}
+
+// --- the cache ---------------------------------------------------------------------------
+
+// With the cache lock held: an entry nothing refers to any more waits in the idle list;
+// the oldest idle ones beyond kKeepIdle are unmapped.
+void retire(Cache& c, Entry* entry)
+{
+    if (entry->handles != 0 || entry->owned.load() != 0 || entry->idle)
+        return;
+    entry->idlePosition = c.idle.insert(c.idle.end(), entry);
+    entry->idle = true;
+    while (c.idle.size() > kKeepIdle) {
+        Entry* oldest = c.idle.front();
+        c.idle.pop_front();
+        c.entries.erase(oldest->key);
+        delete oldest;
+    }
+}
+
+// With the cache lock held: one more handle on the entry.
+Handle* adopt(Cache& c, Entry* entry)
+{
+    Handle* handle = new (std::nothrow) Handle{entry};
+    if (handle == nullptr)
+        return nullptr;
+    if (entry->idle) {
+        c.idle.erase(entry->idlePosition);
+        entry->idle = false;
+    }
+    ++entry->handles;
+    return handle;
+}
+
+Handle* openHandle(const char* name)
+{
+    std::string key;
+    if (!objectName(name, &key))
+        return nullptr;
+    Cache& c = cache();
+    {
+        std::lock_guard<std::mutex> guard(c.lock);
+        const auto found = c.entries.find(key);
+        if (found != c.entries.end())
+            return adopt(c, found->second);
+    }
+
+    // Mapped without the cache lock: the flock may wait for another process.
+    SharedBlock* block = mapObject(key);
+    if (block == nullptr)
+        return nullptr;
+    std::unique_ptr<Entry> fresh(new (std::nothrow) Entry());
+    if (fresh == nullptr) {
+        ::munmap(block, sizeof(SharedBlock));
+        return nullptr;
+    }
+    fresh->block = block;
+    fresh->key = key;
+
+    std::lock_guard<std::mutex> guard(c.lock);
+    // When another thread mapped it meanwhile, theirs is used and ours goes.
+    const auto inserted = c.entries.emplace(key, fresh.get());
+    if (inserted.second)
+        fresh.release();
+    Entry* entry = inserted.first->second;
+    Handle* handle = adopt(c, entry);
+    if (handle == nullptr)
+        retire(c, entry);
+    return handle;
+}
+
+Handle* toHandle(NamedMutex mutex)
+{
+    return reinterpret_cast<Handle*>(mutex);
+}
+
+}  // namespace
+
+NamedMutex namedMutexOpen(const char* name)
+{
+    try {
+        return reinterpret_cast<NamedMutex>(openHandle(name));
+    } catch (...) {
+        // Out of memory in the name or the map.
+        return kNoNamedMutex;
+    }
+}
+
+NamedMutexWait namedMutexWait(NamedMutex mutex, int timeoutMs)
+{
+    if (mutex == kNoNamedMutex || timeoutMs < -1)
+        return NamedMutexWait::Failed;
+    Entry* entry = toHandle(mutex)->entry;
+    pthread_mutex_t* m = &entry->block->mutex;
+    int result;
+    if (timeoutMs == 0) {
+        result = ::pthread_mutex_trylock(m);
+    } else if (timeoutMs == -1) {
+        result = ::pthread_mutex_lock(m);
+    } else {
+        // A monotonic deadline: a change of the wall clock neither cuts nor stretches it.
+        timespec deadline;
+        ::clock_gettime(CLOCK_MONOTONIC, &deadline);
+        deadline.tv_sec += timeoutMs / 1000;
+        deadline.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
+        if (deadline.tv_nsec >= 1000000000L) {
+            deadline.tv_sec += 1;
+            deadline.tv_nsec -= 1000000000L;
+        }
+        result = ::pthread_mutex_clocklock(m, CLOCK_MONOTONIC, &deadline);
+    }
+    switch (result) {
+    case 0:
+        entry->owned.fetch_add(1);
+        return NamedMutexWait::Obtained;
+    case EOWNERDEAD:
+        // Its owner ended while holding it. We own it now; mark it usable again, as the
+        // kernel does for an abandoned Windows mutex.
+        ::pthread_mutex_consistent(m);
+        entry->owned.fetch_add(1);
+        return NamedMutexWait::Abandoned;
+    case EBUSY:
+    case ETIMEDOUT:
+        return NamedMutexWait::TimedOut;
+    default:
+        return NamedMutexWait::Failed;
+    }
+}
+
+bool namedMutexRelease(NamedMutex mutex)
+{
+    if (mutex == kNoNamedMutex)
+        return false;
+    Entry* entry = toHandle(mutex)->entry;
+    // Robust mutexes check the owner: any other thread gets EPERM.
+    if (::pthread_mutex_unlock(&entry->block->mutex) != 0)
+        return false;
+    entry->owned.fetch_sub(1);
+    return true;
+}
+
+bool namedMutexClose(NamedMutex mutex)
+{
+    if (mutex == kNoNamedMutex)
+        return false;
+    Handle* handle = toHandle(mutex);
+    Cache& c = cache();
+    {
+        std::lock_guard<std::mutex> guard(c.lock);
+        --handle->entry->handles;
+        retire(c, handle->entry);
+    }
+    delete handle;
+    return true;
+}
+
+}  // namespace kyro::platform

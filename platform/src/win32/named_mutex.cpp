@@ -1,1 +1,53 @@
-// (being written)
+// Windows backend of named mutexes: a thin layer over the kernel's own mutex objects.
+#include "kyro/platform/named_mutex.h"
+
+#include "windows_support.h"
+
+namespace kyro::platform {
+
+namespace {
+
+HANDLE toHandle(NamedMutex mutex)
+{
+    return reinterpret_cast<HANDLE>(mutex);
+}
+
+}  // namespace
+
+NamedMutex namedMutexOpen(const char* name)
+{
+    if (name == nullptr || *name == '\0')
+        return kNoNamedMutex;
+    // Which of open and create happened (ERROR_ALREADY_EXISTS) does not matter here.
+    const HANDLE handle = ::CreateMutexW(nullptr, FALSE, win32::widen(name).c_str());
+    return handle == nullptr ? kNoNamedMutex : reinterpret_cast<NamedMutex>(handle);
+}
+
+NamedMutexWait namedMutexWait(NamedMutex mutex, int timeoutMs)
+{
+    if (mutex == kNoNamedMutex || timeoutMs < -1)
+        return NamedMutexWait::Failed;
+    const DWORD wait = timeoutMs == -1 ? INFINITE : static_cast<DWORD>(timeoutMs);
+    switch (::WaitForSingleObject(toHandle(mutex), wait)) {
+    case WAIT_OBJECT_0:
+        return NamedMutexWait::Obtained;
+    case WAIT_ABANDONED:
+        return NamedMutexWait::Abandoned;
+    case WAIT_TIMEOUT:
+        return NamedMutexWait::TimedOut;
+    default:
+        return NamedMutexWait::Failed;
+    }
+}
+
+bool namedMutexRelease(NamedMutex mutex)
+{
+    return mutex != kNoNamedMutex && ::ReleaseMutex(toHandle(mutex)) != FALSE;
+}
+
+bool namedMutexClose(NamedMutex mutex)
+{
+    return mutex != kNoNamedMutex && ::CloseHandle(toHandle(mutex)) != FALSE;
+}
+
+}  // namespace kyro::platform

@@ -1,0 +1,51 @@
+// Named mutexes that several processes of one user share.
+//
+// The contract is the Win32 mutex's: a mutex belongs to the thread that obtained it, that
+// thread may obtain it again (each wait needs its own release), a release from any other
+// thread fails, and a thread that ends while owning it leaves it abandoned: the next wait
+// reports Abandoned and owns the mutex.
+//
+// Names are UTF-8 and case-sensitive. "Local\" in front names the same mutex as the name
+// without it; "Global\" in front names a separate one. Any other "\" in a name makes the
+// open fail, as on Windows.
+//
+// Windows: CreateMutexW (default security, not initially owned), WaitForSingleObject,
+// ReleaseMutex, CloseHandle.
+// POSIX: a robust, recursive, process-shared pthread mutex in a shared memory object of
+// 0600 that only this user can open; see the backend for the details.
+#ifndef KYRO_PLATFORM_NAMED_MUTEX_H
+#define KYRO_PLATFORM_NAMED_MUTEX_H
+
+#include <cstdint>
+
+namespace kyro::platform {
+
+// An open mutex: a HANDLE on Windows, a handle on a cached mapping on POSIX.
+using NamedMutex = std::intptr_t;
+constexpr NamedMutex kNoNamedMutex = 0;
+
+enum class NamedMutexWait {
+    Obtained,    // the calling thread owns the mutex
+    Abandoned,   // its previous owner ended while owning it; the calling thread owns it now
+    TimedOut,    // someone else kept it for the whole time
+    Failed       // no wait happened (bad handle or time-out) or the system refused it
+};
+
+// Opens the mutex of that name, creating it when there is none; never initially owned.
+// kNoNamedMutex when the name is null, empty or not usable, or on failure.
+NamedMutex namedMutexOpen(const char* name);
+
+// Waits up to `timeoutMs` milliseconds (0 only tries, -1 waits for ever) for ownership.
+// A time-out below -1 fails without waiting.
+NamedMutexWait namedMutexWait(NamedMutex mutex, int timeoutMs);
+
+// Gives one level of ownership back. False when the calling thread does not own it.
+bool namedMutexRelease(NamedMutex mutex);
+
+// Closes the handle; it must not be used afterwards. Ownership is not given back.
+// False for kNoNamedMutex.
+bool namedMutexClose(NamedMutex mutex);
+
+}  // namespace kyro::platform
+
+#endif
