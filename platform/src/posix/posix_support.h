@@ -2,12 +2,26 @@
 #ifndef KYRO_PLATFORM_POSIX_POSIX_SUPPORT_H
 #define KYRO_PLATFORM_POSIX_POSIX_SUPPORT_H
 
+#include <cstddef>
 #include <string>
 
 namespace kyro::platform::posix {
 
 // The path with every "\" turned into "/". Null becomes the empty path.
 std::string nativePath(const char* path);
+
+// The per-user runtime folder of socket and lock files as a native path, made private
+// when needed (pipeRuntimeFolder() in named_pipe.h). False when there is no safe one.
+// This and runtimeFilePath() live in named_pipe.cpp.
+bool runtimeFolder(std::string* folder);
+
+// The file in `folder` that stands for a named object: `kind` ('p' pipe, 'l' lock), "-",
+// then the name with every byte outside [A-Za-z0-9.-] escaped, so that different names
+// never share a file; with a hash of the name in place of its tail when the path would be
+// longer than `maxPath`. `foldCase` lowers ASCII letters first (pipe names ignore case).
+// Empty when even a hashed name cannot fit.
+std::string runtimeFilePath(const std::string& folder, char kind, const char* name,
+                            bool foldCase, std::size_t maxPath);
 
 }  // namespace kyro::platform::posix
 

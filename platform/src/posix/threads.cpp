@@ -1,1 +1,227 @@
-// (being written)
+// POSIX backend of threads and alertable sleeps: pthreads with a small record per thread
+// that lets waits have a time-out, and a reference-counted wake-up object per thread that
+// asked for a waker.
+#include "kyro/platform/threads.h"
+
+#include "kyro/platform/thread_slot.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <ctime>
+#include <mutex>
+#include <new>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace kyro::platform {
+
+namespace {
+
+struct ThreadRecord {
+    ThreadFunction function = nullptr;
+    void* argument = nullptr;
+    pthread_t thread{};
+    std::mutex lock;
+    std::condition_variable ended;
+    bool hasEnded = false;
+    bool released = false;  // the owner let go: the thread frees the record itself
+};
+
+void* runThread(void* context)
+{
+    auto* record = static_cast<ThreadRecord*>(context);
+    record->function(record->argument);
+    bool released;
+    {
+        std::lock_guard<std::mutex> guard(record->lock);
+        record->hasEnded = true;
+        released = record->released;
+        record->ended.notify_all();
+    }
+    if (released)
+        delete record;
+    return nullptr;
+}
+
+// One per thread that asked for a waker: the thread holds one reference, each token one.
+struct Waker {
+    std::atomic<int> references{1};
+    std::mutex lock;
+    std::condition_variable signal;
+    bool pending = false;
+};
+
+void releaseWaker(Waker* waker)
+{
+    if (waker->references.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        delete waker;
+}
+
+void endOfThread(void* value)
+{
+    releaseWaker(static_cast<Waker*>(value));
+}
+
+// The slot is given back at unload, so that no thread-end clean-up points into code that
+// is gone.
+class WakerSlot {
+public:
+    ~WakerSlot()
+    {
+        if (m_ready)
+            threadSlotDestroy(m_slot);
+    }
+
+    bool get(ThreadSlotId* slot)
+    {
+        std::call_once(m_once, [this] { m_ready = threadSlotCreate(&endOfThread, &m_slot); });
+        *slot = m_slot;
+        return m_ready;
+    }
+
+private:
+    std::once_flag m_once;
+    ThreadSlotId m_slot = 0;
+    bool m_ready = false;
+};
+WakerSlot g_wakerSlot;
+
+Waker* currentWaker(bool create)
+{
+    ThreadSlotId slot;
+    if (!g_wakerSlot.get(&slot))
+        return nullptr;
+    auto* waker = static_cast<Waker*>(threadSlotGet(slot));
+    if (waker == nullptr && create) {
+        waker = new (std::nothrow) Waker;
+        if (waker != nullptr && !threadSlotSet(slot, waker)) {
+            delete waker;
+            waker = nullptr;
+        }
+    }
+    return waker;
+}
+
+void plainSleep(std::uint32_t timeoutMs)
+{
+    timespec left{static_cast<time_t>(timeoutMs / 1000),
+                  static_cast<long>(timeoutMs % 1000) * 1000000L};
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace
+
+ThreadHandle startThread(ThreadFunction function, void* argument)
+{
+    if (function == nullptr)
+        return kNoThread;
+    auto* record = new (std::nothrow) ThreadRecord;
+    if (record == nullptr)
+        return kNoThread;
+    record->function = function;
+    record->argument = argument;
+
+    // The new thread inherits the mask: it takes no signal meant for the host.
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const int started = ::pthread_create(&record->thread, nullptr, &runThread, record);
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (started != 0) {
+        delete record;
+        return kNoThread;
+    }
+    return reinterpret_cast<ThreadHandle>(record);
+}
+
+bool waitForThread(ThreadHandle thread, std::uint32_t timeoutMs)
+{
+    auto* record = reinterpret_cast<ThreadRecord*>(thread);
+    if (record == nullptr)
+        return false;
+    std::unique_lock<std::mutex> guard(record->lock);
+    if (timeoutMs == kWaitForever)
+        record->ended.wait(guard, [record] { return record->hasEnded; });
+    else
+        record->ended.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                               [record] { return record->hasEnded; });
+    return record->hasEnded;
+}
+
+void releaseThread(ThreadHandle thread)
+{
+    auto* record = reinterpret_cast<ThreadRecord*>(thread);
+    if (record == nullptr)
+        return;
+    {
+        std::lock_guard<std::mutex> guard(record->lock);
+        if (!record->hasEnded) {
+            record->released = true;
+            ::pthread_detach(record->thread);
+            return;
+        }
+    }
+    // It has left its function; the join only waits for it to return from the system.
+    ::pthread_join(record->thread, nullptr);
+    delete record;
+}
+
+std::uint32_t currentThreadId()
+{
+    return static_cast<std::uint32_t>(::syscall(SYS_gettid));
+}
+
+SleepWaker sleepWakerForCurrentThread()
+{
+    Waker* waker = currentWaker(true);
+    if (waker == nullptr)
+        return kNoSleepWaker;
+    waker->references.fetch_add(1, std::memory_order_relaxed);
+    return reinterpret_cast<SleepWaker>(waker);
+}
+
+bool wakeSleeper(SleepWaker token)
+{
+    auto* waker = reinterpret_cast<Waker*>(token);
+    if (waker == nullptr)
+        return false;
+    {
+        std::lock_guard<std::mutex> guard(waker->lock);
+        waker->pending = true;
+    }
+    waker->signal.notify_all();
+    return true;
+}
+
+void releaseSleepWaker(SleepWaker token)
+{
+    if (token != kNoSleepWaker)
+        releaseWaker(reinterpret_cast<Waker*>(token));
+}
+
+bool sleepAlertable(std::uint32_t timeoutMs)
+{
+    // Without a waker of its own nobody can wake this thread.
+    Waker* waker = currentWaker(false);
+    if (waker == nullptr) {
+        plainSleep(timeoutMs);
+        return false;
+    }
+    std::unique_lock<std::mutex> guard(waker->lock);
+    if (timeoutMs == kWaitForever)
+        waker->signal.wait(guard, [waker] { return waker->pending; });
+    else
+        waker->signal.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                               [waker] { return waker->pending; });
+    const bool woken = waker->pending;
+    waker->pending = false;
+    return woken;
+}
+
+}  // namespace kyro::platform
