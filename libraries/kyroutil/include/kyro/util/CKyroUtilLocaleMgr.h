@@ -8,8 +8,8 @@
 // The manager learns the installed locales once, when it is built (the process-wide one
 // at library load): Windows locale identifier -> abbreviation ("DEU"), and abbreviation
 // -> locale name ("de_DE"). Both maps keep the first entry made for a key, so where
-// several locales share an abbreviation the first one enumerated wins. The maps are only
-// read afterwards, so every operation may be called from any thread.
+// several locales share an abbreviation the first one enumerated wins. Once built, the
+// maps are only read, so every const operation may be called from any thread.
 #ifndef KYRO_UTIL_CKYROUTILLOCALEMGR_H
 #define KYRO_UTIL_CKYROUTILLOCALEMGR_H
 
@@ -34,8 +34,9 @@ public:
     // or when the system lacks any of its three names.
     void addLocale(unsigned long lcid);
 
-    // The user's locale name ("de_DE"), not checked against the supported list; "en_US"
-    // when the user's locale is unknown.
+    // The user's locale name ("de_DE"): the language and country of the user's locale when
+    // it is installed, not checked against the supported list; "en_US" when the user's
+    // locale is unknown.
     TStr getUserLocale() const;
 
     // A supported name for `input`:
