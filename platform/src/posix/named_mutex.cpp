@@ -152,7 +152,12 @@ bool objectName(const char* name, std::string* out)
         appendHex(&escaped, mix(first));
         appendHex(&escaped, mix(second ^ text.size()));
     }
-    *out = "/kyro.mx1." + std::to_string(static_cast<unsigned long>(::geteuid())) + "." + escaped;
+    // Taken once: the logger asks for every record, and geteuid() is a system call.
+    static const std::string prefix =
+        "/kyro.mx1." + std::to_string(static_cast<unsigned long>(::geteuid())) + ".";
+    out->reserve(prefix.size() + escaped.size());
+    *out = prefix;
+    *out += escaped;
     return true;
 }
 
