@@ -1,0 +1,35 @@
+// The little window-system work the library and its companion do.
+//
+// The library never draws a window of its own: it keeps the host's windows responsive while
+// it waits, and lets the companion bring its dialog to the front. The companion shows its
+// dialogs through showMessageDialog(). On POSIX there is no window system to talk to: the
+// calls do nothing and a dialog cannot be shown.
+#ifndef KYRO_PLATFORM_USER_INTERFACE_H
+#define KYRO_PLATFORM_USER_INTERFACE_H
+
+namespace kyro::platform {
+
+// Lets any process bring a window to the front (AllowSetForegroundWindow(ASFW_ANY)).
+void allowSetForegroundWindow();
+
+// Handles every window message waiting for this thread (PeekMessageW, TranslateMessage,
+// DispatchMessageW). Returns how many there were.
+int pumpWindowMessages();
+
+// What showMessageDialog() shows. Texts are UTF-8; an empty button text leaves the button
+// out. icon: 0 none, 1 information, 2 question, 3 warning, 4 error.
+struct MessageDialog {
+    const char* caption = "";
+    const char* text = "";
+    const char* buttons[3] = {"", "", ""};
+    int focusButton = 0;
+    int icon = 0;
+};
+
+// Shows a modal message dialog and waits for the person. The index of the button chosen, or
+// -1 when no dialog could be shown (no window system, or the dialog was closed otherwise).
+int showMessageDialog(const MessageDialog& dialog);
+
+}  // namespace kyro::platform
+
+#endif

@@ -1,0 +1,82 @@
+// Windows backend: the message pump and a message box with the dialog's own button texts.
+#include "kyro/platform/user_interface.h"
+
+#include "windows_support.h"
+
+#include <string>
+
+namespace kyro::platform {
+
+void allowSetForegroundWindow()
+{
+    ::AllowSetForegroundWindow(ASFW_ANY);
+}
+
+int pumpWindowMessages()
+{
+    int handled = 0;
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+        ++handled;
+    }
+    return handled;
+}
+
+namespace {
+
+// A task dialog would take the button texts as they are, but it lives in comctl32 version 6,
+// which needs a manifest; a message box with a matching layout does not. Buttons are mapped
+// by their count: one is OK, two are Yes/No, three are Yes/No/Cancel. The text of each
+// button leads the message, so the choice stays clear whatever the system calls its buttons.
+UINT layoutFor(int buttons, int focus)
+{
+    UINT type = buttons >= 3 ? MB_YESNOCANCEL : buttons == 2 ? MB_YESNO : MB_OK;
+    if (focus == 1)
+        type |= MB_DEFBUTTON2;
+    else if (focus == 2)
+        type |= MB_DEFBUTTON3;
+    return type;
+}
+
+UINT iconFor(int icon)
+{
+    switch (icon) {
+    case 1: return MB_ICONINFORMATION;
+    case 2: return MB_ICONQUESTION;
+    case 3: return MB_ICONWARNING;
+    case 4: return MB_ICONERROR;
+    default: return 0;
+    }
+}
+
+}  // namespace
+
+int showMessageDialog(const MessageDialog& dialog)
+{
+    int buttons = 0;
+    std::string text = dialog.text == nullptr ? "" : dialog.text;
+    for (const char* button : dialog.buttons) {
+        if (button == nullptr || *button == '\0')
+            break;
+        if (buttons == 0)
+            text += "\n";
+        text += "\n";
+        text += std::to_string(buttons + 1) + ". " + button;
+        ++buttons;
+    }
+    const int answer = ::MessageBoxW(nullptr, win32::widen(text.c_str()).c_str(),
+                                     win32::widen(dialog.caption).c_str(),
+                                     layoutFor(buttons, dialog.focusButton) |
+                                         iconFor(dialog.icon) | MB_SETFOREGROUND | MB_TOPMOST);
+    switch (answer) {
+    case IDOK:
+    case IDYES: return 0;
+    case IDNO: return 1;
+    case IDCANCEL: return buttons >= 3 ? 2 : -1;
+    default: return -1;
+    }
+}
+
+}  // namespace kyro::platform
