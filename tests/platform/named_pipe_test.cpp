@@ -2,6 +2,7 @@
 // another and at once, release of blocked calls by close, and (POSIX) the socket files.
 #include "kyro/platform/named_pipe.h"
 #include "kyro/platform/process_info.h"
+#include "kyro/platform/process_launch.h"
 #include "kyro/platform/threads.h"
 
 #include "ChildRole.h"
@@ -150,6 +151,7 @@ TEST(PlatformNamedPipe, OneConnectionFromListeningToBroken)
     EXPECT_EQ(waitForClient(server), PipeConnectResult::Connected);  // came before the call
 
     ASSERT_TRUE(writeText(client, "65536;system.cndCnct;10;0;0;2;CPID=i5120\n"));
+    EXPECT_TRUE(pipeFlush(client));  // does not wait for the server to read
     std::string line;
     EXPECT_EQ(readLine(server, &line), PipeStatus::Ok);
     EXPECT_EQ(line, "65536;system.cndCnct;10;0;0;2;CPID=i5120\n");
@@ -283,6 +285,7 @@ TEST(PlatformNamedPipe, ClientsAtOnceAndOneAfterAnother)
 {
     const std::string name = pipeName("inbound0");
     constexpr int kClients = 3;
+    const int handlesBefore = openHandleCount();
 
     // Three instances of one name, each waiting for a client on its own thread, as the
     // companion serves its clients.
@@ -343,6 +346,7 @@ TEST(PlatformNamedPipe, ClientsAtOnceAndOneAfterAnother)
     }
     closePipe(server);
     EXPECT_TRUE(leftoverFiles().empty());
+    EXPECT_LE(openHandleCount(), handlesBefore);  // pipes and threads leave nothing open
 }
 
 TEST(PlatformNamedPipe, OtherProcessesAndNames)

@@ -463,7 +463,13 @@ PipeResult pipeWrite(PipeHandle handle, const void* bytes, std::uint32_t count)
 bool pipeFlush(PipeHandle handle)
 {
     const std::shared_ptr<Pipe> pipe = pipes().find(handle);
-    return pipe != nullptr && ::FlushFileBuffers(pipe->handle) != FALSE;
+    if (pipe == nullptr || pipe->isClosed())
+        return false;
+    // On a client's end FlushFileBuffers waits until the server has read everything, and
+    // nothing releases that wait: a companion that stops reading would hold the caller
+    // for good. What a write has finished is in the pipe already, so there is nothing
+    // to wait for.
+    return !pipe->server || ::FlushFileBuffers(pipe->handle) != FALSE;
 }
 
 bool pipeDisconnect(PipeHandle handle)

@@ -95,9 +95,10 @@ PipeResult pipeRead(PipeHandle pipe, void* buffer, std::uint32_t size);
 // written (OtherError).
 PipeResult pipeWrite(PipeHandle pipe, const void* bytes, std::uint32_t count);
 
-// FlushFileBuffers. Windows: on a client handle it waits until the server has read every
-// byte written; on a server instance it returns at once. POSIX: written bytes are already
-// with the reading side, so it returns at once. False for a handle that is not open.
+// Whatever a finished write has written is in the pipe for the reader already, so this
+// only checks the handle: true while it is open. Windows runs FlushFileBuffers on a
+// server instance (which returns at once) and nothing on a client handle, where
+// FlushFileBuffers would wait, unreleasably, until the server has read every byte.
 bool pipeFlush(PipeHandle pipe);
 
 // Server: ends the connection of this instance (DisconnectNamedPipe). A read blocked on
