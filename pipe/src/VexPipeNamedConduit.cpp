@@ -1,0 +1,304 @@
+#include "kyro/pipe/VexPipeConduit.h"
+
+#include "kyro/pipe/VexMessages.h"
+#include "kyro/platform/named_pipe.h"
+#include "kyro/platform/presence_lock.h"
+#include "kyro/platform/process_info.h"
+
+#include <atomic>
+#include <new>
+
+using kyro::platform::PipeHandle;
+using kyro::platform::kNoPipe;
+
+namespace {
+
+std::atomic<std::uint32_t> g_clientProcessId{0};
+
+constexpr std::uint32_t kWaitForPipeMs = 1000;
+constexpr std::uint32_t kStartPollMs = 10;
+constexpr std::uint32_t kInboundRetryMs = 100;
+// The listening instance of a server starts under this reader index; each instance that
+// gets its client keeps its index and the next one listens under the index below.
+constexpr long kFirstListeningIndex = -1;
+
+}  // namespace
+
+const char* const VexPipeNamedConduit::kPipeBase = "\\\\.\\pipe\\Norveldt\\kyro";
+
+VexPipeNamedConduit::VexPipeNamedConduit(const TPath& prefix, bool serverRole, std::uint32_t waitMode)
+    : VexPipeConduit(serverRole, waitMode, false), m_prefix(prefix), m_listenerState(kNoListener),
+      m_listenerThread(kyro::platform::kNoThread), m_listeningIndex(0), m_ownReaderIndex(0),
+      m_companionGoneSeen(false)
+{
+}
+
+VexPipeNamedConduit::~VexPipeNamedConduit()
+{
+    // No listener thread is ever started (the server listens from afterIncoming()), so
+    // there is none to wake and wait for; listening just stops.
+    m_listenerState = kListenerStopped;
+}
+
+void VexPipeNamedConduit::setClientProcessId(std::uint32_t processId)
+{
+    g_clientProcessId.store(processId, std::memory_order_relaxed);
+}
+
+std::uint32_t VexPipeNamedConduit::clientProcessId()
+{
+    const std::uint32_t processId = g_clientProcessId.load(std::memory_order_relaxed);
+    return processId != 0 ? processId : kyro::platform::currentProcessId();
+}
+
+TStr VexPipeNamedConduit::pipeName(long index) const
+{
+    TPath name(kPipeBase);
+    name /= m_prefix.utf8();
+    name /= TStr("inbound%1").arg(index).utf8();
+    if (name.indexOf('/') >= 0)
+        name.replaceAll(TStr("/"), TStr("\\"));
+    return name;
+}
+
+TStr VexPipeNamedConduit::presenceLockName(const TStr& prefix)
+{
+    return TStr("Global\\Norveldt_KYRO_%1").arg(prefix);
+}
+
+bool VexPipeNamedConduit::isServerRunning(const TStr& prefix)
+{
+    return kyro::platform::presenceLockHeld(presenceLockName(prefix).utf8());
+}
+
+TStr VexPipeNamedConduit::makePipePrefix(const TStr& serverPath)
+{
+    TStr path(serverPath);
+    const TStr fileName = path.cutLast(TStr("\\"));
+    return TStr("%2%3").arg(fileName).arg(static_cast<long>(kyro::platform::currentProcessId()));
+}
+
+int VexPipeNamedConduit::transmit(VexPipePacket* request, VexPipePacket* reply, long writerIndex)
+{
+    if (request != nullptr)
+        request->setInt("CPID", static_cast<int>(clientProcessId()));
+    return VexPipeConduit::transmit(request, reply, writerIndex);
+}
+
+int VexPipeNamedConduit::close(bool initiator, bool readers, bool writers)
+{
+    lock(0);
+    m_listenerState = kListenerStopped;
+    const int result = VexPipeConduit::close(initiator, readers, writers);
+    unlock();
+    return result;
+}
+
+void VexPipeNamedConduit::removeReader(long index)
+{
+    const TMap<long, VexPipeReadEndpoint>::Iterator found = readers().find(index);
+    if (found != readers().end() && found.value().device() != nullptr) {
+        VexPipeIODevice* device = found.value().device();
+        device->lock(0);
+        const PipeHandle handle = device->handle();
+        if (handle != 0 && handle != kNoPipe)
+            kyro::platform::pipeFlush(handle);
+        device->unlock();
+    }
+    VexPipeConduit::removeReader(index);
+}
+
+bool VexPipeNamedConduit::connectWriter(long index)
+{
+    const TStr name = pipeName(index);
+    if (!kyro::platform::waitForPipe(name.utf8(), kWaitForPipeMs))
+        return false;
+    kyro::pipe::trace("Attempting to connect to the server on %1", name);
+    const PipeHandle handle = kyro::platform::openPipeForWriting(name.utf8());
+    if (handle == kNoPipe) {
+        kyro::pipe::reportError(TStr("Could not open named pipe %1 for writing").arg(name));
+        return false;
+    }
+    VexPipeFile* file = new (std::nothrow) VexPipeFile(handle, VexPipeFile::kWrite, true);
+    if (file == nullptr) {
+        kyro::platform::closePipe(handle);
+        return false;
+    }
+    file->setName(name);
+    addWriter(index, VexPipeWriteEndpoint(file));
+    return true;
+}
+
+bool VexPipeNamedConduit::openInbound(long pipeIndex, long readerIndex)
+{
+    const TStr name = pipeName(pipeIndex);
+    kyro::pipe::trace("opening read pipe: %1", name);
+    const PipeHandle handle = kyro::platform::createInboundPipe(name.utf8());
+    if (handle == kNoPipe) {
+        kyro::pipe::reportError(TStr("Could not open named pipe %1 for writing").arg(name));
+        return false;
+    }
+    // The device does not own the handle: the conduit closes it when it removes the reader.
+    VexPipeFile* file = new (std::nothrow) VexPipeFile(handle, VexPipeFile::kRead, false);
+    if (file == nullptr) {
+        kyro::platform::closePipe(handle);
+        return false;
+    }
+    file->setName(name);
+    addReader(readerIndex, VexPipeReadEndpoint(file));
+    return true;
+}
+
+bool VexPipeNamedConduit::openReader(long index)
+{
+    if (!openInbound(index, index))
+        return false;
+    if (!isServerRole())
+        m_ownReaderIndex = index;
+    return true;
+}
+
+long VexPipeNamedConduit::ownReaderIndex() const
+{
+    // The index the inbound pipe was opened with, which follows the client process id
+    // override; the real process id before one was opened.
+    return m_ownReaderIndex != 0 ? m_ownReaderIndex
+                                 : static_cast<long>(kyro::platform::currentProcessId());
+}
+
+bool VexPipeNamedConduit::connectionLost()
+{
+    if (VexPipeConduit::connectionLost())
+        return true;
+    const std::uint32_t companion = m_process.processId();
+    if (companion == 0 || kyro::platform::processIsAlive(companion)) {
+        m_companionGoneSeen = false;
+        return false;
+    }
+    // The companion has exited. What it wrote before may still be on its way from the
+    // pipe to a reader: the connection counts as lost once everything is handled, seen so
+    // on two checks in a row.
+    for (const auto& entry : readers()) {
+        if (!entry.value().isIdle())
+            return false;
+    }
+    if (!m_companionGoneSeen) {
+        m_companionGoneSeen = true;
+        return false;
+    }
+    return true;
+}
+
+bool VexPipeNamedConduit::startListening()
+{
+    if (!isServerRole())
+        return false;
+    if (m_listenerState == kListening)
+        return true;
+    m_listeningIndex = kFirstListeningIndex;
+    while (hasReader(m_listeningIndex))
+        --m_listeningIndex;
+    if (!openInbound(0, m_listeningIndex))
+        return false;
+    m_listenerState = kListening;
+    return true;
+}
+
+void VexPipeNamedConduit::afterIncoming()
+{
+    if (!isServerRole() || m_listenerState != kListening)
+        return;
+    const TMap<long, VexPipeReadEndpoint>::Iterator listening = readers().find(m_listeningIndex);
+    if (listening == readers().end()) {
+        openInbound(0, m_listeningIndex);
+    } else if (listening.value().device() != nullptr && listening.value().device()->hasReceived()) {
+        // The instance has its client: it stays that client's reader, and a new instance
+        // listens for the next one.
+        long next = m_listeningIndex - 1;
+        while (hasReader(next))
+            --next;
+        if (openInbound(0, next))
+            m_listeningIndex = next;
+    }
+
+    // Clients that have gone, with everything they sent handled.
+    long gone[8];
+    int goneCount = 0;
+    for (const auto& entry : readers()) {
+        if (entry.key() < 0 && entry.key() != m_listeningIndex && goneCount < 8 &&
+            entry.value().hasEnded())
+            gone[goneCount++] = entry.key();
+    }
+    for (int i = 0; i < goneCount; ++i)
+        removeReader(gone[i]);
+}
+
+VexPipeNamedConduit* VexPipeNamedConduit::connectToServer(const TStr& serverPath,
+                                                          const TStr& prefix, int timeout)
+{
+    kyro::pipe::trace("connecting with prefix %1", prefix);
+    VexPipeNamedConduit* conduit =
+        new (std::nothrow) VexPipeNamedConduit(TPath(prefix), false, VexPipePacket::kWait);
+    if (conduit == nullptr)
+        return nullptr;
+    TProcess process(serverPath, prefix);
+
+    bool failed = false;
+    if (isServerRunning(prefix)) {
+        failed = !conduit->connectWriter(0);
+    } else {
+        if (process.launch() != TProcess::kStarted) {
+            conduit->close(false, true, true);
+            delete conduit;
+            kyro::pipe::reportError(TStr("Could not execute server process"));
+            return nullptr;
+        }
+        // The companion needs a moment to make its pipe.
+        for (int waited = 0;; waited += static_cast<int>(kStartPollMs)) {
+            if (conduit->connectWriter(0))
+                break;
+            if (waited >= timeout) {
+                delete conduit;
+                return nullptr;
+            }
+            kyro::platform::sleepAlertable(kStartPollMs);
+        }
+    }
+
+    if (!failed) {
+        for (int attempt = 0;; ++attempt) {
+            if (conduit->openReader(static_cast<long>(clientProcessId())))
+                break;
+            if (attempt >= timeout) {
+                delete conduit;
+                return nullptr;
+            }
+            kyro::platform::sleepAlertable(kInboundRetryMs);
+        }
+
+        // Handshake. The companion's id is kept first, so that the wait for its answer
+        // ends should it exit instead.
+        conduit->m_process.assign(process);
+        VexPipeSession* session = conduit->newSession();
+        if (session == nullptr) {
+            failed = true;
+        } else {
+            conduit->setDefaultSession(session);
+            VexPipePacket request(TStr("system.cndCnct"), VexPipePacket::kWait);
+            request.setSessionNumber(static_cast<int>(session->number()));
+            request.setInt("CPID", static_cast<int>(clientProcessId()));
+            VexPipePacket reply(VexPipePacket::kWaitInherit);
+            if (conduit->call(&request, &reply, 0) == 0)
+                session->setPeerNumber(static_cast<std::uint32_t>(reply.peerSessionNumber()));
+            else
+                failed = true;   // no answer will come: the companion has gone
+            session->release();
+        }
+    }
+    if (failed) {
+        kyro::pipe::reportError(TStr("Could not create client pipe"));
+        delete conduit;
+        return nullptr;
+    }
+    return conduit;
+}

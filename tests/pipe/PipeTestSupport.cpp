@@ -1,0 +1,291 @@
+#include "PipeTestSupport.h"
+
+#include "kyro/pipe/VexPipePacket.h"
+#include "kyro/platform/presence_lock.h"
+#include "kyro/platform/process_info.h"
+
+namespace pipetest {
+
+using namespace kyro::platform;
+
+std::string uniqueName()
+{
+    static std::atomic<int> counter{0};
+    return "kyrotest" + std::to_string(currentProcessId()) + "x" + std::to_string(++counter);
+}
+
+std::string uniquePipeName(const char* what)
+{
+    return std::string("\\\\.\\pipe\\kyrotest\\") + uniqueName() + what;
+}
+
+bool eventually(const std::function<bool()>& condition, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (condition())
+            return true;
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+// ---- LineReader ------------------------------------------------------------------------
+
+LineReader::LineReader(const std::string& name) : m_handle(createInboundPipe(name.c_str()))
+{
+    if (m_handle != kNoPipe)
+        m_thread = std::thread(&LineReader::run, this);
+}
+
+LineReader::~LineReader()
+{
+    m_stop = true;
+    closePipe(m_handle);
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void LineReader::setOnLine(std::function<void(const std::string&)> onLine)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_onLine = std::move(onLine);
+}
+
+void LineReader::run()
+{
+    std::string pending;
+    char buffer[4096];
+    while (!m_stop) {
+        const PipeResult result = pipeRead(m_handle, buffer, sizeof(buffer));
+        if (result.status == PipeStatus::Listening) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        if (result.status != PipeStatus::Ok) {
+            m_gone = true;
+            break;
+        }
+        pending.append(buffer, result.bytes);
+        std::string::size_type feed;
+        while ((feed = pending.find('\n')) != std::string::npos) {
+            const std::string line = pending.substr(0, feed);
+            pending.erase(0, feed + 1);
+            std::function<void(const std::string&)> onLine;
+            {
+                std::lock_guard<std::mutex> guard(m_lock);
+                onLine = m_onLine;
+            }
+            if (onLine)
+                onLine(line);
+            {
+                std::lock_guard<std::mutex> guard(m_lock);
+                m_queue.push_back(line);
+                m_all.push_back(line);
+            }
+            m_arrived.notify_all();
+        }
+    }
+    m_arrived.notify_all();
+}
+
+bool LineReader::next(std::string* line, int timeoutMs)
+{
+    std::unique_lock<std::mutex> guard(m_lock);
+    if (!m_arrived.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                            [this] { return !m_queue.empty(); }))
+        return false;
+    *line = m_queue.front();
+    m_queue.pop_front();
+    return true;
+}
+
+std::vector<std::string> LineReader::all() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_all;
+}
+
+// ---- RawPeer ---------------------------------------------------------------------------
+
+RawPeer::RawPeer()
+    : m_outName(uniquePipeName("out")), m_inName(uniquePipeName("in")),
+      m_reader(new LineReader(m_outName)), m_writer(kNoPipe)
+{
+    m_reader->setOnLine([this](const std::string& line) {
+        Responder responder;
+        {
+            std::lock_guard<std::mutex> guard(m_writeLock);
+            responder = m_responder;
+        }
+        if (!responder)
+            return;
+        for (const std::string& answer : responder(line))
+            inject(answer + "\n");
+    });
+}
+
+RawPeer::~RawPeer()
+{
+    delete m_reader;
+    disconnect();
+}
+
+bool RawPeer::connect()
+{
+    std::lock_guard<std::mutex> guard(m_writeLock);
+    if (m_writer == kNoPipe)
+        m_writer = openPipeForWriting(m_inName.c_str());
+    return m_writer != kNoPipe;
+}
+
+void RawPeer::setResponder(Responder responder)
+{
+    std::lock_guard<std::mutex> guard(m_writeLock);
+    m_responder = std::move(responder);
+}
+
+bool RawPeer::inject(const std::string& bytes)
+{
+    std::lock_guard<std::mutex> guard(m_writeLock);
+    if (m_writer == kNoPipe)
+        return false;
+    const PipeResult result =
+        pipeWrite(m_writer, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    return result.status == PipeStatus::Ok;
+}
+
+void RawPeer::disconnect()
+{
+    std::lock_guard<std::mutex> guard(m_writeLock);
+    closePipe(m_writer);
+    m_writer = kNoPipe;
+}
+
+std::vector<std::string> RawPeer::answerAll(const std::string& line)
+{
+    VexPipePacket request;
+    request.unmarshal(TStr(line.c_str()));
+    if (request.method() == "RESP" || request.waitMode() != VexPipePacket::kWait)
+        return {};
+    VexPipePacket reply(VexPipePacket::kNoWait);
+    reply.setFacility(request.facility());
+    reply.setMethod("RESP");
+    // Addressed to the sender's session; 91 stands for the peer's own.
+    reply.setSessionNumber(request.peerSessionNumber());
+    reply.setPeerSessionNumber(91);
+    reply.setString("RCOD", request.method());
+    return {reply.marshal(false).utf8()};
+}
+
+// ---- WiredConduit ----------------------------------------------------------------------
+
+WiredConduit::WiredConduit(std::uint32_t waitMode, bool serverRole)
+    : m_conduit(new VexPipeConduit(serverRole, waitMode, false)),
+      m_readerIndex(static_cast<long>(currentProcessId())), m_ready(false)
+{
+    const PipeHandle inbound = createInboundPipe(m_peer.inName().c_str());
+    const PipeHandle outbound = openPipeForWriting(m_peer.outName().c_str());
+    if (inbound == kNoPipe || outbound == kNoPipe)
+        return;
+    VexPipeFile* reader = new VexPipeFile(inbound, VexPipeFile::kRead, false);
+    reader->setName(m_peer.inName().c_str());
+    m_conduit->addReader(m_readerIndex, VexPipeReadEndpoint(reader));
+    VexPipeFile* writer = new VexPipeFile(outbound, VexPipeFile::kWrite, true);
+    writer->setName(m_peer.outName().c_str());
+    m_conduit->addWriter(0, VexPipeWriteEndpoint(writer));
+    m_ready = m_peer.connect();
+}
+
+WiredConduit::~WiredConduit()
+{
+    delete m_conduit;
+}
+
+bool WiredConduit::tickUntil(const std::function<bool()>& condition, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (condition())
+            return true;
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        m_conduit->idleTick(5);
+    }
+}
+
+bool WiredConduit::deliver(const std::string& line)
+{
+    if (!m_peer.inject(line + "\n"))
+        return false;
+    int handled = 0;
+    return tickUntil([&] {
+        handled += m_conduit->processIncoming();
+        return handled > 0;
+    });
+}
+
+// ---- ServerThread ----------------------------------------------------------------------
+
+ServerThread::ServerThread(const std::string& prefix) : m_prefix(prefix)
+{
+    m_thread = std::thread(&ServerThread::main, this);
+    eventually([this] { return m_started.load() || m_failed.load(); });
+}
+
+ServerThread::~ServerThread()
+{
+    stop();
+}
+
+void ServerThread::stop()
+{
+    m_stop = true;
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void ServerThread::run(std::function<void(VexPipeNamedConduit*)> work)
+{
+    std::atomic<bool> done{false};
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_work.push_back([&](VexPipeNamedConduit* server) {
+            work(server);
+            done = true;
+        });
+    }
+    eventually([&] { return done.load(); });
+}
+
+void ServerThread::main()
+{
+    PresenceLock presence = kNoPresenceLock;
+    const TStr lockName = VexPipeNamedConduit::presenceLockName(TStr(m_prefix.c_str()));
+    if (acquirePresenceLock(lockName.utf8(), &presence) != PresenceResult::Acquired) {
+        m_failed = true;
+        return;
+    }
+    VexPipeNamedConduit* server =
+        new VexPipeNamedConduit(TPath(m_prefix.c_str()), true, VexPipePacket::kWaitInherit);
+    if (!server->startListening()) {
+        m_failed = true;
+    } else {
+        m_started = true;
+        while (!m_stop) {
+            std::vector<std::function<void(VexPipeNamedConduit*)>> work;
+            {
+                std::lock_guard<std::mutex> guard(m_lock);
+                work.swap(m_work);
+            }
+            for (auto& item : work)
+                item(server);
+            server->idleTick(20);
+        }
+    }
+    delete server;
+    releasePresenceLock(presence);
+}
+
+}  // namespace pipetest

@@ -1,0 +1,194 @@
+// Pipe devices over real platform pipes: the reader thread's queue, the close protocol,
+// writes, and a reader that is destroyed while its thread still runs.
+#include "kyro/pipe/VexPipeIODevice.h"
+
+#include "PipeTestSupport.h"
+#include "ReportCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace kyro::platform;
+using pipetest::eventually;
+
+namespace {
+
+bool writeAll(PipeHandle pipe, const std::string& bytes)
+{
+    return pipeWrite(pipe, bytes.data(), static_cast<std::uint32_t>(bytes.size())).status ==
+           PipeStatus::Ok;
+}
+
+std::string readSome(VexPipeIODevice* device, std::uint32_t size)
+{
+    std::string buffer(size, '\0');
+    const std::uint32_t got = device->read(&buffer[0], size);
+    buffer.resize(got);
+    return buffer;
+}
+
+// Writes one chunk and waits until the reader thread has queued it, so that each write is
+// one chunk of the queue.
+bool writeChunk(PipeHandle client, VexPipeIODevice* device, const std::string& bytes)
+{
+    const std::uint32_t before = device->queuedBytes();
+    return writeAll(client, bytes) &&
+           eventually([&] { return device->queuedBytes() == before + bytes.size(); });
+}
+
+void destroy(VexPipeIODevice* device)
+{
+    device->addUse();
+    device->dropUse();
+}
+
+}  // namespace
+
+TEST(VexPipeFile, ReadsQueuedChunksInArrivalOrder)
+{
+    const std::string name = pipetest::uniquePipeName("chunks");
+    const PipeHandle server = createInboundPipe(name.c_str());
+    ASSERT_NE(server, kNoPipe);
+    VexPipeFile* device = new VexPipeFile(server, VexPipeFile::kRead, true);
+    EXPECT_TRUE(device->isReading());
+    EXPECT_FALSE(device->hasReceived());
+    const PipeHandle client = openPipeForWriting(name.c_str());
+    ASSERT_NE(client, kNoPipe);
+
+    // Chunks of 3, 5 and 4 bytes: a read of 6 takes the first and half of the second.
+    ASSERT_TRUE(writeChunk(client, device, "abc"));
+    ASSERT_TRUE(writeChunk(client, device, "defgh"));
+    ASSERT_TRUE(writeChunk(client, device, "ijkl"));
+    EXPECT_TRUE(device->hasReceived());
+    EXPECT_EQ(readSome(device, 6), "abcdef");
+    EXPECT_EQ(device->queuedBytes(), 6u);
+    EXPECT_EQ(readSome(device, 2), "gh");
+    // More room than there is: everything, and the queue is empty.
+    EXPECT_EQ(readSome(device, 100), "ijkl");
+    EXPECT_EQ(readSome(device, 100), "");
+    EXPECT_EQ(device->read(nullptr, 0), 0u);
+
+    // A read smaller than the oldest chunk leaves its remainder first in line.
+    ASSERT_TRUE(writeChunk(client, device, "mnopq"));
+    ASSERT_TRUE(writeChunk(client, device, "rs"));
+    EXPECT_EQ(readSome(device, 2), "mn");
+    EXPECT_EQ(readSome(device, 0), "");
+    EXPECT_EQ(readSome(device, 4), "opqr");
+    EXPECT_EQ(readSome(device, 4), "s");
+
+    // The peer goes: what it wrote before can still be read, then nothing more.
+    ASSERT_TRUE(writeChunk(client, device, "tail"));
+    closePipe(client);
+    EXPECT_TRUE(eventually([&] { return !device->isReading(); }));
+    EXPECT_EQ(device->threadState(), VexPipeFile::kStopped);
+    EXPECT_EQ(device->handle(), 0);   // the broken pipe was closed by the reader
+    EXPECT_EQ(readSome(device, 100), "tail");
+    EXPECT_EQ(readSome(device, 100), "");
+    destroy(device);
+}
+
+TEST(VexPipeFile, CloseStopsTheReaderQuietlyAndTwiceIsHarmless)
+{
+    ReportCapture errors;
+    const std::string name = pipetest::uniquePipeName("close");
+    const PipeHandle server = createInboundPipe(name.c_str());
+    ASSERT_NE(server, kNoPipe);
+    VexPipeFile* device = new VexPipeFile(server, VexPipeFile::kRead, false);
+    device->setName(TStr(name.c_str()));
+    const PipeHandle client = openPipeForWriting(name.c_str());
+    ASSERT_TRUE(writeChunk(client, device, "x"));   // the reader now blocks in its read
+    EXPECT_EQ(device->handle(), server);
+    {
+        ReportCapture traces(ReportCapture::kTrace);
+        device->close();
+        device->close();
+        const std::vector<std::string> lines = traces.lines();
+        ASSERT_EQ(lines.size(), 2u);
+        EXPECT_EQ(lines[0], "closing file " + name + " with fd " + std::to_string(server));
+        EXPECT_EQ(lines[1], "closing file " + name + " with fd 0");
+    }
+    EXPECT_EQ(device->threadState(), VexPipeFile::kStopped);
+    EXPECT_FALSE(device->isReading());
+    EXPECT_EQ(device->handle(), 0);
+    EXPECT_EQ(readSome(device, 10), "x");   // queued bytes survive the close
+    // The pipe is gone for the writer too.
+    EXPECT_TRUE(eventually([&] { return !writeAll(client, "more"); }));
+    closePipe(client);
+    destroy(device);
+
+    // A device whose peer never came: the reader polls, and close ends it as quietly.
+    VexPipeFile* lonely =
+        new VexPipeFile(createInboundPipe(pipetest::uniquePipeName("lonely").c_str()),
+                        VexPipeFile::kRead, true);
+    EXPECT_TRUE(lonely->isReading());
+    lonely->close();
+    EXPECT_EQ(lonely->threadState(), VexPipeFile::kStopped);
+    destroy(lonely);
+    EXPECT_TRUE(errors.lines().empty()) << errors.lines()[0];
+}
+
+TEST(VexPipeFile, DestroyedReadersStopTheirThreads)
+{
+    ReportCapture errors;
+    // A reader that owns its handle closes it when destroyed: its writer sees it gone.
+    {
+        const std::string name = pipetest::uniquePipeName("owned");
+        VexPipeFile* device =
+            new VexPipeFile(createInboundPipe(name.c_str()), VexPipeFile::kRead, true);
+        const PipeHandle client = openPipeForWriting(name.c_str());
+        ASSERT_TRUE(writeChunk(client, device, "queued and never read"));
+        destroy(device);
+        EXPECT_TRUE(eventually([&] { return !writeAll(client, "x"); }));
+        closePipe(client);
+    }
+    // One that does not own it leaves the handle to its owner, and its thread, still
+    // blocked in the read, is let go: it ends when the owner closes the handle, and
+    // touches nothing of the device, which is gone by then.
+    for (int round = 0; round < 3; ++round) {
+        const std::string name = pipetest::uniquePipeName("borrowed");
+        const PipeHandle server = createInboundPipe(name.c_str());
+        VexPipeFile* device = new VexPipeFile(server, VexPipeFile::kRead, false);
+        const PipeHandle client = openPipeForWriting(name.c_str());
+        ASSERT_TRUE(writeChunk(client, device, "pending"));
+        destroy(device);
+        EXPECT_TRUE(writeAll(client, "after the device"));   // the handle is still open
+        closePipe(server);
+        EXPECT_TRUE(eventually([&] { return !writeAll(client, "x"); }));
+        closePipe(client);
+    }
+    EXPECT_TRUE(errors.lines().empty());
+}
+
+TEST(VexPipeFile, WritesOnTheCallersThread)
+{
+    const std::string name = pipetest::uniquePipeName("write");
+    pipetest::LineReader other(name);
+    ASSERT_TRUE(other.created());
+    VexPipeFile* device =
+        new VexPipeFile(openPipeForWriting(name.c_str()), VexPipeFile::kWrite, true);
+    EXPECT_FALSE(device->isReading());
+    EXPECT_EQ(device->writeText("hello\n"), 6u);
+    EXPECT_EQ(device->write("ab\ncd", 3), 3u);
+    std::string line;
+    ASSERT_TRUE(other.next(&line));
+    EXPECT_EQ(line, "hello");
+    ASSERT_TRUE(other.next(&line));
+    EXPECT_EQ(line, "ab");
+
+    // A write device has nothing to read and no reader; the unnamed slots are inert.
+    char buffer[4];
+    EXPECT_EQ(device->read(buffer, sizeof(buffer)), 0u);
+    EXPECT_TRUE(device->isOpen());
+    EXPECT_FALSE(device->open(VexPipeFile::kRead));
+    EXPECT_FALSE(device->reservedFlag());
+    EXPECT_TRUE(device->reservedText().isEmpty());
+    EXPECT_EQ(device->reservedNumber(), 0u);
+
+    // After a close every write fails with "Error writing" traced.
+    device->close();
+    ReportCapture traces(ReportCapture::kTrace);
+    EXPECT_EQ(device->writeText("lost\n"), 0u);
+    EXPECT_EQ(traces.lines(), std::vector<std::string>{"Error writing"});
+    destroy(device);
+}
