@@ -7,6 +7,7 @@
 // Uncontended, one name per benchmark (with the process id, so parallel runs stay apart).
 #include "bench_support.h"
 
+#include "kyro/platform/named_mutex.h"
 #include "kyro/platform/process_info.h"
 #include "kyro/util/KyroMutex.h"
 
@@ -33,13 +34,15 @@ void perRecord(benchmark::State& state)
             break;
         }
     }
+    kyro::platform::namedMutexDiscard(name.utf8());
 }
 BENCHMARK(perRecord)->Name("KyroMutex/per_record");
 
 void lockUnlock(benchmark::State& state)
 {
+    const TStr name(benchName("lock_unlock").c_str());
     KyroMutex mutex;
-    if (!mutex.create(TStr(benchName("lock_unlock").c_str()))) {
+    if (!mutex.create(name)) {
         state.SkipWithError("the mutex could not be created");
         return;
     }
@@ -48,6 +51,8 @@ void lockUnlock(benchmark::State& state)
         ok = mutex.unlock() && ok;
         benchmark::DoNotOptimize(ok);
     }
+    mutex.close();
+    kyro::platform::namedMutexDiscard(name.utf8());
 }
 BENCHMARK(lockUnlock)->Name("KyroMutex/lock_unlock");
 

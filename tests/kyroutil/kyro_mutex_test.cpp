@@ -16,7 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,12 +25,34 @@ namespace platform = kyro::platform;
 
 namespace {
 
+// The names this run made, let go of when all tests are done, so that runs leave nothing
+// behind in the system (the POSIX backend's objects outlive their handles).
+std::mutex g_namesLock;
+std::vector<std::string> g_names;
+
+std::string remember(const std::string& name)
+{
+    std::lock_guard<std::mutex> guard(g_namesLock);
+    g_names.push_back(name);
+    return name;
+}
+
+class DiscardNames : public testing::Environment {
+public:
+    void TearDown() override
+    {
+        for (const std::string& name : g_names)
+            platform::namedMutexDiscard(name.c_str());
+    }
+};
+testing::Environment* const g_discardNames = testing::AddGlobalTestEnvironment(new DiscardNames);
+
 // A name no other test and no other run of this program uses.
 std::string uniqueName(const char* tag)
 {
     static std::atomic<int> serial{0};
-    return "kyro_mutex_test_" + std::to_string(platform::currentProcessId()) + "_" + tag + "_" +
-           std::to_string(serial++);
+    return remember("kyro_mutex_test_" + std::to_string(platform::currentProcessId()) + "_" +
+                    tag + "_" + std::to_string(serial++));
 }
 
 // Runs `work` on a thread of its own and waits for it: a Windows mutex is recursive for
@@ -221,7 +243,7 @@ TEST(KyroMutex, UnlockCloseAndCreateEdges)
 
     // create() again replaces the handle; close() leaves none.
     ASSERT_TRUE(mutex.create(name.c_str()));
-    ASSERT_TRUE(mutex.create((name + "_second").c_str()));
+    ASSERT_TRUE(mutex.create(remember(name + "_second").c_str()));
     ASSERT_TRUE(mutex.lock(0));
     EXPECT_TRUE(lockedElsewhere(name));
     EXPECT_FALSE(lockedElsewhere(name + "_second"));
@@ -243,11 +265,11 @@ TEST(KyroMutex, SameNameSameMutex)
     // The second object, from another thread: busy. Another name is not.
     EXPECT_FALSE(onOtherThread([&] { return second.lock(0); }));
     EXPECT_FALSE(second.isLocked());
-    EXPECT_TRUE(lockedElsewhere(name + "x"));
+    EXPECT_TRUE(lockedElsewhere(remember(name + "x")));
     // Names are case-sensitive, as kernel object names are.
     std::string upper = name;
     upper.replace(upper.find("same"), 4, "SAME");
-    EXPECT_TRUE(lockedElsewhere(upper));
+    EXPECT_TRUE(lockedElsewhere(remember(upper)));
 
     // ... and the same in another process.
     std::string output;
@@ -466,17 +488,24 @@ TEST(NamedMutex, Names)
 
     const std::string base = uniqueName("names");
     EXPECT_TRUE(sameMutex(base, "Local\\" + base));
-    EXPECT_FALSE(sameMutex(base, "Global\\" + base));
+    EXPECT_FALSE(sameMutex(base, remember("Global\\" + base)));
     EXPECT_TRUE(sameMutex("Global\\" + base, "Global\\" + base));
 
     // Characters a file name could not hold, and long names that differ only at the end.
-    const std::string odd = base + " /:*?\"<>|%25%.\xC3\xA9\xE2\x82\xAC";
+    const std::string odd = remember(base + " /:*?\"<>|%25%.\xC3\xA9\xE2\x82\xAC");
     EXPECT_TRUE(sameMutex(odd, odd));
-    EXPECT_FALSE(sameMutex(odd, base + " /:*?\"<>|%25%.\xC3\xA9"));
+    EXPECT_FALSE(sameMutex(odd, remember(base + " /:*?\"<>|%25%.\xC3\xA9")));
     const std::string longName = base + std::string(200, 'n');
-    EXPECT_TRUE(sameMutex(longName + "a", longName + "a"));
-    EXPECT_FALSE(sameMutex(longName + "a", longName + "b"));
-    EXPECT_FALSE(sameMutex(std::string(150, '%') + base, std::string(150, '/') + base));
+    EXPECT_TRUE(sameMutex(remember(longName + "a"), longName + "a"));
+    EXPECT_FALSE(sameMutex(longName + "a", remember(longName + "b")));
+    EXPECT_FALSE(sameMutex(remember(std::string(150, '%') + base),
+                           remember(std::string(150, '/') + base)));
+
+    // A discarded name is free for a new mutex; a name that cannot be one is refused.
+    EXPECT_TRUE(platform::namedMutexDiscard(base.c_str()));
+    EXPECT_TRUE(sameMutex(base, base));
+    EXPECT_FALSE(platform::namedMutexDiscard(""));
+    EXPECT_FALSE(platform::namedMutexDiscard(nullptr));
 
     // A "\" anywhere but after the namespace is refused, as Windows refuses it.
     for (const std::string& bad : {base + "\\x", "Local\\" + base + "\\x", "\\" + base,

@@ -3,17 +3,20 @@
 //
 // 1. The object is "/kyro.mx1.<euid>.<name>": "mx1" is the layout below (a new layout gets a
 //    new tag, so two versions never meet in one object), the effective user id keeps users
-//    apart, and the name is escaped byte for byte (letters, digits, "-", "." and "_" stay,
-//    everything else becomes "%XX"). A name whose escaped form is long keeps a readable
-//    start, then "~" (which escaping never produces) and a 128-bit hash of the whole name.
+//    apart, and the name (less a leading "Local\") is escaped byte for byte: letters,
+//    digits, "-", "." and "_" stay, everything else becomes "%XX". A name whose escaped
+//    form is long keeps a readable start, then "~" (which escaping never produces) and a
+//    128-bit hash of the whole name.
 // 2. The object is created with mode 0600 and must belong to the effective user; one that
 //    belongs to someone else is refused, so nobody else can reach our mutexes.
 // 3. Every process that maps an object first takes an flock on it, and sets the mutex up when
 //    the ready mark is missing (a new object, or one whose creator died half-way). The flock
 //    is given up once the object is mapped, and ends anyway when its holder dies.
-// 4. Objects are never unlinked. A process cannot know that no other process is about to
+// 4. Objects are not unlinked when their handles close (only namedMutexDiscard() does, for
+//    names that nobody else uses). A process cannot know that no other process is about to
 //    open the same name, and unlinking then would split one mutex into two. Each one is a
-//    few bytes in /dev/shm (one page of memory) for as long as the system runs.
+//    small file in /dev/shm (one page of memory) until the system restarts or the user's
+//    IPC objects are removed at logout.
 // 5. Mappings are cached per process: the logger opens and closes a mutex for every record,
 //    and that must cost a hash lookup, not shm_open and mmap. A mapping stays while a handle
 //    refers to it or a thread of this process owns its mutex (an owned robust mutex sits on
@@ -69,6 +72,7 @@ struct Entry {
     std::atomic<long> owned{0};              // ownership levels held by threads of ours
     std::list<Entry*>::iterator idlePosition;
     bool idle = false;
+    bool discarded = false;                  // no longer in the map: goes with its last use
 };
 
 struct Handle {
@@ -95,7 +99,7 @@ bool startsWith(std::string_view text, std::string_view start)
     return text.substr(0, start.size()) == start;
 }
 
-// Two independent 64-bit FNV-1a style hashes with a final mix, enough to keep names apart.
+// Spreads every bit of a 64-bit hash over the whole value.
 std::uint64_t mix(std::uint64_t value)
 {
     value ^= value >> 33;
@@ -141,6 +145,7 @@ bool objectName(const char* name, std::string* out)
         }
     }
     if (escaped.size() > kLongName) {
+        // Two differently seeded FNV-style hashes, mixed: 128 bits keep names apart.
         std::uint64_t first = 0xcbf29ce484222325ULL;
         std::uint64_t second = 0x84222325cbf29ce4ULL;
         for (const char c : text) {
@@ -229,6 +234,10 @@ void retire(Cache& c, Entry* entry)
 {
     if (entry->handles != 0 || entry->owned.load() != 0 || entry->idle)
         return;
+    if (entry->discarded) {
+        delete entry;
+        return;
+    }
     entry->idlePosition = c.idle.insert(c.idle.end(), entry);
     entry->idle = true;
     while (c.idle.size() > kKeepIdle) {
@@ -293,6 +302,27 @@ Handle* openHandle(const char* name)
 Handle* toHandle(NamedMutex mutex)
 {
     return reinterpret_cast<Handle*>(mutex);
+}
+
+bool discard(const char* name)
+{
+    std::string key;
+    if (!objectName(name, &key))
+        return false;
+    Cache& c = cache();
+    std::lock_guard<std::mutex> guard(c.lock);
+    const auto found = c.entries.find(key);
+    if (found != c.entries.end()) {
+        Entry* entry = found->second;
+        c.entries.erase(found);
+        entry->discarded = true;
+        if (entry->idle) {
+            c.idle.erase(entry->idlePosition);
+            entry->idle = false;
+        }
+        retire(c, entry);
+    }
+    return ::shm_unlink(key.c_str()) == 0 || errno == ENOENT;
 }
 
 }  // namespace
@@ -373,6 +403,15 @@ bool namedMutexClose(NamedMutex mutex)
     }
     delete handle;
     return true;
+}
+
+bool namedMutexDiscard(const char* name)
+{
+    try {
+        return discard(name);
+    } catch (...) {
+        return false;
+    }
 }
 
 }  // namespace kyro::platform

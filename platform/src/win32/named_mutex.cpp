@@ -50,4 +50,10 @@ bool namedMutexClose(NamedMutex mutex)
     return mutex != kNoNamedMutex && ::CloseHandle(toHandle(mutex)) != FALSE;
 }
 
+bool namedMutexDiscard(const char* name)
+{
+    // The kernel removes the object with its last handle.
+    return name != nullptr && *name != '\0';
+}
+
 }  // namespace kyro::platform

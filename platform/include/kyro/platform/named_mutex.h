@@ -46,6 +46,12 @@ bool namedMutexRelease(NamedMutex mutex);
 // False for kNoNamedMutex.
 bool namedMutexClose(NamedMutex mutex);
 
+// Lets go of the name: the next open of it makes a new mutex, while handles already open
+// keep the old one. Only for names that no other party still uses, such as a test's own.
+// Windows removes a named mutex with its last handle, so there is nothing to do there; the
+// POSIX backend removes its shared memory object. False when the name cannot be a mutex's.
+bool namedMutexDiscard(const char* name);
+
 }  // namespace kyro::platform
 
 #endif
