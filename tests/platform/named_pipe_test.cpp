@@ -261,6 +261,23 @@ TEST(PlatformNamedPipe, CloseReleasesBlockedCalls)
     EXPECT_EQ(readStatus.load(), static_cast<int>(PipeStatus::InvalidHandle));
     closePipe(client);
 
+    // A write blocked on a full pipe, ended by closing the client's handle.
+    const PipeHandle full = createInboundPipe(name.c_str());
+    ASSERT_NE(full, kNoPipe);
+    const PipeHandle writer = openPipeForWriting(name.c_str());
+    ASSERT_NE(writer, kNoPipe);
+    ASSERT_EQ(waitForClient(full), PipeConnectResult::Connected);
+    const std::string bulk(4 << 20, 'b');  // far more than any pipe buffer holds
+    PipeResult bulkWritten;
+    Worker bulkWriter([&] {
+        bulkWritten = pipeWrite(writer, bulk.data(), static_cast<std::uint32_t>(bulk.size()));
+    });
+    closePipe(writer);  // before the write starts or while it waits: the same outcome
+    EXPECT_TRUE(bulkWriter.finish());
+    EXPECT_EQ(bulkWritten.status, PipeStatus::InvalidHandle);
+    EXPECT_LT(bulkWritten.bytes, bulk.size());
+    closePipe(full);
+
     // A blocked read ended by a disconnect.
     const PipeHandle third = createInboundPipe(name.c_str());
     ASSERT_NE(third, kNoPipe);
