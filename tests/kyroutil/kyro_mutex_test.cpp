@@ -478,10 +478,12 @@ TEST(NamedMutex, Names)
         if (held.handle == platform::kNoNamedMutex || probe.handle == platform::kNoNamedMutex)
             return false;
         platform::namedMutexWait(held.handle, 0);
-        const NamedMutexWait got =
-            onOtherThread([&] { return platform::namedMutexWait(probe.handle, 0); });
-        if (got == NamedMutexWait::Obtained)
-            onOtherThread([&] { return platform::namedMutexRelease(probe.handle); });
+        const NamedMutexWait got = onOtherThread([&] {
+            const NamedMutexWait result = platform::namedMutexWait(probe.handle, 0);
+            if (result == NamedMutexWait::Obtained)
+                platform::namedMutexRelease(probe.handle);
+            return result;
+        });
         platform::namedMutexRelease(held.handle);
         return got == NamedMutexWait::TimedOut;
     };

@@ -24,6 +24,7 @@
 //    unused mappings stay cached; older ones are unmapped.
 #include "kyro/platform/named_mutex.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -42,6 +43,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
+#include <vector>
 
 namespace kyro::platform {
 
@@ -72,7 +74,7 @@ struct Entry {
     std::atomic<long> owned{0};              // ownership levels held by threads of ours
     std::list<Entry*>::iterator idlePosition;
     bool idle = false;
-    bool discarded = false;                  // no longer in the map: goes with its last use
+    bool discarded = false;                  // in Cache::discarded, not in the map
 };
 
 struct Handle {
@@ -83,6 +85,8 @@ struct Cache {
     std::mutex lock;
     std::unordered_map<std::string, Entry*> entries;
     std::list<Entry*> idle;   // oldest first
+    // Out of the map but still in use; kept here until their last use.
+    std::vector<Entry*> discarded;
 };
 
 // Never destroyed: handles may be closed by other objects' destructors during exit.
@@ -235,6 +239,7 @@ void retire(Cache& c, Entry* entry)
     if (entry->handles != 0 || entry->owned.load() != 0 || entry->idle)
         return;
     if (entry->discarded) {
+        c.discarded.erase(std::find(c.discarded.begin(), c.discarded.end(), entry));
         delete entry;
         return;
     }
@@ -314,6 +319,7 @@ bool discard(const char* name)
     const auto found = c.entries.find(key);
     if (found != c.entries.end()) {
         Entry* entry = found->second;
+        c.discarded.push_back(entry);
         c.entries.erase(found);
         entry->discarded = true;
         if (entry->idle) {
