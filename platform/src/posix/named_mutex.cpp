@@ -243,7 +243,11 @@ void retire(Cache& c, Entry* entry)
         delete entry;
         return;
     }
-    entry->idlePosition = c.idle.insert(c.idle.end(), entry);
+    try {
+        entry->idlePosition = c.idle.insert(c.idle.end(), entry);
+    } catch (...) {
+        return;   // no memory for the list: the entry simply stays mapped
+    }
     entry->idle = true;
     while (c.idle.size() > kKeepIdle) {
         Entry* oldest = c.idle.front();
