@@ -91,7 +91,10 @@ void VexPipeFacility::sendReply(VexPipeSession* session, VexPipePacket* request,
     reply->setPeerSessionNumber(request->sessionNumber());
     reply->setFacility(request->facility());
     reply->setMethod(TStr("RESP"));
-    reply->setString("RCOD", request->method());
+    // A packet named without a dot ("system") has no method and its reply no "RCOD".
+    const TStr method = request->method();
+    if (!method.isEmpty())
+        reply->setString("RCOD", method);
     reply->setWaitMode(VexPipePacket::kNoWait);
     if (session != nullptr)
         session->send(reply);

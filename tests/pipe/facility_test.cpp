@@ -1,0 +1,244 @@
+// Facilities: the system facility's answers as they go on the wire, the registry's life
+// and contents, a facility of one's own, and the locale table.
+#include "kyro/pipe/VexPipeFacility.h"
+
+#include "kyro/pipe/VexPipeConduit.h"
+#include "PipeTestSupport.h"
+#include "ReportCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+Lines toLines(const TList<TStr>& list)
+{
+    Lines lines;
+    for (const TStr& text : list)
+        lines.emplace_back(text.utf8());
+    return lines;
+}
+
+// The answer to a request, or "(none)". Each request is followed by an "index" from a
+// peer session numbered 99, whose answer comes next when the request had none.
+std::string answerTo(pipetest::WiredConduit& wired, const std::string& request)
+{
+    if (!wired.deliver(request) || !wired.deliver("65536;system.index;1;99;0;2"))
+        return "(not delivered)";
+    std::string line;
+    if (!wired.peer().received().next(&line))
+        return "(nothing)";
+    if (line.rfind("65536;system.RESP;99;", 0) == 0)
+        return "(none)";
+    std::string probe;
+    wired.peer().received().next(&probe);
+    return line;
+}
+
+const char kMethodList[] =
+    "MLST=j!237!3acndCnct!2ccndTerm!2clistFacilities!2clistLocales!2cRESP!2cerror!2cssnTerm";
+const char kLocaleList[] =
+    "LCLT=j!2316!3aen_US!2cru_RU!2ccs_CZ!2cpl_PL!2ces_ES!2cde_DE!2cfr_FR!2cpt_PT!2chu_HU!2cko_KR"
+    "!2czh_CN!2czh_TW!2cit_IT!2cja_JP!2cpt_BR!2cen_CA";
+
+long echo(VexPipeSession*, VexPipePacket* request, VexPipePacket* reply)
+{
+    reply->setString("text", request->getString("text"));
+    reply->setString("RCOD", "replaced by the method's name");
+    return VexPipeFacility::kAnswer;
+}
+
+class DemoFacility : public VexPipeFacility {
+public:
+    DemoFacility() { addMethod("echo", &echo); }
+    TStr name() const override { return TStr("demo"); }
+    long unknownMethod(VexPipeSession*, VexPipePacket*, VexPipePacket* reply) override
+    {
+        reply->setString("why", "unknown");
+        return kAnswer;
+    }
+};
+
+}  // namespace
+
+TEST(VexPipeSystemFacility, AnswersOnTheWire)
+{
+    pipetest::WiredConduit wired;
+    ASSERT_TRUE(wired.ready());
+    // Requests to the system session (number 1), as a peer whose own session is 7 sends
+    // them; every answer is addressed back to session 7 from session 1, with wait mode 1.
+    struct Case {
+        const char* request;
+        std::string answer;
+    };
+    const Case cases[] = {
+        {"65536;system.index;1;7;0;2",
+         std::string("65536;system.RESP;7;1;0;1;RCOD=hindex;RSCD=d0;") + kMethodList},
+        // A packet named without a dot has no method: "index", without "RCOD".
+        {"65536;system;1;7;0;2", std::string("65536;system.RESP;7;1;0;1;RSCD=d0;") + kMethodList},
+        {"65536;system.methodInformation;1;7;0;2;MTHN=hcndCnct",
+         "65536;system.RESP;7;1;0;1;MTHI=i;RCOD=hmethodInformation;RSCD=d0"},
+        // Only hidden facilities in the process: an empty list.
+        {"65536;system.listFacilities;1;7;0;2",
+         "65536;system.RESP;7;1;0;1;FLST=j!230!3a;RCOD=hlistFacilities;RSCD=d0"},
+        {"65536;system.listLocales;1;7;0;2",
+         std::string("65536;system.RESP;7;1;0;1;RCOD=hlistLocales;RSCD=d0;") + kLocaleList},
+        // No answer: an error notice, a stray reply, a method nobody knows, a connect
+        // without "CPID".
+        {"65536;system.error;1;7;0;2;ECOD=d5;EMSG=hbad", "(none)"},
+        {"65536;system.RESP;1;7;0;1;RCOD=hindex", "(none)"},
+        {"65536;system.noSuchMethod;1;7;0;2", "(none)"},
+        {"65536;system.cndCnct;1;7;0;2", "(none)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.request);
+        EXPECT_EQ(answerTo(wired, c.request), c.answer);
+    }
+}
+
+TEST(VexPipeSystemFacility, ConnectsClientsAndEndsSessions)
+{
+    // cndCnct binds the session to the client's inbound pipe and answers there.
+    VexPipeNamedConduit::setClientProcessId(777);
+    const std::string prefix = pipetest::uniqueName();
+    VexPipeNamedConduit server(TPath(prefix.c_str()), true, VexPipePacket::kWaitInherit);
+    pipetest::LineReader client(server.pipeName(4242).utf8());
+    pipetest::RawPeer peer;   // its inbound pipe is the server's reader here
+    using namespace kyro::platform;
+    server.addReader(-1, VexPipeReadEndpoint(new VexPipeFile(
+                             createInboundPipe(peer.inName().c_str()), VexPipeFile::kRead, false)));
+    ASSERT_TRUE(peer.connect());
+    ReportCapture errors;
+    auto deliver = [&](const std::string& line) {
+        peer.inject(line + "\n");
+        int handled = 0;
+        return pipetest::eventually([&] {
+            handled += server.processIncoming();
+            return handled > 0;
+        });
+    };
+
+    ASSERT_TRUE(deliver("65536;system.cndCnct;1;7;0;2;CPID=d4242"));
+    std::string line;
+    ASSERT_TRUE(client.next(&line));
+    EXPECT_EQ(line, "65536;system.RESP;7;1;0;1;SSID=d1;RCOD=hcndCnct;RSCD=d0;CPID=d777");
+    VexPipeSession* system = server.findSession(1);
+    ASSERT_NE(system, nullptr);
+    EXPECT_EQ(system->writerIndex(), 4242);
+    EXPECT_EQ(system->clientProcessId(), 4242u);
+    EXPECT_TRUE(server.hasWriter(4242));
+
+    // Bound already: no answer, and the session says why.
+    ASSERT_TRUE(deliver("65536;system.cndCnct;1;7;0;2;CPID=d4243"));
+    EXPECT_EQ(errors.lines(), Lines{"Error  session 1 is already connected to index 4242"});
+    // ssnTerm answers before the session goes, on the session's own writer.
+    ASSERT_TRUE(deliver("65536;system.ssnTerm;1;7;0;2"));
+    ASSERT_TRUE(client.next(&line));
+    EXPECT_EQ(line, "65536;system.RESP;7;1;0;1;RCOD=hssnTerm;CPID=d777");
+    EXPECT_EQ(server.findSession(1), nullptr);
+    EXPECT_FALSE(server.hasWriter(4242));
+    EXPECT_TRUE(pipetest::eventually([&] { return client.writerGone(); }));
+    VexPipeNamedConduit::setClientProcessId(0);
+}
+
+TEST(VexPipeSystemFacility, EndsTheConnectionAfterAnswering)
+{
+    pipetest::WiredConduit wired;
+    ASSERT_TRUE(wired.ready());
+    VexPipeConduit* conduit = wired.conduit();
+    // A session made by the packet's arrival (session number 0).
+    ASSERT_TRUE(wired.deliver("65536;system.cndTerm;0;8;0;2"));
+    std::string line;
+    ASSERT_TRUE(wired.peer().received().next(&line));
+    const VexPipeSession* arrived = conduit->currentSession();
+    EXPECT_EQ(arrived, nullptr);   // it has ended and is gone
+    EXPECT_EQ(conduit->arrivals(), 1u);
+    EXPECT_EQ(line.rfind("65536;system.RESP;8;", 0), 0u) << line;
+    EXPECT_NE(line.find(";0;1;RCOD=hcndTerm"), std::string::npos) << line;
+    EXPECT_EQ(line.find("RSCD"), std::string::npos);
+    // A client's session takes the conduit's pipes with it: writer 0 and its own reader.
+    EXPECT_EQ(conduit->writerCount(), 0);
+    EXPECT_FALSE(conduit->hasReader(wired.readerIndex()));
+    EXPECT_EQ(conduit->sessionCount(), 1);   // the system session is left
+    EXPECT_TRUE(pipetest::eventually([&] { return wired.peer().received().writerGone(); }));
+}
+
+TEST(VexPipeFacilityRegistry, LivesWithTheConduitsAndListsVisibleFacilities)
+{
+    EXPECT_FALSE(VexPipeFacilityRegistry::exists());
+    {
+        VexPipeConduit first(false, VexPipePacket::kWait, false);
+        VexPipeConduit internal(false, VexPipePacket::kWait, true);
+        EXPECT_TRUE(VexPipeFacilityRegistry::exists());
+        EXPECT_TRUE(VexPipeFacilityRegistry::contains("system"));
+        EXPECT_TRUE(VexPipeFacilityRegistry::contains("systemInternal"));
+        EXPECT_EQ(internal.systemFacility()->name(), "systemInternal");
+        EXPECT_TRUE(VexPipeFacilityRegistry::visibleNames().count() == 0);
+
+        DemoFacility* demo = new DemoFacility;
+        EXPECT_TRUE(VexPipeFacilityRegistry::add(demo));             // under its own name
+        EXPECT_TRUE(VexPipeFacilityRegistry::add(demo, "alias"));
+        EXPECT_EQ(toLines(VexPipeFacilityRegistry::visibleNames()), (Lines{"demo", "alias"}));
+        demo->setHidden(true);
+        EXPECT_EQ(VexPipeFacilityRegistry::visibleNames().count(), 0);
+        demo->setHidden(false);
+        VexPipeFacility* found = VexPipeFacilityRegistry::acquire("demo");
+        EXPECT_EQ(found, demo);
+        VexPipeFacilityRegistry::release(found);
+        EXPECT_EQ(VexPipeFacilityRegistry::acquire("nobody"), nullptr);
+        EXPECT_TRUE(VexPipeFacilityRegistry::remove("alias"));
+        EXPECT_FALSE(VexPipeFacilityRegistry::remove("alias"));
+        demo->release();   // the registry's reference keeps it
+        EXPECT_EQ(VexPipeFacilityRegistry::count(), 3);
+        EXPECT_TRUE(VexPipeFacilityRegistry::remove("demo"));   // and now it is gone
+    }
+    // The last conduit to go takes the registry with it.
+    EXPECT_FALSE(VexPipeFacilityRegistry::exists());
+}
+
+TEST(VexPipeFacility, DispatchesToItsMethods)
+{
+    pipetest::WiredConduit wired;
+    ASSERT_TRUE(wired.ready());
+    DemoFacility* demo = new DemoFacility;
+    VexPipeFacilityRegistry::add(demo);
+    demo->release();
+    EXPECT_EQ(toLines(demo->methodNames()), Lines{"echo"});
+    EXPECT_TRUE(demo->hasMethod("echo"));
+
+    std::string line;
+    ASSERT_TRUE(wired.deliver("65536;demo.echo;1;7;0;2;text=hhello"));
+    ASSERT_TRUE(wired.peer().received().next(&line));
+    // "RCOD" is the method's name whatever the handler put there.
+    EXPECT_EQ(line, "65536;demo.RESP;7;1;0;1;RCOD=hecho;text=hhello;RSCD=d0");
+    ASSERT_TRUE(wired.deliver("65536;demo.other;1;7;0;2"));
+    ASSERT_TRUE(wired.peer().received().next(&line));
+    EXPECT_EQ(line, "65536;demo.RESP;7;1;0;1;why=hunknown;RCOD=hother;RSCD=d0");
+    ASSERT_TRUE(wired.deliver("65536;demo.index;1;7;0;2"));
+    ASSERT_TRUE(wired.peer().received().next(&line));
+    EXPECT_EQ(line, "65536;demo.RESP;7;1;0;1;RCOD=hindex;RSCD=d0;MLST=j!231!3aecho");
+    // The registry now lists it.
+    ASSERT_TRUE(wired.deliver("65536;system.listFacilities;1;7;0;2"));
+    ASSERT_TRUE(wired.peer().received().next(&line));
+    EXPECT_EQ(line, "65536;system.RESP;7;1;0;1;FLST=j!231!3ademo;RCOD=hlistFacilities;RSCD=d0");
+    // A facility nobody registered: the system facility answers.
+    ASSERT_TRUE(wired.deliver("65536;nobody.listLocales;1;7;0;2"));
+    ASSERT_TRUE(wired.peer().received().next(&line));
+    EXPECT_EQ(line, std::string("65536;nobody.RESP;7;1;0;1;RCOD=hlistLocales;RSCD=d0;") + kLocaleList);
+    VexPipeFacilityRegistry::remove("demo");
+}
+
+TEST(VexPipeLocales, SixteenNamesWithTheAlias)
+{
+    const Lines names = toLines(vexLocaleNames());
+    EXPECT_EQ(names, (Lines{"en_US", "ru_RU", "cs_CZ", "pl_PL", "es_ES", "de_DE", "fr_FR", "pt_PT",
+                            "hu_HU", "ko_KR", "zh_CN", "zh_TW", "it_IT", "ja_JP", "pt_BR", "en_CA"}));
+    const TMap<TStr, TStr>& table = vexLocaleTable();
+    EXPECT_EQ(table.find("en_CA").value(), "en_US");
+    EXPECT_EQ(table.find("de_DE").value(), "de_DE");
+    EXPECT_EQ(&table, &vexLocaleTable());   // built once
+}

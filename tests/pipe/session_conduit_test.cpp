@@ -1,0 +1,621 @@
+// Sessions and conduits over real pipes: what goes on the wire, waiting for replies,
+// incoming packets, terminating and closing, the client's connection routine against a
+// server conduit, and the ways a wait ends when its connection is gone.
+#include "kyro/pipe/VexPipeConduit.h"
+
+#include "ChildRole.h"
+#include "PipeTestSupport.h"
+#include "ReportCapture.h"
+#include "kyro/pipe/VexPipeFacility.h"
+#include "kyro/platform/presence_lock.h"
+#include "kyro/platform/process_info.h"
+#include "kyro/platform/process_launch.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using namespace kyro::platform;
+using pipetest::eventually;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+std::string pid()
+{
+    return std::to_string(currentProcessId());
+}
+
+bool contains(const Lines& lines, const std::string& wanted)
+{
+    return std::find(lines.begin(), lines.end(), wanted) != lines.end();
+}
+
+int countContaining(const Lines& lines, const std::string& part)
+{
+    return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+        return line.find(part) != std::string::npos;
+    }));
+}
+
+long passOn(VexPipeSession*, VexPipePacket*)
+{
+    return VexPipeSession::kPassOn;
+}
+
+long swallow(VexPipeSession*, VexPipePacket*)
+{
+    return 5;
+}
+
+// ---- A companion in a child process --------------------------------------------------
+
+long dieNow(VexPipeSession*, VexPipePacket*, VexPipePacket*)
+{
+    std::_Exit(0);
+}
+
+class DyingFacility : public VexPipeFacility {
+public:
+    DyingFacility() { addMethod("die", &dieNow); }
+    TStr name() const override { return TStr("test"); }
+};
+
+// "die:<prefix>": a server conduit that answers the connection, and ends its process on
+// "test.die" without an answer. "mute:<prefix>": takes the first bytes on its inbound
+// pipe and ends without ever connecting back.
+KYRO_CHILD_ROLE(vexCompanion)
+{
+    const std::string::size_type colon = argument.find(':');
+    const std::string mode = argument.substr(0, colon);
+    const std::string prefix = argument.substr(colon + 1);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    if (mode == "mute") {
+        VexPipeNamedConduit names(TPath(prefix.c_str()), true, 0);
+        const PipeHandle inbound = createInboundPipe(names.pipeName(0).utf8());
+        char byte;
+        while (std::chrono::steady_clock::now() < deadline) {
+            const PipeResult got = pipeRead(inbound, &byte, 1);
+            if (got.status == PipeStatus::Ok)
+                std::_Exit(0);
+            sleepAlertable(5);
+        }
+        return 1;
+    }
+    VexPipeNamedConduit server(TPath(prefix.c_str()), true, 0);
+    DyingFacility* facility = new DyingFacility;
+    VexPipeFacilityRegistry::add(facility);
+    facility->release();
+    if (!server.startListening())
+        return 2;
+    while (std::chrono::steady_clock::now() < deadline)
+        server.idleTick(50);
+    return 1;
+}
+
+// Connects to a companion this test program plays in a child process.
+VexPipeNamedConduit* connectToChild(const std::string& mode, const std::string& prefix)
+{
+    const std::string role = "vexCompanion:" + mode + ":" + prefix;
+    setEnvironmentVariable(kChildRoleVariable, role.c_str());
+    VexPipeNamedConduit* conduit =
+        VexPipeNamedConduit::connectToServer(thisTestProgram(), TStr(prefix.c_str()), 30000);
+    setEnvironmentVariable(kChildRoleVariable, nullptr);
+    return conduit;
+}
+
+}  // namespace
+
+TEST(VexPipeConduit, HoldsItsSessionsAndState)
+{
+    VexPipeConduit conduit(false, VexPipePacket::kWait, false);
+    EXPECT_EQ(conduit.state(), static_cast<std::uint32_t>(VexPipeConduit::kReady));
+    EXPECT_FALSE(conduit.isClosed());
+    EXPECT_EQ(conduit.defaultWaitMode(), 2u);
+    VexPipeSession* system = conduit.findSession(1);
+    ASSERT_NE(system, nullptr);
+    EXPECT_EQ(system->peerNumber(), 1u);
+    EXPECT_EQ(conduit.defaultSession(), system);
+    EXPECT_EQ(system->conduit(), &conduit);
+
+    VexPipeSession* first = conduit.newSession();
+    VexPipeSession* second = conduit.newSession();
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_GE(first->number(), 10u);
+    EXPECT_EQ(second->number(), first->number() + 1);
+    EXPECT_EQ(first->peerNumber(), 0u);
+    EXPECT_EQ(conduit.findSession(first->number()), first);
+    EXPECT_EQ(conduit.sessionCount(), 3);
+    EXPECT_EQ(conduit.findSession(4), nullptr);
+
+    // The lock keeps its depth; an unlock too many leaves it at 0.
+    EXPECT_TRUE(conduit.lock(0));
+    EXPECT_TRUE(conduit.lock(50));
+    EXPECT_EQ(conduit.lockDepth(), 2u);
+    conduit.unlock();
+    conduit.unlock();
+    conduit.unlock();
+    EXPECT_EQ(conduit.lockDepth(), 0u);
+
+    // The base class has no pipes of its own to open.
+    EXPECT_FALSE(conduit.connectWriter(0));
+    EXPECT_FALSE(conduit.openReader(1));
+    EXPECT_EQ(conduit.reserved(), 0);
+    EXPECT_TRUE(conduit.connectionLost());   // no reader: no reply could ever come
+
+    first->terminate(false);
+    EXPECT_EQ(first->state(), static_cast<std::uint32_t>(VexPipeSession::kTerminated));
+    EXPECT_EQ(first->conduit(), nullptr);
+    EXPECT_EQ(conduit.findSession(first->number()), nullptr);
+    first->release();
+    second->release();   // still in the map: the conduit ends it
+}
+
+TEST(VexPipeConduit, WritesPacketsAsLines)
+{
+    pipetest::WiredConduit wired;
+    ASSERT_TRUE(wired.ready());
+    VexPipeConduit* conduit = wired.conduit();
+    std::string line;
+
+    VexPipePacket wait("kyro.PleaseWaitDialog", VexPipePacket::kNoWait);
+    wait.setString("waiting", "True");
+    EXPECT_EQ(conduit->post(&wait, 0), 0);
+    ASSERT_TRUE(wired.peer().received().next(&line));
+    EXPECT_EQ(line, "65536;kyro.PleaseWaitDialog;1;1;0;1;waiting=hTrue");
+
+    // In a session of its own, whose peer is not known yet.
+    VexPipeSession* session = conduit->newSession();
+    VexPipePacket request("f.m", VexPipePacket::kNoWait);
+    request.setSessionNumber(static_cast<int>(session->number()));
+    EXPECT_EQ(conduit->call(&request, nullptr, 0), 0);
+    ASSERT_TRUE(wired.peer().received().next(&line));
+    EXPECT_EQ(line, "65536;f.m;0;" + std::to_string(session->number()) + ";0;1");
+
+    // An unknown writer: nothing written, nothing waited for.
+    ReportCapture errors;
+    VexPipePacket lost("f.m", VexPipePacket::kWait);
+    VexPipePacket reply;
+    EXPECT_EQ(conduit->transmit(&lost, &reply, 5), 1);
+    EXPECT_EQ(errors.lines(), Lines{"Error  Attempt to write to unknown writer 5"});
+    EXPECT_FALSE(conduit->defaultSession()->isWaiting());
+    session->release();
+
+    // A named conduit puts the client process id into every packet.
+    VexPipeNamedConduit::setClientProcessId(5120);
+    VexPipeNamedConduit named(TPath(pipetest::uniqueName().c_str()), false, VexPipePacket::kNoWait);
+    pipetest::LineReader companion(named.pipeName(0).utf8());
+    ASSERT_TRUE(named.connectWriter(0));
+    VexPipePacket connect("system.cndCnct", VexPipePacket::kNoWait);
+    EXPECT_EQ(named.post(&connect, 0), 0);
+    ASSERT_TRUE(companion.next(&line));
+    EXPECT_EQ(line, "65536;system.cndCnct;1;1;0;1;CPID=d5120");
+    VexPipeNamedConduit::setClientProcessId(0);
+}
+
+TEST(VexPipeConduit, CallsWaitForTheirReply)
+{
+    pipetest::WiredConduit wired;
+    ASSERT_TRUE(wired.ready());
+    VexPipeConduit* conduit = wired.conduit();
+    wired.peer().setResponder(&pipetest::RawPeer::answerAll);
+    struct Idle {
+        int calls = 0;
+        std::uint32_t interval = 0;
+        static void tick(void* context, std::uint32_t intervalMs)
+        {
+            auto* self = static_cast<Idle*>(context);
+            ++self->calls;
+            self->interval = intervalMs;
+        }
+    } idle;
+    EXPECT_EQ(conduit->setIdleCallback(&Idle::tick, &idle), nullptr);
+
+    ReportCapture traces(ReportCapture::kTrace);
+    VexPipePacket request("kyro.ErrorDialog", VexPipePacket::kWait);
+    request.setString("selector", "ErrorDialogBase");
+    VexPipePacket reply;
+    EXPECT_EQ(conduit->call(&request, &reply, 0), 0);
+    EXPECT_EQ(reply.fullName(), "kyro.RESP");
+    EXPECT_EQ(reply.getString("RCOD"), "ErrorDialog");
+    EXPECT_EQ(reply.sessionNumber(), 1);
+    EXPECT_EQ(reply.peerSessionNumber(), 91);
+    EXPECT_GE(idle.calls, 1);
+    EXPECT_EQ(idle.interval, 100u);
+    EXPECT_TRUE(contains(traces.lines(), "  packet received: kyro.RESP"));
+    EXPECT_EQ(conduit->findSession(1)->peerNumber(), 91u);
+    EXPECT_EQ(conduit->setIdleCallback(nullptr, nullptr), &Idle::tick);
+
+    // Any packet that comes for a waiting session is its reply, and is not dispatched.
+    wired.peer().setResponder([](const std::string& line) -> Lines {
+        VexPipePacket request;
+        request.unmarshal(TStr(line.c_str()));
+        return {"65536;system.index;" + std::to_string(request.peerSessionNumber()) + ";91;0;2"};
+    });
+    VexPipePacket second("kyro.MessageBox", VexPipePacket::kWait);
+    EXPECT_EQ(conduit->call(&second, &reply, 0), 0);
+    EXPECT_EQ(reply.fullName(), "system.index");
+    wired.peer().setResponder(nullptr);
+    std::string line;
+    ASSERT_TRUE(wired.peer().received().next(&line));   // the first request
+    ASSERT_TRUE(wired.peer().received().next(&line));   // the second one
+    EXPECT_FALSE(wired.peer().received().next(&line, 200));   // and no answer to the "index"
+
+    // The wait mode: the packet's, else the session's, else the conduit's; none: no wait.
+    VexPipeConduit quiet(false, VexPipePacket::kWaitInherit, false);
+    VexPipePacket inherit("f.m", VexPipePacket::kWaitInherit);
+    EXPECT_EQ(quiet.transmit(&inherit, &reply, 0), 1);   // no writer: nothing sent
+    EXPECT_FALSE(quiet.defaultSession()->isWaiting());
+}
+
+TEST(VexPipeConduit, HandsIncomingPacketsToTheirSessions)
+{
+    pipetest::WiredConduit wired;
+    ASSERT_TRUE(wired.ready());
+    VexPipeConduit* conduit = wired.conduit();
+    ReportCapture traces(ReportCapture::kTrace);
+    std::string line;
+
+    // Session 0 makes a new session; its reply comes from there.
+    ASSERT_TRUE(wired.deliver("65536;system.index;0;21;0;2"));
+    EXPECT_EQ(conduit->arrivals(), 1u);
+    EXPECT_EQ(conduit->sessionCount(), 2);
+    ASSERT_TRUE(wired.peer().received().next(&line));
+    VexPipePacket answer;
+    answer.unmarshal(TStr(line.c_str()));
+    EXPECT_EQ(answer.sessionNumber(), 21);
+    const long made = answer.peerSessionNumber();
+    ASSERT_NE(conduit->findSession(made), nullptr);
+    EXPECT_EQ(conduit->findSession(made)->peerNumber(), 21u);
+    EXPECT_TRUE(contains(traces.lines(), "PROCESS: 0"));
+
+    // An unknown number: a new session, after a trace line.
+    ASSERT_TRUE(wired.deliver("65536;system.index;12345;22;0;2"));
+    EXPECT_TRUE(contains(traces.lines(),
+                         "incoming packet had bad session id : 12345. Creating a new session."));
+    EXPECT_EQ(conduit->arrivals(), 2u);
+    ASSERT_TRUE(wired.peer().received().next(&line));
+
+    // A known one takes the sender's number as its peer.
+    ASSERT_TRUE(wired.deliver("65536;system.index;" + std::to_string(made) + ";23;0;2"));
+    EXPECT_EQ(conduit->findSession(made)->peerNumber(), 23u);
+    EXPECT_EQ(conduit->arrivals(), 2u);
+    ASSERT_TRUE(wired.peer().received().next(&line));
+
+    // Lines that are not packets make no session and no answer.
+    ASSERT_TRUE(wired.peer().inject("\ngarbage\n65537;system.index;1;7;0;2\n"));
+    EXPECT_TRUE(wired.tickUntil([&] {
+        return countContaining(traces.lines(), "Dropped an incoming line that is not a packet") == 3;
+    }));
+    EXPECT_EQ(conduit->arrivals(), 2u);
+
+    // One line per reader per pass.
+    ASSERT_TRUE(wired.peer().inject("65536;system.RESP;1;7;0;1\n65536;system.RESP;1;7;0;1\n"));
+    ASSERT_TRUE(eventually([&] { return wired.conduit()->processIncoming() == 1; }));
+    EXPECT_EQ(conduit->processIncoming(), 1);
+    EXPECT_EQ(conduit->processIncoming(), 0);
+    EXPECT_EQ(countContaining(traces.lines(), "System Facility Response received"), 2);
+    EXPECT_FALSE(wired.peer().received().next(&line, 100));
+}
+
+TEST(VexPipeSession, MethodOverrideGoesFirst)
+{
+    pipetest::WiredConduit wired;
+    ASSERT_TRUE(wired.ready());
+    VexPipeSession* system = wired.conduit()->findSession(1);
+    std::string line;
+    system->setMethodOverride(&passOn);   // 3: on to the facilities
+    ASSERT_TRUE(wired.deliver("65536;system.listFacilities;1;7;0;2"));
+    EXPECT_TRUE(wired.peer().received().next(&line));
+    system->setMethodOverride(&swallow);   // anything else ends it there
+    ASSERT_TRUE(wired.deliver("65536;system.listFacilities;1;7;0;2"));
+    EXPECT_FALSE(wired.peer().received().next(&line, 200));
+    VexPipePacket packet("system.index", VexPipePacket::kWait);
+    EXPECT_EQ(system->receive(&packet), 5);
+}
+
+TEST(VexPipeSession, TerminateTellsThePeerOnce)
+{
+    pipetest::WiredConduit wired;
+    ASSERT_TRUE(wired.ready());
+    wired.peer().setResponder(&pipetest::RawPeer::answerAll);
+    VexPipeConduit* conduit = wired.conduit();
+    VexPipeSession* session = conduit->newSession();
+    session->setPeerNumber(44);
+    EXPECT_EQ(session->terminate(true), 0);
+    EXPECT_EQ(session->state(), static_cast<std::uint32_t>(VexPipeSession::kTerminated));
+    EXPECT_EQ(session->terminate(true), 0);
+    EXPECT_EQ(conduit->findSession(session->number()), nullptr);
+    // In a client the session's end takes the connection's pipes along.
+    EXPECT_EQ(conduit->writerCount(), 0);
+    EXPECT_EQ(conduit->readerCount(), 0);
+    ASSERT_TRUE(eventually([&] { return wired.peer().received().writerGone(); }));
+    EXPECT_EQ(wired.peer().received().all(),
+              Lines{"65536;system.ssnTerm;44;" + std::to_string(session->number()) + ";0;2"});
+
+    // A session without a conduit any more waits for nothing.
+    VexPipePacket reply;
+    session->prepareWait();
+    EXPECT_EQ(session->waitForReply(&reply, 10), 1);
+    EXPECT_EQ(session->send(&reply), 1);
+    session->release();
+}
+
+TEST(VexPipeConduit, ClosesAsInitiatorOrNot)
+{
+    {
+        pipetest::WiredConduit wired;
+        ASSERT_TRUE(wired.ready());
+        VexPipeConduit* conduit = wired.conduit();
+        VexPipeSession* session = conduit->newSession();
+        conduit->setDefaultSession(session);
+        ReportCapture traces(ReportCapture::kTrace);
+        EXPECT_EQ(conduit->close(false, true, true), 0);
+        EXPECT_TRUE(conduit->isClosed());
+        EXPECT_EQ(session->state(), static_cast<std::uint32_t>(VexPipeSession::kTerminated));
+        EXPECT_EQ(conduit->defaultSession(), conduit->findSession(1));
+        EXPECT_TRUE(contains(traces.lines(), " ==== Closing Conduit for " + pid() +
+                                                 " (init:0, readers:1, writers:1)"));
+        EXPECT_EQ(conduit->close(true, true, true), 0);   // a second close does nothing
+        EXPECT_TRUE(contains(traces.lines(), "Conduit is already terminating"));
+        EXPECT_EQ(conduit->processIncoming(), 0);
+        std::string line;
+        EXPECT_FALSE(wired.peer().received().next(&line, 100));   // nothing was sent
+        session->release();
+    }
+    {
+        pipetest::WiredConduit wired;
+        ASSERT_TRUE(wired.ready());
+        wired.peer().setResponder(&pipetest::RawPeer::answerAll);
+        VexPipeConduit* conduit = wired.conduit();
+        VexPipeSession* session = conduit->newSession();
+        session->setPeerNumber(30);
+        conduit->setDefaultSession(session);
+        EXPECT_EQ(conduit->close(true, true, true), 0);
+        EXPECT_TRUE(conduit->isClosed());
+        // The peer hears "cndTerm" in the default session and answers it; then the
+        // default session ends without a word.
+        EXPECT_EQ(session->state(), static_cast<std::uint32_t>(VexPipeSession::kTerminated));
+        EXPECT_EQ(wired.peer().received().all(),
+                  Lines{"65536;system.cndTerm;30;" + std::to_string(session->number()) + ";0;2"});
+        session->release();
+    }
+    {
+        // Other sessions end first, without a word. In a client each session's end takes
+        // the connection's pipes along, so "cndTerm" then finds no writer, and the close
+        // does not wait for an answer that cannot come.
+        pipetest::WiredConduit wired;
+        ASSERT_TRUE(wired.ready());
+        wired.peer().setResponder(&pipetest::RawPeer::answerAll);
+        VexPipeConduit* conduit = wired.conduit();
+        VexPipeSession* session = conduit->newSession();
+        conduit->setDefaultSession(session);
+        VexPipeSession* other = conduit->newSession();
+        EXPECT_EQ(conduit->close(true, true, true), 0);
+        EXPECT_TRUE(conduit->isClosed());
+        EXPECT_EQ(other->state(), static_cast<std::uint32_t>(VexPipeSession::kTerminated));
+        EXPECT_EQ(session->state(), static_cast<std::uint32_t>(VexPipeSession::kTerminated));
+        ASSERT_TRUE(eventually([&] { return wired.peer().received().writerGone(); }));
+        EXPECT_TRUE(wired.peer().received().all().empty());
+        other->release();
+        session->release();
+    }
+}
+
+TEST(VexPipeConduit, WaitsEndWhenTheConnectionIsGone)
+{
+    // The peer goes while the call waits: the wait ends with 1.
+    {
+        pipetest::WiredConduit wired;
+        ASSERT_TRUE(wired.ready());
+        struct Drop {
+            static void tick(void* peer, std::uint32_t) { static_cast<pipetest::RawPeer*>(peer)->disconnect(); }
+        };
+        wired.conduit()->setIdleCallback(&Drop::tick, &wired.peer());
+        ReportCapture errors;
+        VexPipePacket request("kyro.MessageBox", VexPipePacket::kWait);
+        VexPipePacket reply;
+        EXPECT_EQ(wired.conduit()->call(&request, &reply, 0), 1);
+        EXPECT_EQ(errors.lines(), Lines{"Error  Connection lost while session 1 waited for a reply"});
+        EXPECT_TRUE(wired.conduit()->connectionLost());
+    }
+    // Close after the session's end took the writers: "cndTerm" goes nowhere and nothing
+    // waits for its answer.
+    {
+        pipetest::WiredConduit wired;
+        ASSERT_TRUE(wired.ready());
+        wired.peer().setResponder(&pipetest::RawPeer::answerAll);
+        VexPipeConduit* conduit = wired.conduit();
+        VexPipeSession* session = conduit->newSession();
+        conduit->setDefaultSession(session);
+        session->terminate(true);
+        ReportCapture traces(ReportCapture::kTrace);
+        EXPECT_EQ(conduit->close(true, true, true), 0);
+        EXPECT_TRUE(conduit->isClosed());
+        EXPECT_TRUE(contains(traces.lines(), "No writer to send system.cndTerm to"));
+        EXPECT_EQ(countContaining(wired.peer().received().all(), "cndTerm"), 0);
+        session->release();
+    }
+    // No writer at all: a waited-for call returns at once.
+    {
+        VexPipeConduit conduit(false, VexPipePacket::kWait, false);
+        VexPipePacket request("f.m", VexPipePacket::kWait);
+        VexPipePacket reply;
+        EXPECT_EQ(conduit.call(&request, &reply, 0), 1);
+        EXPECT_FALSE(conduit.defaultSession()->isWaiting());
+    }
+}
+
+TEST(VexPipeConduit, WaitsEndWhenTheCompanionExits)
+{
+    // A companion that dies in the middle of a call.
+    {
+        ReportCapture errors;
+        VexPipeNamedConduit* conduit = connectToChild("die", pipetest::uniqueName());
+        ASSERT_NE(conduit, nullptr) << (errors.lines().empty() ? "" : errors.lines()[0]);
+        EXPECT_NE(conduit->companionProcessId(), 0u);
+        VexPipePacket locales("system.listLocales", VexPipePacket::kWait);
+        VexPipePacket reply;
+        EXPECT_EQ(conduit->call(&locales, &reply, 0), 0);   // it answers while it lives
+        EXPECT_EQ(reply.getString("RCOD"), "listLocales");
+        VexPipePacket die("test.die", VexPipePacket::kWait);
+        EXPECT_EQ(conduit->call(&die, &reply, 0), 1);
+        EXPECT_TRUE(contains(errors.lines(), "Error  Connection lost while session " +
+                                                 std::to_string(conduit->defaultSession()->number()) +
+                                                 " waited for a reply"));
+        EXPECT_EQ(conduit->close(true, true, true), 0);   // returns: the pipe is gone
+        delete conduit;
+    }
+    // One that takes the handshake and exits without ever connecting back: only its exit
+    // tells, and the connection routine gives up.
+    {
+        ReportCapture errors;
+        VexPipeNamedConduit* conduit = connectToChild("mute", pipetest::uniqueName());
+        EXPECT_EQ(conduit, nullptr);
+        EXPECT_EQ(countContaining(errors.lines(), "Connection lost while session"), 1);
+        EXPECT_TRUE(contains(errors.lines(), "Error  Could not create client pipe"));
+    }
+}
+
+TEST(VexPipeSession, ReceivesWithoutARegisteredSystemFacility)
+{
+    // The registry's "system" goes with the conduit that is destroyed first, though the
+    // other conduit's system facility still lives: that one answers.
+    VexPipeConduit* first = new VexPipeConduit(false, VexPipePacket::kWait, false);
+    pipetest::WiredConduit wired;
+    ASSERT_TRUE(wired.ready());
+    delete first;
+    EXPECT_FALSE(VexPipeFacilityRegistry::contains("system"));
+    ASSERT_TRUE(wired.deliver("65536;system.listLocales;1;7;0;2"));
+    std::string line;
+    ASSERT_TRUE(wired.peer().received().next(&line));
+    EXPECT_EQ(line.rfind("65536;system.RESP;7;1;0;1;RCOD=hlistLocales;RSCD=d0;LCLT=", 0), 0u);
+
+    // A session with no conduit and no facility anywhere drops the packet and says so;
+    // the process goes on.
+    ASSERT_FALSE(VexPipeFacilityRegistry::exists());
+    ReportCapture errors;
+    VexPipeSession* orphan = new VexPipeSession(nullptr, 99, 0, 0);
+    VexPipePacket packet("system.index", VexPipePacket::kWait);
+    EXPECT_EQ(orphan->receive(&packet), 1);
+    EXPECT_EQ(errors.lines(), Lines{"Error -268435450 Can't find system facility!!!! Panic Now!"});
+    orphan->release();
+}
+
+TEST(VexPipeNamedConduit, NamesItsPipesAndPrefix)
+{
+    const std::string prefix = "Vex.exe" + pid();
+    EXPECT_EQ(VexPipeNamedConduit::makePipePrefix("C:\\Dir\\Vex.exe"), prefix.c_str());
+    EXPECT_EQ(VexPipeNamedConduit::makePipePrefix("Vex.exe"), prefix.c_str());
+    EXPECT_EQ(VexPipeNamedConduit::presenceLockName("Vex.exe5120"), "Global\\Norveldt_KYRO_Vex.exe5120");
+    VexPipeNamedConduit conduit(TPath("Vex.exe5120"), false, VexPipePacket::kWait);
+    EXPECT_EQ(conduit.pipeName(0), "\\\\.\\pipe\\Norveldt\\kyro\\Vex.exe5120\\inbound0");
+    VexPipeNamedConduit slashed(TPath("a/b"), false, VexPipePacket::kWait);
+    EXPECT_EQ(slashed.pipeName(7), "\\\\.\\pipe\\Norveldt\\kyro\\a\\b\\inbound7");
+    EXPECT_EQ(conduit.systemFacility()->name(), "system");
+
+    EXPECT_EQ(VexPipeNamedConduit::clientProcessId(), currentProcessId());
+    VexPipeNamedConduit::setClientProcessId(4711);
+    EXPECT_EQ(VexPipeNamedConduit::clientProcessId(), 4711u);
+    // The prefix keeps the real process id.
+    EXPECT_EQ(VexPipeNamedConduit::makePipePrefix("Vex.exe"), prefix.c_str());
+    VexPipeNamedConduit::setClientProcessId(0);
+}
+
+TEST(VexPipeNamedConduit, ConnectsToAServer)
+{
+    const std::string prefix = pipetest::uniqueName();
+    const TStr serverPath("C:\\Nowhere\\Vex.exe");
+    EXPECT_FALSE(VexPipeNamedConduit::isServerRunning(prefix.c_str()));
+    pipetest::ServerThread server(prefix);
+    ASSERT_TRUE(server.started());
+    EXPECT_TRUE(VexPipeNamedConduit::isServerRunning(prefix.c_str()));
+
+    // Two clients at the same time, each with its own inbound pipe (the override).
+    VexPipeNamedConduit::setClientProcessId(71001);
+    VexPipeNamedConduit* first = VexPipeNamedConduit::connectToServer(serverPath, prefix.c_str(), 100);
+    VexPipeNamedConduit::setClientProcessId(71002);
+    VexPipeNamedConduit* second = VexPipeNamedConduit::connectToServer(serverPath, prefix.c_str(), 100);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(first->companionProcessId(), 0u);   // found running, not started
+    EXPECT_TRUE(first->hasReader(71001));
+    EXPECT_TRUE(waitForPipe(first->pipeName(71001).utf8(), 1000));
+    EXPECT_NE(std::string(first->pipeName(71001).utf8()).find("\\" + prefix + "\\inbound71001"),
+              std::string::npos);
+    EXPECT_NE(first->defaultSession()->peerNumber(), 0u);   // the server's session
+
+    for (VexPipeNamedConduit* client : {first, second, first}) {
+        VexPipePacket request("system.listLocales", VexPipePacket::kWait);
+        VexPipePacket reply;
+        ASSERT_EQ(client->call(&request, &reply, 0), 0);
+        EXPECT_EQ(reply.getString("RCOD"), "listLocales");
+        EXPECT_EQ(static_cast<std::uint32_t>(reply.sessionNumber()), client->defaultSession()->number());
+    }
+
+    // One goes, another comes after it.
+    EXPECT_EQ(first->close(true, true, true), 0);
+    delete first;
+    VexPipeNamedConduit::setClientProcessId(71003);
+    VexPipeNamedConduit* third = VexPipeNamedConduit::connectToServer(serverPath, prefix.c_str(), 100);
+    ASSERT_NE(third, nullptr);
+    VexPipePacket request("system.index", VexPipePacket::kWait);
+    VexPipePacket reply;
+    EXPECT_EQ(third->call(&request, &reply, 0), 0);
+    EXPECT_EQ(second->call(&request, &reply, 0), 0);
+    // The server lets go of the clients that left.
+    second->close(true, true, true);
+    delete second;
+    third->close(true, true, true);
+    delete third;
+    int serverReaders = -1;
+    int serverWriters = -1;
+    ASSERT_TRUE(eventually([&] {
+        server.run([&](VexPipeNamedConduit* conduit) {
+            serverReaders = conduit->readerCount();
+            serverWriters = conduit->writerCount();
+        });
+        return serverReaders == 1 && serverWriters == 0;   // the listening instance only
+    }));
+    VexPipeNamedConduit::setClientProcessId(0);
+}
+
+TEST(VexPipeNamedConduit, ConnectionFailures)
+{
+    // A companion that holds its lock but has no pipe.
+    {
+        const std::string prefix = pipetest::uniqueName();
+        PresenceLock lock = kNoPresenceLock;
+        ASSERT_EQ(acquirePresenceLock(VexPipeNamedConduit::presenceLockName(prefix.c_str()).utf8(), &lock),
+                  PresenceResult::Acquired);
+        ReportCapture errors;
+        EXPECT_EQ(VexPipeNamedConduit::connectToServer("C:\\Nowhere\\Vex.exe", prefix.c_str(), 100), nullptr);
+        EXPECT_EQ(errors.lines(), Lines{"Error  Could not create client pipe"});
+        releasePresenceLock(lock);
+    }
+    // A companion that cannot be started.
+    {
+        ReportCapture errors;
+        EXPECT_EQ(VexPipeNamedConduit::connectToServer("C:\\Nowhere\\Vex.exe",
+                                                       pipetest::uniqueName().c_str(), 100),
+                  nullptr);
+        EXPECT_EQ(errors.lines(), Lines{"Error  Could not execute server process"});
+    }
+    // A reader opened and removed again; a writer to a pipe nobody serves.
+    {
+        const std::string prefix = pipetest::uniqueName();
+        VexPipeNamedConduit conduit(TPath(prefix.c_str()), false, VexPipePacket::kWait);
+        EXPECT_TRUE(conduit.openReader(12));
+        EXPECT_TRUE(conduit.hasReader(12));
+        EXPECT_TRUE(waitForPipe(conduit.pipeName(12).utf8(), 1000));
+        conduit.removeReader(12);
+        EXPECT_FALSE(conduit.hasReader(12));
+        EXPECT_FALSE(conduit.connectWriter(99));   // nobody there: false, silently
+    }
+}
