@@ -120,6 +120,13 @@ KYRO_CHILD_ROLE(writePipeLine)
     return written ? 0 : 4;
 }
 
+KYRO_CHILD_ROLE(listenOnce)
+{
+    const PipeHandle pipe = createInboundPipe(argument.c_str());
+    closePipe(pipe);
+    return pipe != kNoPipe ? 0 : 2;
+}
+
 // Ends with a listening pipe open and no clean-up at all.
 KYRO_CHILD_ROLE(abandonInboundPipe)
 {
@@ -385,6 +392,12 @@ TEST(PlatformNamedPipe, OtherProcessesAndNames)
     const PipeHandle again = createInboundPipe(name.c_str());
     EXPECT_NE(again, kNoPipe);
     closePipe(again);
+
+    // What such a server leaves behind goes when another process first listens.
+    ASSERT_TRUE(runRole(("abandonInboundPipe:" + pipeName("abandoned")).c_str(), &output));
+    EXPECT_EQ(leftoverFiles().size(), KYRO_TEST_WINDOWS ? 0u : 1u);
+    ASSERT_TRUE(runRole(("listenOnce:" + pipeName("other")).c_str(), &output));
+    EXPECT_TRUE(leftoverFiles().empty());
 
     // Names ignore case, and long names that differ only at their end stay apart.
     const PipeHandle lower = createInboundPipe(pipeName("mixedcase").c_str());

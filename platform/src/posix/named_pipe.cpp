@@ -3,7 +3,8 @@
 //
 // 1. A pipe name is one socket file in the per-user runtime folder. The instances of a
 //    name in this process share one listening socket (a table by path with a count of
-//    users); the file is made with the first instance and removed with the last.
+//    users); the file is made with the first instance and removed with the last. Files
+//    that ended processes left behind are removed when this process first listens.
 // 2. An instance is listening until it holds an accepted connection. Reads accept without
 //    blocking, so a read with no client answers Listening at once, as ReadFile does.
 // 3. A client's first byte on a new connection is kOpening. A connection that ends
@@ -20,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <map>
 #include <memory>
@@ -276,13 +278,15 @@ std::string socketPath(const char* name)
 }
 
 // 0 when a connection to the socket file succeeded (the probe is closed again at once),
-// else the errno of the attempt.
-int tryConnect(const std::string& path, int* connection)
+// else the errno of the attempt. Without `wait` a listener with a full queue answers
+// EAGAIN instead of holding the caller.
+int tryConnect(const std::string& path, int* connection, bool wait = true)
 {
     sockaddr_un address;
     if (!socketAddress(path, &address))
         return ENAMETOOLONG;
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd =
+        ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | (wait ? 0 : SOCK_NONBLOCK), 0);
     if (fd < 0)
         return errno;
     int status;
@@ -333,6 +337,7 @@ struct Listener {
 };
 
 std::mutex g_listenersLock;
+bool g_swept = false;  // guarded by g_listenersLock
 
 // Never destroyed: pipes may still be closed while static objects are torn down.
 std::map<std::string, Listener*>& listeners()
@@ -376,6 +381,27 @@ int bindListener(const std::string& path, Listener* listener)
     return 0;
 }
 
+// Removes the socket files that processes which ended without closing their pipes have
+// left in the folder: nobody listens at them any more. Runs under the folder lock, so a
+// file between its bind and its listen is never taken for one of those.
+void sweepFolder(const std::string& socketFile)
+{
+    const std::string folder = socketFile.substr(0, socketFile.rfind('/'));
+    DIR* listing = ::opendir(folder.c_str());
+    if (listing == nullptr)
+        return;
+    while (const dirent* entry = ::readdir(listing)) {
+        if (std::strncmp(entry->d_name, "p-", 2) != 0)
+            continue;
+        const std::string path = folder + "/" + entry->d_name;
+        struct stat info;
+        if (::lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode) &&
+            tryConnect(path, nullptr, false) == ECONNREFUSED)
+            ::unlink(path.c_str());
+    }
+    ::closedir(listing);
+}
+
 Listener* acquireListener(const std::string& path, int* error)
 {
     std::lock_guard<std::mutex> guard(g_listenersLock);
@@ -393,6 +419,10 @@ Listener* acquireListener(const std::string& path, int* error)
     listener->path = path;
     {
         FolderLock folderLock(path);
+        if (!g_swept) {
+            g_swept = true;
+            sweepFolder(path);
+        }
         *error = bindListener(path, listener.get());
     }
     if (*error != 0)
