@@ -14,9 +14,9 @@
 // POSIX: one Unix domain stream socket per pipe name, a socket file in the per-user
 // runtime folder (pipeRuntimeFolder()). The instances of a name in one process share its
 // listening socket and each takes one accepted connection; one process at a time can serve
-// a name. A socket file left by an ended process is replaced, and the file goes when the
-// last instance of its name is closed. Writing to a pipe whose reader has gone never
-// raises SIGPIPE.
+// a name. The file goes when the last instance of its name is closed; files that ended
+// processes left behind are replaced, and swept when a process first listens. Writing to
+// a pipe whose reader has gone never raises SIGPIPE.
 //
 // Handles are opaque numbers, never 0 and never kNoPipe. Any call may block in one thread
 // while closePipe() runs in another: the blocked call is released at once and reports the
