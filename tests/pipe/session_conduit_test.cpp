@@ -546,7 +546,10 @@ TEST(VexPipeNamedConduit, ConnectsToAServer)
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(first->companionProcessId(), 0u);   // found running, not started
     EXPECT_TRUE(first->hasReader(71001));
-    EXPECT_TRUE(waitForPipe(first->pipeName(71001).utf8(), 1000));
+    // The server wrote its answer to that pipe.
+    bool serverWritesThere = false;
+    server.run([&](VexPipeNamedConduit* conduit) { serverWritesThere = conduit->hasWriter(71001); });
+    EXPECT_TRUE(serverWritesThere);
     EXPECT_NE(std::string(first->pipeName(71001).utf8()).find("\\" + prefix + "\\inbound71001"),
               std::string::npos);
     EXPECT_NE(first->defaultSession()->peerNumber(), 0u);   // the server's session
