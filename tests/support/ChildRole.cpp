@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <map>
+#include <mutex>
 
 const char* const kChildRoleVariable = "KYRO_TEST_CHILD_ROLE";
 
@@ -46,13 +47,18 @@ bool runForOutput(const TStr& program, const TStr& commandLine, const char* role
                   std::string* output)
 {
     output->clear();
-    if (role != nullptr)
-        kyro::platform::setEnvironmentVariable(kChildRoleVariable, role);
     kyro::platform::LaunchedProcess child;
-    const kyro::platform::LaunchResult result =
-        kyro::platform::launchProcess(program.utf8(), commandLine.utf8(), &child);
-    if (role != nullptr)
+    kyro::platform::LaunchResult result;
+    {
+        // The role travels in the environment, which all threads share: without the lock a
+        // thread could start its child while another has just taken the role away, and a
+        // child without a role runs every test again (children of children, without end).
+        static std::mutex launchLock;
+        std::lock_guard<std::mutex> guard(launchLock);
+        kyro::platform::setEnvironmentVariable(kChildRoleVariable, role);
+        result = kyro::platform::launchProcess(program.utf8(), commandLine.utf8(), &child);
         kyro::platform::setEnvironmentVariable(kChildRoleVariable, nullptr);
+    }
     if (result != kyro::platform::LaunchResult::Started)
         return false;
 

@@ -1,0 +1,59 @@
+// How the companion answers when nobody sits in front of it: a script from its environment
+// (inherited from the host), and a log of every request it received.
+//
+//   KYRO_VEX_ANSWERS="MessageBox=1;PrivacyPolicyDialog=3@250;ErrorDialog=none;*=0"
+//
+// Each entry is <name>=<answer>[@<delay in ms>], where the name is a request's full name
+// ("vex.MessageBox") or its method alone ("MessageBox"), tried in that order; "*" stands
+// for every dialog request the script does not name. An answer is
+//   a number   reply with that "selected_button"
+//   reply      reply without "selected_button"
+//   none       never reply (the caller keeps waiting, as for a person who never decides)
+//   exit       end the companion at once, without a reply
+// The delay comes before the answer. Without the variable, a real dialog is shown where the
+// system can show one; otherwise (Linux, or no window system) the default answers apply:
+// a message box answers its "focus_button_index", the privacy-policy dialog 2 (no consent
+// without a person), the other requests reply without "selected_button".
+//
+//   KYRO_VEX_REQUEST_LOG=<file>
+//
+// appends every request, as the line that arrived, to that file.
+#ifndef KYRO_COMPANION_COMPANIONSCRIPT_H
+#define KYRO_COMPANION_COMPANIONSCRIPT_H
+
+#include <map>
+#include <string>
+
+namespace kyro::companion {
+
+struct Answer {
+    // Person: no script at all, ask a person where a dialog can be shown, else Default.
+    // Default: the default answer described above.
+    enum Kind { Button, Reply, None, Exit, Default, Person } kind = Person;
+    int button = 0;
+    int delayMs = 0;
+};
+
+class CompanionScript {
+public:
+    // Reads KYRO_VEX_ANSWERS and KYRO_VEX_REQUEST_LOG.
+    CompanionScript();
+
+    // How to answer a request.
+    Answer answerFor(const std::string& facility, const std::string& method) const;
+
+    // Appends one received line to the request log, if there is one.
+    void record(const std::string& line) const;
+
+    // Parses a script text; entries that make no sense are left out.
+    static std::map<std::string, Answer> parse(const std::string& script);
+
+private:
+    std::map<std::string, Answer> m_answers;
+    bool m_scripted = false;
+    std::string m_logPath;
+};
+
+}  // namespace kyro::companion
+
+#endif

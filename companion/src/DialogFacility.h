@@ -1,0 +1,34 @@
+// The dialog facilities of the companion: "kyro" and "vex", each answering "ErrorDialog",
+// "MessageBox", "PrivacyPolicyDialog" and "PleaseWaitDialog".
+//
+// An answer that must wait (a scripted delay, or a person deciding in a dialog) does not
+// hold up the companion: the request is kept with its session and answered from the main
+// loop (answerDue()) once its time has come, so other clients are served meanwhile.
+#ifndef KYRO_COMPANION_DIALOGFACILITY_H
+#define KYRO_COMPANION_DIALOGFACILITY_H
+
+#include "CompanionScript.h"
+
+#include "kyro/pipe/VexPipeFacility.h"
+
+class DialogFacility : public VexPipeFacility {
+public:
+    DialogFacility(const char* name, const kyro::companion::CompanionScript& script);
+    ~DialogFacility() override;
+
+    TStr name() const override;
+    long dispatch(VexPipeSession* session, VexPipePacket* request) override;
+
+    // Sends every kept answer whose time has come. True when the companion must end
+    // (a scripted "exit").
+    static bool answerDue();
+    // Whether answers are still kept for later.
+    static bool hasKeptAnswers();
+
+private:
+    static long handle(VexPipeSession* session, VexPipePacket* request, VexPipePacket* reply);
+
+    TStr m_name;
+};
+
+#endif
