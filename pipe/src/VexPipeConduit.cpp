@@ -446,7 +446,10 @@ void VexPipeConduit::idleTick(std::uint32_t intervalMs)
             }
         }
     }
-    kyro::platform::sleepAlertable(busy ? 0 : intervalMs);
+    // After work the caller looks again at once; a wake-up left pending then only ends
+    // one later sleep early.
+    if (!busy)
+        kyro::platform::sleepAlertable(intervalMs);
 }
 
 VexPipeSession* VexPipeConduit::newSession()

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstring>
 #include <deque>
+#include <mutex>
 #include <new>
 #include <string>
 
@@ -34,12 +35,17 @@ struct VexPipeFile::Shared {
     std::atomic<int> references{1};
     VexBase guard;   // its lock is the device lock
     PipeHandle handle = kNoPipe;
-    std::uint32_t threadState = kNotStarted;
+    // Changed under the device lock; read without it where a stale answer is harmless
+    // (the conduit's thread asks several times per tick, the reader never waits for it).
+    std::atomic<std::uint32_t> threadState{kNotStarted};
+    std::atomic<std::size_t> queued{0};
+    std::atomic<bool> received{false};
     std::uint32_t threadId = 0;
     std::deque<std::string> chunks;   // oldest first
     std::size_t headOffset = 0;       // bytes of the oldest chunk already read
-    std::size_t queued = 0;
-    bool received = false;
+    // The waker has a lock of its own, so that the reader wakes the conduit's thread after
+    // letting go of the device lock, which that thread then takes without a wait.
+    std::mutex wakerLock;
     kyro::platform::SleepWaker waker = kNoSleepWaker;
 
     void lock() { guard.lock(0); }
@@ -50,17 +56,11 @@ struct VexPipeFile::Shared {
         if (references.fetch_sub(1, std::memory_order_acq_rel) == 1)
             delete this;
     }
-    // Under the lock.
     void wake()
     {
+        std::lock_guard<std::mutex> hold(wakerLock);
         if (waker != kNoSleepWaker)
             kyro::platform::wakeSleeper(waker);
-    }
-    // Under the lock: the thread is done.
-    void stopped()
-    {
-        threadState = kStopped;
-        wake();
     }
 };
 
@@ -102,9 +102,10 @@ VexPipeFile::~VexPipeFile()
         close();
     else if (m_thread != kNoThread)
         stopReader(false);
-    m_shared->lock();
-    m_shared->waker = kNoSleepWaker;
-    m_shared->unlock();
+    {
+        std::lock_guard<std::mutex> hold(m_shared->wakerLock);
+        m_shared->waker = kNoSleepWaker;
+    }
     m_shared->dropReference();
 }
 
@@ -112,63 +113,59 @@ void VexPipeFile::readerMain(void* argument)
 {
     Shared* shared = static_cast<Shared*>(argument);
     char buffer[kReadSize];
+    bool arrived = false;   // bytes were queued and the conduit's thread not yet woken
     shared->lock();
     shared->threadId = kyro::platform::currentThreadId();
-    shared->unlock();
     for (;;) {
-        shared->lock();
-        if (shared->threadState >= kStopRequested) {
-            shared->stopped();
-            shared->unlock();
+        // Under the device lock here.
+        if (shared->threadState >= kStopRequested || !isHandle(shared->handle))
             break;
-        }
-        const PipeHandle handle = shared->handle;
-        if (!isHandle(handle)) {
-            shared->stopped();
-            shared->unlock();
-            break;
-        }
         if (shared->queued >= kMaxQueuedBytes) {
             // Nobody reads: leave the bytes in the pipe until somebody does.
             shared->unlock();
+            if (arrived)
+                shared->wake();
+            arrived = false;
             kyro::platform::sleepAlertable(kRetryMs);
+            shared->lock();
             continue;
         }
+        const PipeHandle handle = shared->handle;
         shared->unlock();
+        if (arrived)
+            shared->wake();
+        arrived = false;
 
         const PipeResult result = kyro::platform::pipeRead(handle, buffer, kReadSize);
-        if (result.status == PipeStatus::Ok && result.bytes > 0) {
+        if (result.status == PipeStatus::Listening) {
+            kyro::platform::sleepAlertable(kRetryMs);
             shared->lock();
+            continue;
+        }
+        shared->lock();
+        if (result.status == PipeStatus::Ok && result.bytes > 0) {
             try {
                 shared->chunks.emplace_back(buffer, result.bytes);
                 shared->queued += result.bytes;
                 shared->received = true;
+                arrived = true;
             } catch (...) {
                 // Out of memory: this chunk is lost, the next read may fare better.
             }
-            shared->wake();
-            shared->unlock();
-            continue;
-        }
-        if (result.status == PipeStatus::Listening) {
-            kyro::platform::sleepAlertable(kRetryMs);
             continue;
         }
         if (result.status == PipeStatus::OtherError) {
-            shared->lock();
-            const bool stopping = shared->threadState >= kStopRequested;
-            if (stopping)
-                shared->stopped();
-            shared->unlock();
-            if (stopping)
+            // During a close the pipe goes away under the read: that is no error.
+            if (shared->threadState >= kStopRequested)
                 break;
+            shared->unlock();
             kyro::pipe::reportError(TStr("pipe read returned false with error: %1")
                                         .arg(static_cast<long>(result.error)));
             kyro::platform::sleepAlertable(kRetryMs);
+            shared->lock();
             continue;
         }
         // Everything else ends the reader.
-        shared->lock();
         if (shared->handle == handle) {
             if (result.status == PipeStatus::Broken) {
                 // The peer has gone: this end is of no more use.
@@ -179,10 +176,12 @@ void VexPipeFile::readerMain(void* argument)
                 shared->handle = 0;
             }
         }
-        shared->stopped();
-        shared->unlock();
         break;
     }
+    shared->threadState = kStopped;
+    shared->unlock();
+    // Whoever waits learns that nothing more comes from here.
+    shared->wake();
     shared->dropReference();
 }
 
@@ -246,6 +245,8 @@ std::uint32_t VexPipeFile::read(void* buffer, std::uint32_t size)
 {
     if (m_shared == nullptr || buffer == nullptr || size == 0)
         return 0;
+    if (m_shared->queued.load() == 0)
+        return 0;   // the common case while polling: no lock needed
     char* out = static_cast<char*>(buffer);
     std::uint32_t copied = 0;
     m_shared->lock();
@@ -329,49 +330,36 @@ bool VexPipeFile::isReading() const
 {
     if (m_shared == nullptr)
         return false;
-    m_shared->lock();
-    const bool reading = m_thread != kNoThread && m_shared->threadState == kRunning;
-    m_shared->unlock();
-    return reading;
+    return m_thread != kNoThread && m_shared->threadState.load() == kRunning;
 }
 
 std::uint32_t VexPipeFile::queuedBytes() const
 {
     if (m_shared == nullptr)
         return 0;
-    m_shared->lock();
-    const std::size_t queued = m_shared->queued;
-    m_shared->unlock();
-    return static_cast<std::uint32_t>(queued);
+    return static_cast<std::uint32_t>(m_shared->queued.load());
 }
 
 bool VexPipeFile::hasReceived() const
 {
     if (m_shared == nullptr)
         return false;
-    m_shared->lock();
-    const bool received = m_shared->received;
-    m_shared->unlock();
-    return received;
+    return m_shared->received.load();
 }
 
 void VexPipeFile::setDataWaker(kyro::platform::SleepWaker waker)
 {
     if (m_shared == nullptr)
         return;
-    m_shared->lock();
+    std::lock_guard<std::mutex> hold(m_shared->wakerLock);
     m_shared->waker = waker;
-    m_shared->unlock();
 }
 
 std::uint32_t VexPipeFile::threadState() const
 {
     if (m_shared == nullptr)
         return kStopped;
-    m_shared->lock();
-    const std::uint32_t state = m_shared->threadState;
-    m_shared->unlock();
-    return state;
+    return m_shared->threadState.load();
 }
 
 std::uint32_t VexPipeFile::threadId() const

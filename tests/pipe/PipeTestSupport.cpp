@@ -219,8 +219,9 @@ bool WiredConduit::deliver(const std::string& line)
 {
     if (!m_peer.inject(line + "\n"))
         return false;
+    // processIncoming() only: an idle tick would handle the line out of sight.
     int handled = 0;
-    return tickUntil([&] {
+    return eventually([&] {
         handled += m_conduit->processIncoming();
         return handled > 0;
     });
