@@ -167,7 +167,6 @@ long VexPipeSession::receive(VexPipePacket* packet)
         facility = VexPipeFacilityRegistry::acquire(TStr("system"));
     if (facility == nullptr)
         facility = VexPipeFacilityRegistry::acquire(TStr("systemInternal"));
-    bool registered = facility != nullptr;
     if (facility == nullptr && conduit != nullptr && conduit->systemFacility() != nullptr) {
         // The registry lost its "system" entry (another conduit went): this conduit's own
         // system facility still answers.
@@ -180,10 +179,7 @@ long VexPipeSession::receive(VexPipePacket* packet)
         return 1;
     }
     facility->dispatch(this, packet);
-    if (registered)
-        VexPipeFacilityRegistry::release(facility);
-    else
-        facility->release();
+    VexPipeFacilityRegistry::release(facility);
     return 0;
 }
 

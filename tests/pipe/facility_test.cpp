@@ -150,21 +150,22 @@ TEST(VexPipeSystemFacility, EndsTheConnectionAfterAnswering)
     pipetest::WiredConduit wired;
     ASSERT_TRUE(wired.ready());
     VexPipeConduit* conduit = wired.conduit();
-    // A session made by the packet's arrival (session number 0).
-    ASSERT_TRUE(wired.deliver("65536;system.cndTerm;0;8;0;2"));
+    VexPipeSession* session = conduit->newSession();
+    const std::string number = std::to_string(session->number());
+    ASSERT_TRUE(wired.deliver("65536;system.cndTerm;" + number + ";8;0;2"));
     std::string line;
     ASSERT_TRUE(wired.peer().received().next(&line));
-    const VexPipeSession* arrived = conduit->currentSession();
-    EXPECT_EQ(arrived, nullptr);   // it has ended and is gone
-    EXPECT_EQ(conduit->arrivals(), 1u);
-    EXPECT_EQ(line.rfind("65536;system.RESP;8;", 0), 0u) << line;
-    EXPECT_NE(line.find(";0;1;RCOD=hcndTerm"), std::string::npos) << line;
-    EXPECT_EQ(line.find("RSCD"), std::string::npos);
+    // Answered first ("RCOD" the method, no "RSCD"), then the session ended.
+    EXPECT_EQ(line, "65536;system.RESP;8;" + number + ";0;1;RCOD=hcndTerm");
+    EXPECT_EQ(session->state(), static_cast<std::uint32_t>(VexPipeSession::kTerminated));
+    EXPECT_EQ(conduit->findSession(session->number()), nullptr);
+    EXPECT_EQ(conduit->currentSession(), nullptr);
     // A client's session takes the conduit's pipes with it: writer 0 and its own reader.
     EXPECT_EQ(conduit->writerCount(), 0);
     EXPECT_FALSE(conduit->hasReader(wired.readerIndex()));
     EXPECT_EQ(conduit->sessionCount(), 1);   // the system session is left
     EXPECT_TRUE(pipetest::eventually([&] { return wired.peer().received().writerGone(); }));
+    session->release();
 }
 
 TEST(VexPipeFacilityRegistry, LivesWithTheConduitsAndListsVisibleFacilities)
