@@ -1,0 +1,246 @@
+#include "kyro/diagnostics/KyroErrorTable.h"
+
+#include "kyro/util/TPath.h"
+#include "kyro/util/XmlFile.h"
+
+#include <climits>
+#include <new>
+
+struct KyroErrorTable::Document {
+    TiXmlDocument xml;
+};
+
+// A TiXmlElement of the document seen through an opaque name; never an object of its own.
+class KyroErrorTable::Table {
+public:
+    static const Table* of(const TiXmlElement* element)
+    {
+        return reinterpret_cast<const Table*>(element);
+    }
+    static const TiXmlElement* elementOf(const Table* table)
+    {
+        return reinterpret_cast<const TiXmlElement*>(table);
+    }
+};
+
+namespace {
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// The element's integer attribute (rule 3 of the header). False when the element does
+// not carry the attribute; *matchable false when its value is not a usable integer.
+bool integerAttribute(const TiXmlElement* element, const char* name, bool* matchable, int* value)
+{
+    const char* text = element->Attribute(name);
+    if (text == nullptr)
+        return false;
+    *matchable = false;
+    while (isBlank(*text))
+        ++text;
+    const bool negative = *text == '-';
+    if (*text == '-' || *text == '+')
+        ++text;
+    if (*text < '0' || *text > '9')
+        return true;
+    // Accumulated as a negative number, which reaches INT_MIN as well.
+    long long magnitude = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        magnitude = magnitude * 10 + (*text - '0');
+        if (magnitude > static_cast<long long>(INT_MAX) + 1)
+            return true;
+    }
+    if (!negative && magnitude > INT_MAX)
+        return true;
+    *value = static_cast<int>(negative ? -magnitude : magnitude);
+    *matchable = true;
+    return true;
+}
+
+// Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past
+// U+10FFFF).
+bool isUtf8(const unsigned char* p)
+{
+    while (*p != 0) {
+        const unsigned char lead = *p;
+        int following = 0;
+        unsigned char low = 0x80;
+        unsigned char high = 0xBF;
+        if (lead < 0x80) {
+            ++p;
+            continue;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            following = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            following = 2;
+            if (lead == 0xE0)
+                low = 0xA0;
+            else if (lead == 0xED)
+                high = 0x9F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            following = 3;
+            if (lead == 0xF0)
+                low = 0x90;
+            else if (lead == 0xF4)
+                high = 0x8F;
+        } else {
+            return false;
+        }
+        ++p;
+        for (int i = 0; i < following; ++i, ++p) {
+            if (*p < low || *p > high)
+                return false;
+            low = 0x80;
+            high = 0xBF;
+        }
+    }
+    return true;
+}
+
+// The element's first text child (rule 5 of the header), or empty.
+TStr textOf(const TiXmlElement* element)
+{
+    if (element == nullptr)
+        return TStr("");
+    for (const TiXmlNode* child = element->FirstChild(); child != nullptr; child = child->NextSibling()) {
+        if (const TiXmlText* text = child->ToText()) {
+            const char* value = text->Value();
+            if (value == nullptr || !isUtf8(reinterpret_cast<const unsigned char*>(value)))
+                return TStr("");
+            return TStr(value);
+        }
+    }
+    return TStr("");
+}
+
+// The first "TABLE" under the first "ERRORTABLES", or null.
+const TiXmlElement* firstTable(const TiXmlDocument& document)
+{
+    const TiXmlElement* tables = document.FirstChildElement("ERRORTABLES");
+    return tables == nullptr ? nullptr : tables->FirstChildElement("TABLE");
+}
+
+}  // namespace
+
+KyroErrorTable::KyroErrorTable(const TStr& path)
+    : m_path(path), m_loaded(false), m_document(new (std::nothrow) Document())
+{
+}
+
+KyroErrorTable::KyroErrorTable(const KyroErrorTable& other)
+    : m_path(other.m_path), m_loaded(false), m_document(nullptr)
+{
+    try {
+        if (other.m_document != nullptr) {
+            m_document = new Document(*other.m_document);
+            m_loaded = other.m_loaded;
+        }
+    } catch (...) {
+        delete m_document;
+        m_document = nullptr;
+    }
+}
+
+KyroErrorTable& KyroErrorTable::operator=(const KyroErrorTable& other)
+{
+    if (this == &other)
+        return *this;
+    m_path = other.m_path;
+    m_loaded = false;
+    try {
+        if (other.m_document == nullptr) {
+            delete m_document;
+            m_document = nullptr;
+        } else if (m_document == nullptr) {
+            m_document = new Document(*other.m_document);
+        } else {
+            m_document->xml = other.m_document->xml;
+        }
+        m_loaded = other.m_loaded;
+    } catch (...) {
+        delete m_document;
+        m_document = nullptr;
+    }
+    return *this;
+}
+
+KyroErrorTable::~KyroErrorTable()
+{
+    delete m_document;
+}
+
+void KyroErrorTable::SetPathName(const TStr& path)
+{
+    m_path = path;
+}
+
+bool KyroErrorTable::Load()
+{
+    m_loaded = false;
+    if (m_path.isEmpty())
+        return false;
+    try {
+        if (m_document == nullptr)
+            m_document = new Document();
+        m_loaded = kyro::util::readXmlFile(TPath(m_path), &m_document->xml, TIXML_ENCODING_UNKNOWN);
+    } catch (...) {
+        // Out of memory while parsing: what was parsed goes, and the table stays unloaded.
+        if (m_document != nullptr)
+            m_document->xml.Clear();
+        m_loaded = false;
+    }
+    return m_loaded;
+}
+
+TStr KyroErrorTable::GetVendorName(int vendorID) const
+{
+    if (!m_loaded || m_document == nullptr)
+        return TStr("");
+    for (const TiXmlElement* table = firstTable(m_document->xml); table != nullptr;
+         table = table->NextSiblingElement()) {
+        bool matchable = false;
+        int id = 0;
+        if (!integerAttribute(table, "VENDORID", &matchable, &id))
+            return TStr("");
+        if (!matchable || id != vendorID)
+            continue;
+        // A matching table without a name does not end the search.
+        if (const TiXmlElement* name = table->FirstChildElement("NAME"))
+            return textOf(name);
+    }
+    return TStr("");
+}
+
+TStr KyroErrorTable::GetErrorDescription(int vendorID, int code) const
+{
+    if (!m_loaded || m_document == nullptr)
+        return TStr("");
+    for (const TiXmlElement* table = firstTable(m_document->xml); table != nullptr;
+         table = table->NextSiblingElement()) {
+        bool matchable = false;
+        int id = 0;
+        if (!integerAttribute(table, "VENDORID", &matchable, &id))
+            return TStr("");
+        if (matchable && id == vendorID)
+            return GetVendorErrorDescription(Table::of(table), code);
+    }
+    return TStr("");
+}
+
+TStr KyroErrorTable::GetVendorErrorDescription(const Table* table, int code) const
+{
+    if (table == nullptr)
+        return TStr("");
+    for (const TiXmlElement* error = Table::elementOf(table)->FirstChildElement("ERROR"); error != nullptr;
+         error = error->NextSiblingElement()) {
+        bool matchable = false;
+        int value = 0;
+        if (!integerAttribute(error, "CODE", &matchable, &value))
+            return TStr("");
+        if (matchable && value == code)
+            return textOf(error->FirstChildElement("DESCRIPTION"));
+    }
+    return TStr("");
+}

@@ -1,0 +1,66 @@
+#include "kyro/diagnostics/library_diagnostics.h"
+
+#include "kyro/diagnostics/KyroLogger.h"
+#include "kyro/diagnostics/KyroPerfLog.h"
+#include "kyro/util/CKyroUtilCustomEnv.h"
+
+#include <mutex>
+
+namespace kyro::diagnostics {
+
+namespace {
+
+// The shared error logger keeps its stamp, file and mutex in members: the library's
+// threads take turns with it.
+std::mutex& errorLogLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+void logMarker(KyroPerfLogger& logger, const char* marker)
+{
+    KyroPerfLogData data;
+    data.field1 = "";
+    data.field2 = "";
+    data.field3 = "";
+    data.field4 = "";
+    data.marker = marker;
+    KyroPerfLog record(Kyro::kVendorKyroInt, data);
+    logger.startLoggingWMilliSecs();
+    logger.log(record);
+}
+
+}  // namespace
+
+void recordLibraryError(const KyroLoggable& record)
+{
+    std::lock_guard<std::mutex> guard(errorLogLock());
+    KyroLogger* logger = KyroLogger::instance_m();
+    logger->startLogging();
+    logger->log(record);
+}
+
+void recordLibraryError(int code, const char* thrownFile, int thrownLine)
+{
+    TStr file(thrownFile);
+    file.replaceAll("/", "\\");
+    const CKyroIntError error(Kyro::kVendorKyroInt, code, file, thrownLine, TStr(libraryVersion()));
+    recordLibraryError(error);
+}
+
+bool startUpLibrary()
+{
+    KyroPerfLogger perfLogger;
+    logMarker(perfLogger, "KYROINITIALIZE.START");
+    const bool started = startUpCustomEnvironment();
+    logMarker(perfLogger, "KYROINITIALIZE.STOP");
+    return started;
+}
+
+const char* libraryVersion()
+{
+    return KYRO_VERSION_TEXT;
+}
+
+}  // namespace kyro::diagnostics
