@@ -15,4 +15,16 @@
 #  define KYRO_EXPORT __attribute__((visibility("default")))
 #endif
 
+#if defined(_WIN32) && defined(__GNUC__) && defined(KYROINT_BUILDING) && !defined(KYROINT_STATIC)
+// MinGW GCC exports the type information of every polymorphic class defined after the
+// first polymorphic class of a translation unit when that first one is exported (TStr,
+// say), and so internal classes would leave kyroint.dll. A first class that is not
+// exported avoids it; this one is that class in every file that sees an exported one.
+namespace {
+struct KyroFirstPolymorphicClass {
+    virtual ~KyroFirstPolymorphicClass() = default;
+};
+}  // namespace
+#endif
+
 #endif

@@ -41,39 +41,20 @@ KYRO_EXPORT void lockSingletonCreation();
 KYRO_EXPORT void unlockSingletonCreation();
 }  // namespace kyro::util
 
+// The members are defined outside the class, so that an explicit instantiation exported
+// from the library (as CKyroUtilSingleton<KyroLogger> is) exports them too: MinGW exports
+// no member defined in the class body.
 template <class T>
 class CKyroUtilSingleton : public CKyroUtilCleanup {
 public:
     // The one T, created (and registered for clean-up) on first use.
-    static T& instance()
-    {
-        CKyroUtilSingleton* existing = singleton_.load(std::memory_order_acquire);
-        if (existing != nullptr)
-            return existing->m_instance;
-        kyro::util::lockSingletonCreation();
-        existing = singleton_.load(std::memory_order_acquire);
-        if (existing == nullptr) {
-            existing = new CKyroUtilSingleton();
-            singleton_.store(existing, std::memory_order_release);
-            // A refusal (the registry is shutting down) only means nobody deletes it.
-            registerCleanup(existing, nullptr);
-        }
-        kyro::util::unlockSingletonCreation();
-        return existing->m_instance;
-    }
+    static T& instance();
 
-    void cleanup(void*) override
-    {
-        kyro::util::lockSingletonCreation();
-        if (singleton_.load(std::memory_order_acquire) == this)
-            singleton_.store(nullptr, std::memory_order_release);
-        kyro::util::unlockSingletonCreation();
-        delete this;
-    }
+    void cleanup(void*) override;
 
 protected:
     CKyroUtilSingleton() = default;
-    static std::atomic<CKyroUtilSingleton*>& instance_i() { return singleton_; }
+    static std::atomic<CKyroUtilSingleton*>& instance_i();
 
 private:
     T m_instance;
@@ -82,6 +63,40 @@ private:
 
 template <class T>
 std::atomic<CKyroUtilSingleton<T>*> CKyroUtilSingleton<T>::singleton_{nullptr};
+
+template <class T>
+T& CKyroUtilSingleton<T>::instance()
+{
+    CKyroUtilSingleton* existing = singleton_.load(std::memory_order_acquire);
+    if (existing != nullptr)
+        return existing->m_instance;
+    kyro::util::lockSingletonCreation();
+    existing = singleton_.load(std::memory_order_acquire);
+    if (existing == nullptr) {
+        existing = new CKyroUtilSingleton();
+        singleton_.store(existing, std::memory_order_release);
+        // A refusal (the registry is shutting down) only means nobody deletes it.
+        registerCleanup(existing, nullptr);
+    }
+    kyro::util::unlockSingletonCreation();
+    return existing->m_instance;
+}
+
+template <class T>
+void CKyroUtilSingleton<T>::cleanup(void*)
+{
+    kyro::util::lockSingletonCreation();
+    if (singleton_.load(std::memory_order_acquire) == this)
+        singleton_.store(nullptr, std::memory_order_release);
+    kyro::util::unlockSingletonCreation();
+    delete this;
+}
+
+template <class T>
+std::atomic<CKyroUtilSingleton<T>*>& CKyroUtilSingleton<T>::instance_i()
+{
+    return singleton_;
+}
 
 // The clean-up registry. States: 0 constructed, 1 initialising, 2 ready, 3 running its
 // clean-ups, 4 cleaned up. Registration is accepted in 0 to 2.
