@@ -40,6 +40,7 @@ struct VexPipeFile::Shared {
     std::atomic<std::uint32_t> threadState{kNotStarted};
     std::atomic<std::size_t> queued{0};
     std::atomic<bool> received{false};
+    bool relisten = false;
     std::uint32_t threadId = 0;
     std::deque<std::string> chunks;   // oldest first
     std::size_t headOffset = 0;       // bytes of the oldest chunk already read
@@ -76,6 +77,7 @@ VexPipeFile::VexPipeFile(PipeHandle handle, std::uint32_t mode, bool ownsHandle)
         return;
     }
     m_shared->handle = handle;
+    m_shared->relisten = (mode & kRelisten) != 0;
     if ((mode & kRead) == 0)
         return;
     // The state is set before the thread runs, so that a close() right after construction
@@ -164,6 +166,17 @@ void VexPipeFile::readerMain(void* argument)
             kyro::platform::sleepAlertable(kRetryMs);
             shared->lock();
             continue;
+        }
+        if (result.status == PipeStatus::Broken && shared->relisten && !shared->received &&
+            shared->handle == handle) {
+            // A client that came and went without a word: wait for the next one. A close
+            // releases the wait.
+            kyro::platform::pipeDisconnect(handle);
+            shared->unlock();
+            const kyro::platform::PipeConnectResult next = kyro::platform::waitForClient(handle);
+            shared->lock();
+            if (next == kyro::platform::PipeConnectResult::Connected)
+                continue;
         }
         // Everything else ends the reader.
         if (shared->handle == handle) {

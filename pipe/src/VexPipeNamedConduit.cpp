@@ -21,6 +21,7 @@ constexpr std::uint32_t kInboundRetryMs = 100;
 // The listening instance of a server starts under this reader index; each instance that
 // gets its client keeps its index and the next one listens under the index below.
 constexpr long kFirstListeningIndex = -1;
+constexpr std::uint32_t kListeningMode = VexPipeFile::kRead | VexPipeFile::kRelisten;
 
 }  // namespace
 
@@ -129,7 +130,7 @@ bool VexPipeNamedConduit::connectWriter(long index)
     return true;
 }
 
-bool VexPipeNamedConduit::openInbound(long pipeIndex, long readerIndex)
+bool VexPipeNamedConduit::openInbound(long pipeIndex, long readerIndex, std::uint32_t mode)
 {
     const TStr name = pipeName(pipeIndex);
     kyro::pipe::trace("opening read pipe: %1", name);
@@ -139,7 +140,7 @@ bool VexPipeNamedConduit::openInbound(long pipeIndex, long readerIndex)
         return false;
     }
     // The device does not own the handle: the conduit closes it when it removes the reader.
-    VexPipeFile* file = new (std::nothrow) VexPipeFile(handle, VexPipeFile::kRead, false);
+    VexPipeFile* file = new (std::nothrow) VexPipeFile(handle, mode, false);
     if (file == nullptr) {
         kyro::platform::closePipe(handle);
         return false;
@@ -151,7 +152,7 @@ bool VexPipeNamedConduit::openInbound(long pipeIndex, long readerIndex)
 
 bool VexPipeNamedConduit::openReader(long index)
 {
-    if (!openInbound(index, index))
+    if (!openInbound(index, index, VexPipeFile::kRead))
         return false;
     if (!isServerRole())
         m_ownReaderIndex = index;
@@ -198,7 +199,7 @@ bool VexPipeNamedConduit::startListening()
     m_listeningIndex = kFirstListeningIndex;
     while (hasReader(m_listeningIndex))
         --m_listeningIndex;
-    if (!openInbound(0, m_listeningIndex))
+    if (!openInbound(0, m_listeningIndex, kListeningMode))
         return false;
     m_listenerState = kListening;
     return true;
@@ -209,15 +210,27 @@ void VexPipeNamedConduit::afterIncoming()
     if (!isServerRole() || m_listenerState != kListening)
         return;
     const TMap<long, VexPipeReadEndpoint>::Iterator listening = readers().find(m_listeningIndex);
-    if (listening == readers().end()) {
-        openInbound(0, m_listeningIndex);
+    if (listening == readers().end() || listening.value().device() == nullptr) {
+        openInbound(0, m_listeningIndex, kListeningMode);
+    } else if (!listening.value().device()->hasReceived() && listening.value().hasEnded()) {
+        // A client came and went without a word: the instance is of no more use. The new
+        // one is made first, so that the pipe never has no instance at all (on POSIX the
+        // clients queued for it would go with the last one).
+        const long ended = m_listeningIndex;
+        long next = m_listeningIndex - 1;
+        while (hasReader(next))
+            --next;
+        if (openInbound(0, next, kListeningMode)) {
+            m_listeningIndex = next;
+            removeReader(ended);
+        }
     } else if (listening.value().device() != nullptr && listening.value().device()->hasReceived()) {
         // The instance has its client: it stays that client's reader, and a new instance
         // listens for the next one.
         long next = m_listeningIndex - 1;
         while (hasReader(next))
             --next;
-        if (openInbound(0, next))
+        if (openInbound(0, next, kListeningMode))
             m_listeningIndex = next;
     }
 

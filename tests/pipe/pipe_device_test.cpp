@@ -192,3 +192,43 @@ TEST(VexPipeFile, WritesOnTheCallersThread)
     EXPECT_EQ(traces.lines(), std::vector<std::string>{"Error writing"});
     destroy(device);
 }
+
+TEST(VexPipeFile, AListeningInstanceOutlivesClientsThatOnlyLooked)
+{
+    ReportCapture errors;
+    const std::string name = pipetest::uniquePipeName("relisten");
+    VexPipeFile* device = new VexPipeFile(createInboundPipe(name.c_str()),
+                                          VexPipeFile::kRead | VexPipeFile::kRelisten, true);
+    // Clients that open the pipe and go again without writing.
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(eventually([&] { return waitForPipe(name.c_str(), 100); }));
+        const PipeHandle looker = openPipeForWriting(name.c_str());
+        ASSERT_NE(looker, kNoPipe);
+        closePipe(looker);
+    }
+    // The instance still listens and takes the next client's bytes.
+    PipeHandle client = kNoPipe;
+    ASSERT_TRUE(eventually([&] {
+        if (client == kNoPipe && waitForPipe(name.c_str(), 100))
+            client = openPipeForWriting(name.c_str());
+        return client != kNoPipe;
+    }));
+    ASSERT_TRUE(writeChunk(client, device, "hello"));
+    EXPECT_TRUE(device->isReading());
+    EXPECT_TRUE(device->hasReceived());
+    EXPECT_EQ(readSome(device, 10), "hello");
+    // Once it has had its client, that client's end ends it as usual.
+    closePipe(client);
+    EXPECT_TRUE(eventually([&] { return !device->isReading(); }));
+
+    // A close while the instance waits for its next client ends the wait quietly.
+    VexPipeFile* waiting = new VexPipeFile(createInboundPipe(name.c_str()),
+                                           VexPipeFile::kRead | VexPipeFile::kRelisten, true);
+    ASSERT_TRUE(eventually([&] { return waitForPipe(name.c_str(), 100); }));
+    closePipe(openPipeForWriting(name.c_str()));
+    waiting->close();
+    EXPECT_EQ(waiting->threadState(), VexPipeFile::kStopped);
+    destroy(waiting);
+    destroy(device);
+    EXPECT_TRUE(errors.lines().empty());
+}

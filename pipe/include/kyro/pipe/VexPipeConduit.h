@@ -236,7 +236,7 @@ public:
 private:
     enum ListenerState : std::uint32_t { kNoListener = 0, kListening = 1, kListenerStopped = 2 };
 
-    bool openInbound(long pipeIndex, long readerIndex);
+    bool openInbound(long pipeIndex, long readerIndex, std::uint32_t mode);
 
     TProcess m_process;
     TPath m_prefix;

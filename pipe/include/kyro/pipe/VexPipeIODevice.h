@@ -79,8 +79,11 @@ private:
 
 class VexPipeFile : public VexPipeIODevice {
 public:
-    // Mode bits.
-    enum Mode : std::uint32_t { kRead = 1, kWrite = 2, kAppend = 4 };
+    // Mode bits. kRelisten is for a server's instance that waits for its client: when a
+    // client leaves before it has sent anything, the instance listens for the next one
+    // instead of closing (so a pipe name never loses its last listening instance to a
+    // client that only looked).
+    enum Mode : std::uint32_t { kRead = 1, kWrite = 2, kAppend = 4, kRelisten = 8 };
     // Reader thread states.
     enum ThreadState : std::uint32_t { kNotStarted = 0, kRunning = 1, kStopRequested = 2, kStopped = 3 };
     // Chunk bytes the reader lets pile up before it waits for them to be read.
