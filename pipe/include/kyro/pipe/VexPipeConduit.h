@@ -35,7 +35,9 @@
 //
 //  - Each instance that receives its first bytes keeps its client as a reader of its own
 //    (indexes -1, -2, ...) and a fresh listening instance takes its place (afterIncoming).
-//    A reader whose client has gone, and whose lines have all been handled, is removed.
+//    A client that opens the pipe and leaves without a word does not use up the listening
+//    instance (VexPipeFile::kRelisten). A reader whose client has gone, and whose lines
+//    have all been handled, is removed.
 //  - A client's "system.cndCnct" (with its "CPID") reaches the system facility in a new
 //    session, which connects a writer to the client's inbound<CPID> (connectClient ->
 //    connectWriter(CPID)) and answers there; every reply of that session goes there.

@@ -13,7 +13,9 @@
 //  1. Loop: under the device lock, end when a stop was requested (quietly) or the handle
 //     is gone; otherwise read up to 4096 bytes outside the lock.
 //  2. Nobody connected yet (Listening): sleep 10 ms and try again.
-//  3. Peer gone (Broken): disconnect and close the pipe, forget the handle, end.
+//  3. Peer gone (Broken): disconnect and close the pipe, forget the handle, end. A
+//     kRelisten instance whose client left before sending anything disconnects and waits
+//     for the next client instead.
 //  4. Handle closed meanwhile (InvalidHandle), instance disconnected, or a zero-byte read
 //     (EndOfData): end.
 //  5. Any other error: report "pipe read returned false with error: %1" and retry after
