@@ -1,0 +1,48 @@
+// Helpers of the diagnostics tests: loggers on temporary files, the lines a record adds,
+// and the environment switches set for the length of a test.
+#ifndef KYRO_TESTS_DIAGNOSTICS_LOGLINES_H
+#define KYRO_TESTS_DIAGNOSTICS_LOGLINES_H
+
+#include "kyro/diagnostics/KyroLoggable.h"
+#include "kyro/diagnostics/KyroLogger.h"
+#include "kyro/util/TPath.h"
+
+#include <string>
+#include <vector>
+
+// The host facts every record carries, as the records hold them.
+struct HostFacts {
+    static std::string hostName();
+    static std::string platformOS();
+};
+
+// The file's lines, split at the platform's line end (every line must end with it).
+std::vector<std::string> fileLines(const TStr& path);
+
+// Stamps `logger` (with milliseconds when `precise`), logs `record` and returns the lines
+// it added to the logger's file, each without its stamp and the separator after it
+// (`separator`: "\t" for error and debug lines, "," for performance lines). A line that
+// does not start with the stamp is returned whole, prefixed with "UNSTAMPED:".
+std::vector<std::string> logLines(KyroLogger& logger, const KyroLoggable& record,
+                                  const char* separator = "\t", bool precise = false);
+
+// Sets (or, with null, removes) an environment variable and puts back what was there.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const char* value);
+    ~ScopedVariable();
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    std::string m_name;
+    std::string m_old;
+    bool m_hadValue;
+};
+
+// The error table the record tests use, written to `path`:
+//   vendor 1 "Kyro Integration Library": 5 "The companion could not be reached"
+//   vendor 2 "Vex Companion": 3 "The dialog failed"
+void writeTestTable(const TPath& path);
+
+#endif

@@ -1,0 +1,377 @@
+// The loggers: file names and switches, the named mutex per file, the process-wide
+// loggers, and the library's own error records and start-up markers.
+#include "kyro/diagnostics/CKyroIntError.h"
+#include "kyro/diagnostics/KyroDebugLog.h"
+#include "kyro/diagnostics/KyroLogger.h"
+#include "kyro/diagnostics/KyroPerfLog.h"
+#include "kyro/diagnostics/library_diagnostics.h"
+
+#include "ChildRole.h"
+#include "FileBytes.h"
+#include "LogLines.h"
+#include "TempFolder.h"
+#include "kyro/platform/known_folders.h"
+#include "kyro/util/KyroMutex.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+using Lines = std::vector<std::string>;
+
+namespace {
+
+// The user folder the debug and performance loggers use now.
+std::string userFolder()
+{
+    return kyro::platform::localAppDataFolder() + "\\Norveldt\\Kyro\\";
+}
+
+// Points the user folder into `temp` where the system lets a variable do it (POSIX); on
+// Windows the loggers' files are renamed before anything is written.
+class UserFolderInTemp {
+public:
+    explicit UserFolderInTemp(const TempFolder& temp) : m_variable("XDG_DATA_HOME", nativePath(temp.path()).string().c_str()) {}
+
+private:
+    ScopedVariable m_variable;
+};
+
+}  // namespace
+
+TEST(Loggers, SwitchesAndFileNames)
+{
+    TempFolder temp;
+    UserFolderInTemp redirect(temp);
+    ScopedVariable noDebug("KYRO_DEBUG_MODE", nullptr);
+    ScopedVariable noPerf("KYRO_PERF_LOG", nullptr);
+    EXPECT_STREQ(KyroDebugLogger::KYRO_DEBUG_MODE, "KYRO_DEBUG_MODE");
+    EXPECT_STREQ(KyroPerfLogger::KYRO_PERF_LOG, "KYRO_PERF_LOG");
+
+    KyroDebugLogger debug;
+    KyroPerfLogger perf;
+    EXPECT_EQ(debug.getLogFileName(), (userFolder() + "KyroDebug.log").c_str());
+    EXPECT_EQ(perf.getLogFileName(), (userFolder() + "KyroPerfLog.csv").c_str());
+    // The constructors make the folder in any case.
+    EXPECT_TRUE(TPath(userFolder().c_str()).exists());
+    EXPECT_FALSE(debug.isDebugLogEnabled());
+    EXPECT_FALSE(perf.isPerfLogEnabled());
+
+    // Switched off, neither form writes or creates anything.
+    debug.setLogFileName(temp / "debug.log");
+    perf.setLogFileName(temp / "perf.csv");
+    const KyroDebugLog message(Kyro::kVendorHost, "hidden");
+    const KyroPerfLog marker(Kyro::kVendorHost, KyroPerfLogData());
+    debug.startLogging();
+    debug.log(message);
+    debug.log(const_cast<KyroDebugLog*>(&message));
+    perf.startLoggingWMilliSecs();
+    perf.log(marker);
+    perf.log(const_cast<KyroPerfLog*>(&marker));
+    EXPECT_FALSE(fileExists(temp / "debug.log"));
+    EXPECT_FALSE(fileExists(temp / "perf.csv"));
+
+    // Any value switches on, "0" too; the check can be made again later, and never
+    // switches off.
+    {
+        ScopedVariable on("KYRO_DEBUG_MODE", "0");
+        KyroDebugLogger fresh;
+        EXPECT_TRUE(fresh.isDebugLogEnabled());
+        debug.checkIfDebugLogIsEnabled();
+        EXPECT_TRUE(debug.isDebugLogEnabled());
+    }
+    debug.checkIfDebugLogIsEnabled();
+    EXPECT_TRUE(debug.isDebugLogEnabled());
+    EXPECT_EQ(logLines(debug, message), (Lines{"Host\thidden\t"}));
+    {
+        ScopedVariable on("KYRO_PERF_LOG", "false");
+        perf.checkIfPerfLogIsEnabled();
+    }
+    EXPECT_TRUE(perf.isPerfLogEnabled());
+    const Lines perfLines = logLines(perf, marker, ",", true);
+    ASSERT_EQ(perfLines.size(), 1u);
+    EXPECT_NE(perfLines[0].find(",NA:NA,NA:NA,Host,NA,"), std::string::npos) << perfLines[0];
+
+    // A null record does nothing, enabled or not.
+    debug.log(static_cast<KyroLoggable*>(nullptr));
+    perf.log(static_cast<KyroLoggable*>(nullptr));
+}
+
+TEST(Loggers, RecordsNeedAFileAndAStamp)
+{
+    TempFolder temp;
+    KyroLogger logger(false);
+    const KyroErrorBase error(Kyro::kVendorVex, 1, "a.cpp", 1, "");
+
+    // No file name yet: nothing is written anywhere, and the stamp alone changes nothing.
+    EXPECT_EQ(logger.getLogFileName(), "");
+    EXPECT_EQ(logger.getHeader(), "");
+    logger.startLogging();
+    EXPECT_NE(logger.getHeader(), "");
+    logger.log(error);
+    logger.log(static_cast<KyroLoggable*>(nullptr));
+
+    // An empty name keeps the one before.
+    logger.setLogFileName(temp / "first.log");
+    logger.setLogFileName("");
+    EXPECT_EQ(logger.getLogFileName(), temp / "first.log");
+    EXPECT_FALSE(fileExists(temp / "first.log"));
+
+    // Without a stamp the file is made, and stays empty.
+    KyroLogger unstamped(TStr(temp / "unstamped.log"));
+    unstamped.log(error);
+    EXPECT_TRUE(fileExists(temp / "unstamped.log"));
+    EXPECT_EQ(readFileBytes(temp / "unstamped.log"), "");
+
+    // A name that ends with "\" is a folder: no mutex, no file, no wait.
+    KyroLogger folder(false);
+    folder.setLogFileName(temp.path() + "\\");
+    folder.startLogging();
+    folder.log(error);
+
+    // The file is closed after every record: it can be removed at once and comes back.
+    logger.log(error);
+    EXPECT_EQ(fileLines(temp / "first.log").size(), 6u);
+    EXPECT_EQ(TPath(temp / "first.log").remove(), 0);
+    logger.log(error);
+    EXPECT_EQ(fileLines(temp / "first.log").size(), 6u);
+}
+
+namespace {
+
+// Holds the named mutex `name` on a thread of its own until release() is called.
+class MutexHolder {
+public:
+    explicit MutexHolder(const TStr& name)
+        : m_thread([this, name] {
+              KyroMutex mutex;
+              const bool held = mutex.create(name) && mutex.lock(0);
+              std::unique_lock<std::mutex> lock(m_lock);
+              m_state = held ? 1 : -1;
+              m_changed.notify_all();
+              m_changed.wait(lock, [this] { return m_state == 2; });
+              mutex.unlock();
+          })
+    {
+        std::unique_lock<std::mutex> lock(m_lock);
+        m_changed.wait(lock, [this] { return m_state != 0; });
+    }
+    ~MutexHolder()
+    {
+        release();
+        m_thread.join();
+    }
+
+    bool held() const { return m_state == 1; }
+    void release()
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_state = 2;
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    int m_state = 0;   // 1 held, -1 failed, 2 asked to release
+    std::thread m_thread;
+};
+
+// Whether `logger` waits for the mutex `mutexName` before it writes: the record must not
+// appear while another thread holds that mutex, and must appear once it is released.
+void expectRecordWaitsFor(const TStr& fileName, const TStr& mutexName)
+{
+    KyroLogger logger(false);
+    logger.setLogFileName(fileName);
+    MutexHolder holder(mutexName);
+    ASSERT_TRUE(holder.held());
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        const KyroErrorBase error(Kyro::kVendorVex, 1, "a.cpp", 1, "");
+        logger.startLogging();
+        logger.log(error);
+        done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(done.load()) << mutexName.utf8();
+    EXPECT_FALSE(fileExists(fileName)) << mutexName.utf8();
+    holder.release();
+    writer.join();
+    EXPECT_EQ(fileLines(fileName).size(), 6u) << mutexName.utf8();
+}
+
+}  // namespace
+
+TEST(Loggers, EachFileHasItsNamedMutex)
+{
+    TempFolder temp;
+    // The last path component, then ".Mutex".
+    expectRecordWaitsFor(temp / "named.log", "named.log.Mutex");
+    // A name without any "\" is its own last component.
+    TStr slashes = temp / "slashes.log";
+    slashes.replaceAll("\\", "/");
+    expectRecordWaitsFor(slashes, slashes + ".Mutex");
+
+    // Another file's mutex does not hold a record back.
+    KyroLogger logger(false);
+    logger.setLogFileName(temp / "free.log");
+    MutexHolder other("other.log.Mutex");
+    const KyroErrorBase error(Kyro::kVendorVex, 1, "a.cpp", 1, "");
+    logger.startLogging();
+    logger.log(error);
+    EXPECT_EQ(fileLines(temp / "free.log").size(), 6u);
+}
+
+TEST(Loggers, ProcessWideLoggersAreDistinct)
+{
+    KyroLogger* shared = KyroLogger::instance_m();
+    ASSERT_NE(shared, nullptr);
+    EXPECT_EQ(shared, KyroLogger::instance_m());
+    EXPECT_EQ(shared, &CKyroUtilSingleton<KyroLogger>::instance());
+    KyroLogger* plain = KyroLogger::instance();
+    ASSERT_NE(plain, nullptr);
+    EXPECT_NE(plain, shared);
+    EXPECT_EQ(plain, KyroLogger::instance());
+
+    // close() ends that logger; the next instance() is a new one, without the old name.
+    plain->setLogFileName("remembered.log");
+    KyroLogger::close();
+    KyroLogger::close();
+    EXPECT_EQ(KyroLogger::instance()->getLogFileName(), "");
+    KyroLogger::close();
+}
+
+namespace {
+
+const char* const kCustomEnvironment =
+    "<KYROCUSTOMENV><PLATFORM OS=\"Windows\">\n"
+    "  <KEY ID=\"KYRO_ERROR_TABLE_LOCATION\"><STRING>%1</STRING></KEY>\n"
+    "</PLATFORM></KYROCUSTOMENV>\n";
+
+void printLines(const char* label, const TStr& path)
+{
+    for (const std::string& line : fileLines(path)) {
+        // Without the stamp, which the parent cannot know.
+        std::string::size_type at = 0;
+        for (int tabs = 0; tabs < 3 && at != std::string::npos; ++tabs)
+            at = line.find('\t', at + 1);
+        std::printf("%s:%s\n", label, at == std::string::npos ? line.c_str() : line.c_str() + at + 1);
+    }
+}
+
+}  // namespace
+
+// The process-wide loggers of a fresh process, the error table found through the custom
+// environment file; `argument` is the folder to write in.
+KYRO_CHILD_ROLE(processLoggers)
+{
+    const TPath folder(argument.c_str());
+    KyroLogger* shared = KyroLogger::instance_m();
+    // A record before any file name goes nowhere.
+    shared->startLogging();
+    shared->log(KyroErrorBase(Kyro::kVendorVex, 1, "x.cpp", 1, ""));
+
+    shared->setLogFileName(folder / "shared.log");
+    kyro::diagnostics::recordLibraryError(CKyroIntError::kCompanionUnreachable,
+                                          "/src/kyro/dialogs.cpp", 77);
+    printLines("shared", folder / "shared.log");
+
+    KyroLogger* plain = KyroLogger::instance();
+    plain->setLogFileName(folder / "plain.log");
+    plain->startLogging();
+    plain->log(CKyroIntError(Kyro::kVendorVex, 3, "C:\\vex\\main.cpp", 5, "2.1"));
+    KyroLogger::close();
+    // A new logger, its table loaded again.
+    plain = KyroLogger::instance();
+    std::printf("renamed:%s\n", plain->getLogFileName().utf8());
+    plain->setLogFileName(folder / "plain.log");
+    plain->startLogging();
+    plain->log(CKyroIntError(Kyro::kVendorKyroInt, CKyroIntError::kPolicyNotAccepted, "p.cpp", 9, ""));
+    printLines("plain", folder / "plain.log");
+    return 0;
+}
+
+TEST(Loggers, ProcessWideLoggersInAFreshProcess)
+{
+    TempFolder temp;
+    writeTestTable(temp / "KyroErrorCodes.xml");
+    writeFileBytes(temp / "custom.xml", TStr(kCustomEnvironment).arg(temp.path()).utf8());
+    std::string output;
+    {
+        ScopedVariable custom("NORVELDT_KYRO_CUSTOM_ENV", (temp / "custom.xml").utf8());
+        ASSERT_TRUE(runRole(("processLoggers:" + std::string(temp.path().utf8())).c_str(), &output));
+    }
+    const std::string host = "ComputerName=" + HostFacts::hostName() + "\n";
+    const std::string os = "OS=" + HostFacts::platformOS() + "\n";
+    EXPECT_EQ(output,
+              "shared:Reason=Fatal error\nshared:" + host + "shared:" + os +
+                  "shared:File=dialogs.cpp,Line=77\n"
+                  "shared:KyroIntError=5 [The companion could not be reached]\n"
+                  "shared:Kyro Integration Library=15.0.73.0\n"
+                  "renamed:\n"
+                  "plain:Reason=Fatal error\nplain:" + host + "plain:" + os +
+                  "plain:File=main.cpp,Line=5\nplain:KyroIntError=3\n"
+                  "plain:VendorID=2 [Vex Companion]\nplain:VendorError=3 [The dialog failed]\n"
+                  "plain:Vex Companion=2.1\n"
+                  "plain:Reason=Fatal error\nplain:" + host + "plain:" + os +
+                  "plain:File=p.cpp,Line=9\nplain:KyroIntError=19\n");
+}
+
+// A debug message and the library's start-up, with both user logs switched on.
+KYRO_CHILD_ROLE(userLogs)
+{
+    KyroDebugLogger debug;
+    debug.startLogging();
+    debug.log(KyroDebugLog(Kyro::kVendorVex, "from the companion"));
+    std::printf("started:%d\n", kyro::diagnostics::startUpLibrary() ? 1 : 0);
+    return 0;
+}
+
+TEST(Loggers, UserFilesAndStartUpMarkers)
+{
+    TempFolder temp;
+    UserFolderInTemp redirect(temp);
+    const std::string folder = userFolder();
+    const std::string inTemp = std::string(temp.path().utf8()) + "\\";
+    if (folder.compare(0, inTemp.size(), inTemp) != 0) {
+        // The system's own user folder (Windows): nothing may be written there. With the
+        // logs off, the start-up writes nothing and succeeds.
+        ScopedVariable noPerf("KYRO_PERF_LOG", nullptr);
+        const bool existed = fileExists((folder + "KyroPerfLog.csv").c_str());
+        EXPECT_TRUE(kyro::diagnostics::startUpLibrary());
+        EXPECT_EQ(fileExists((folder + "KyroPerfLog.csv").c_str()), existed);
+        return;
+    }
+
+    std::string output;
+    {
+        ScopedVariable debugOn("KYRO_DEBUG_MODE", "1");
+        ScopedVariable perfOn("KYRO_PERF_LOG", "1");
+        ASSERT_TRUE(runRole("userLogs", &output));
+    }
+    EXPECT_EQ(output, "started:1\n");
+    const Lines debugLines = fileLines((folder + "KyroDebug.log").c_str());
+    ASSERT_EQ(debugLines.size(), 1u);
+    EXPECT_TRUE(std::regex_match(debugLines[0], std::regex("[0-9]+\t[0-9/]{10}\t[0-9:]{8}\tVex\tfrom the companion\t")))
+        << debugLines[0];
+    const Lines perfLines = fileLines((folder + "KyroPerfLog.csv").c_str());
+    ASSERT_EQ(perfLines.size(), 2u);
+    const std::string facts = "," + HostFacts::platformOS() + "," + HostFacts::hostName() +
+                              ",15.0.73.0,NA:NA,NA:NA,KyroInt,KYROINITIALIZE.";
+    const std::regex stamp("[0-9]+,[0-9/]{10},[0-9:]{8}:[0-9]{1,3}");
+    for (std::size_t i = 0; i < perfLines.size(); ++i) {
+        const std::string& line = perfLines[i];
+        const std::string::size_type at = line.find("," + HostFacts::platformOS() + ",");
+        ASSERT_NE(at, std::string::npos) << line;
+        EXPECT_TRUE(std::regex_match(line.substr(0, at), stamp)) << line;
+        EXPECT_EQ(line.substr(at), facts + (i == 0 ? "START," : "STOP,")) << line;
+    }
+}

@@ -1,0 +1,252 @@
+// Several processes writing one error log: every record whole and in one piece, none lost,
+// and a process that ends while it holds the log's mutex stalls nobody.
+#include "kyro/diagnostics/CKyroIntError.h"
+#include "kyro/diagnostics/KyroLogger.h"
+
+#include "ChildRole.h"
+#include "FileBytes.h"
+#include "LogLines.h"
+#include "TempFolder.h"
+#include "kyro/util/KyroMutex.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int kProcesses = 4;
+constexpr int kRecordsEach = 2000;
+// Reason, ComputerName, OS, File/Line, KyroIntError, VendorID, VendorError.
+constexpr std::size_t kLinesPerRecord = 7;
+
+// Every fourth record is longer than the runtime's file buffer, so that it reaches the file
+// in several writes: only the log's mutex keeps other processes out between them.
+std::string padding(int number)
+{
+    return number % 4 == 0 ? " " + std::string(4500, 'x') : std::string();
+}
+
+// "<tag>,<count>,<path>"
+struct WriterJob {
+    std::string tag;
+    int count = 0;
+    std::string path;
+};
+
+WriterJob parseJob(const std::string& argument)
+{
+    WriterJob job;
+    const std::string::size_type first = argument.find(',');
+    const std::string::size_type second = argument.find(',', first + 1);
+    job.tag = argument.substr(0, first);
+    job.count = std::atoi(argument.substr(first + 1, second - first - 1).c_str());
+    job.path = argument.substr(second + 1);
+    return job;
+}
+
+std::string jobArgument(const char* role, const std::string& tag, int count, const TStr& path)
+{
+    return std::string(role) + ":" + tag + "," + std::to_string(count) + "," + path.utf8();
+}
+
+// Runs the roles side by side and waits for them all.
+bool runTogether(const std::vector<std::string>& roles)
+{
+    std::vector<std::thread> threads;
+    std::vector<int> ran(roles.size(), 0);
+    for (std::size_t i = 0; i < roles.size(); ++i) {
+        threads.emplace_back([&, i] {
+            std::string output;
+            ran[i] = runRole(roles[i].c_str(), &output) && output.empty();
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    for (int ok : ran) {
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+// Checks that the file holds the records of every tag in `counts`, each record as one
+// run of lines with one stamp, in the order its process wrote them. Returns a failure
+// description, or empty.
+std::string checkRecords(const TStr& path, const std::map<std::string, int>& counts)
+{
+    const std::vector<std::string> lines = fileLines(path);
+    std::map<std::string, int> next;
+    std::ostringstream problems;
+    std::size_t i = 0;
+    while (i < lines.size()) {
+        if (i + kLinesPerRecord > lines.size()) {
+            problems << "a record cut short at line " << i << "; ";
+            break;
+        }
+        // The stamp: the text before the third tab.
+        std::string::size_type at = 0;
+        for (int tabs = 0; tabs < 3; ++tabs)
+            at = lines[i].find('\t', at + (tabs == 0 ? 0 : 1));
+        if (at == std::string::npos) {
+            problems << "no stamp at line " << i << "; ";
+            break;
+        }
+        const std::string stamp = lines[i].substr(0, at + 1);
+        const std::string reason = lines[i].substr(at + 1);
+        if (reason.compare(0, 7, "Reason=") != 0) {
+            problems << "line " << i << " does not start a record: " << lines[i].substr(0, 100) << "; ";
+            break;
+        }
+        const std::string::size_type space = reason.find(' ');
+        const std::string tag = reason.substr(7, space - 7);
+        const int number = std::atoi(reason.c_str() + space + 1);
+        const std::string expected[] = {
+            "Reason=" + tag + " " + std::to_string(number) + padding(number),
+            "ComputerName=" + HostFacts::hostName(),
+            "OS=" + HostFacts::platformOS(),
+            "File=writer.cpp,Line=" + std::to_string(number),
+            "KyroIntError=" + std::to_string(number),
+            "VendorID=2",
+            "VendorError=" + std::to_string(number)};
+        for (std::size_t k = 0; k < kLinesPerRecord; ++k) {
+            if (lines[i + k] != stamp + expected[k])
+                problems << "line " << i + k << " is not part of record " << tag << " " << number
+                         << ": " << lines[i + k].substr(0, 100) << "; ";
+        }
+        if (number != next[tag])
+            problems << tag << " record " << number << " where " << next[tag] << " was due; ";
+        next[tag] = number + 1;
+        i += kLinesPerRecord;
+        if (problems.tellp() > 2000)
+            break;
+    }
+    for (const auto& [tag, count] : counts) {
+        if (next[tag] != count)
+            problems << tag << ": " << next[tag] << " records of " << count << "; ";
+    }
+    return problems.str();
+}
+
+// A record that notes whether the log's mutex is free while it is written: another thread
+// tries to take it meanwhile.
+class MutexProbe : public KyroErrorBase {
+public:
+    explicit MutexProbe(const char* mutexName)
+        : KyroErrorBase(Kyro::kVendorVex, 0, "", 0, ""), m_mutexName(mutexName)
+    {
+    }
+
+    void dumpTechSupport(KyroLogger* logger) const override
+    {
+        bool free = false;
+        std::thread([&] {
+            KyroMutex mutex;
+            free = mutex.create(m_mutexName) && mutex.lock(0);
+            mutex.unlock();
+        }).join();
+        logger->logFile().write("MutexFree", free ? 1 : 0);
+    }
+
+private:
+    TStr m_mutexName;
+};
+
+}  // namespace
+
+// Writes `count` error records with the process-wide logger into `path`.
+KYRO_CHILD_ROLE(errorWriter)
+{
+    const WriterJob job = parseJob(argument);
+    KyroLogger* logger = KyroLogger::instance_m();
+    logger->setLogFileName(job.path.c_str());
+    for (int i = 0; i < job.count; ++i) {
+        CKyroIntError error(Kyro::kVendorVex, i, "C:\\src\\writer.cpp", i, "");
+        error.setReason(TStr((job.tag + " " + std::to_string(i) + padding(i)).c_str()));
+        logger->startLogging();
+        logger->log(error);
+    }
+    return 0;
+}
+
+// Takes the log's mutex `count` times and ends, holding it, on the last; no destructor
+// or exit handler runs.
+KYRO_CHILD_ROLE(dieHoldingLogMutex)
+{
+    const WriterJob job = parseJob(argument);
+    TStr folder(job.path.c_str());
+    KyroMutex mutex;
+    if (!mutex.create(folder.cutLast("\\") + ".Mutex")) {
+        std::printf("no mutex\n");
+        return 3;
+    }
+    // A lock that meets an earlier owner's abandoned mutex fails once, giving it back.
+    const auto take = [&mutex] { return mutex.lock(-1) || mutex.lock(-1); };
+    for (int i = 1; i < job.count; ++i) {
+        if (take())
+            mutex.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (!take()) {
+        std::printf("the mutex could not be taken\n");
+        return 4;
+    }
+    std::_Exit(0);
+}
+
+TEST(SharedLog, FourProcessesTwoThousandRecordsEach)
+{
+    TempFolder temp;
+    const TPath path = temp / "shared.log";
+    std::vector<std::string> roles;
+    std::map<std::string, int> counts;
+    for (int p = 0; p < kProcesses; ++p) {
+        const std::string tag = "P" + std::to_string(p);
+        roles.push_back(jobArgument("errorWriter", tag, kRecordsEach, path));
+        counts[tag] = kRecordsEach;
+    }
+    ASSERT_TRUE(runTogether(roles));
+    EXPECT_EQ(fileLines(path).size(), kProcesses * kRecordsEach * kLinesPerRecord);
+    EXPECT_EQ(checkRecords(path, counts), "");
+}
+
+TEST(SharedLog, AnOwnerThatEndsHoldingTheMutexStallsNobody)
+{
+    TempFolder temp;
+    const TPath path = temp / "abandoned.log";
+
+    // Writers keep going while another process takes the mutex now and then and ends
+    // with it held; their records stay whole.
+    std::vector<std::string> roles = {jobArgument("errorWriter", "A", 500, path),
+                                      jobArgument("errorWriter", "B", 500, path),
+                                      jobArgument("dieHoldingLogMutex", "X", 50, path)};
+    ASSERT_TRUE(runTogether(roles));
+    EXPECT_EQ(checkRecords(path, {{"A", 500}, {"B", 500}}), "");
+
+    // After an owner ended holding it, the next record goes in at once, not after the
+    // 10-second wait, and still under the mutex. (Another file of the same name shares
+    // the mutex.)
+    std::string output;
+    ASSERT_TRUE(runRole(jobArgument("dieHoldingLogMutex", "Y", 1, path).c_str(), &output));
+    ASSERT_EQ(output, "");
+    ASSERT_TRUE(TPath(temp / "other").createDirectories());
+    const TPath probePath = temp / "other" / "abandoned.log";
+    KyroLogger logger(false);
+    logger.setLogFileName(probePath);
+    const MutexProbe probe("abandoned.log.Mutex");
+    const auto start = std::chrono::steady_clock::now();
+    logger.startLogging();
+    logger.log(probe);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(waited, std::chrono::seconds(5));
+    const std::vector<std::string> lines = fileLines(probePath);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].substr(lines[0].rfind('\t') + 1), "MutexFree=0");
+}
