@@ -6,8 +6,10 @@
 #include "kyro/platform/process_info.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <new>
+#include <thread>
 #include <vector>
 
 using kyro::platform::kNoSleepWaker;
@@ -448,8 +450,25 @@ void VexPipeConduit::idleTick(std::uint32_t intervalMs)
     }
     // After work the caller looks again at once; a wake-up left pending then only ends
     // one later sleep early.
-    if (!busy)
+    if (!busy && !bytesArriveShortly())
         kyro::platform::sleepAlertable(intervalMs);
+}
+
+bool VexPipeConduit::bytesArriveShortly()
+{
+    // An answer often follows within microseconds. Looking for it a little while, giving
+    // the processor away between looks, saves the sleeping thread's wake-up, which costs
+    // more than the answer itself; after that the sleep waits as usual.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(kShortWaitMicros);
+    do {
+        for (const auto& entry : m_readers) {
+            const VexPipeIODevice* device = entry.value().device();
+            if (device != nullptr && device->queuedBytes() > 0)
+                return true;
+        }
+        std::this_thread::yield();
+    } while (std::chrono::steady_clock::now() < until);
+    return false;
 }
 
 VexPipeSession* VexPipeConduit::newSession()

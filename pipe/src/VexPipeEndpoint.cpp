@@ -16,7 +16,12 @@ TStr asciiLine(const char* bytes, std::size_t count)
 {
     if (count == 0)
         return TStr("");
-    return TStr(bytes, static_cast<int>(count), 0);
+    // Lines are ASCII as a rule, and then their UTF-8 reading is the same text, made
+    // without the per-character conversion; a byte above 127 takes the ASCII reading.
+    unsigned char high = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        high |= static_cast<unsigned char>(bytes[i]);
+    return TStr(bytes, static_cast<int>(count), (high & 0x80) != 0 ? 0 : 1);
 }
 
 }  // namespace

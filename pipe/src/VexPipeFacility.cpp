@@ -8,7 +8,7 @@ VexPipeFacility::VexPipeFacility() : m_methods(17), m_hidden(false) {}
 
 VexPipeFacility::~VexPipeFacility()
 {
-    m_methods.remove(TStr("index"));
+    removeMethod(TStr("index"));
 }
 
 TStr VexPipeFacility::name() const
@@ -52,8 +52,9 @@ long VexPipeFacility::unknownMethod(VexPipeSession*, VexPipePacket*, VexPipePack
 
 long VexPipeFacility::index(VexPipeSession*, VexPipePacket*, VexPipePacket* reply)
 {
-    if (reply != nullptr)
-        reply->setList("MLST", methodNames());
+    if (reply != nullptr) {
+        reply->setList("MLST", m_index);
+    }
     return kAnswer;
 }
 
@@ -65,11 +66,13 @@ VexDictionary VexPipeFacility::methodInformation(const TStr&)
 void VexPipeFacility::addMethod(const TStr& name, Handler handler)
 {
     m_methods.insert(name, handler);
+    m_index = m_methods.keys();
 }
 
 void VexPipeFacility::removeMethod(const TStr& name)
 {
     m_methods.remove(name);
+    m_index = m_methods.keys();
 }
 
 bool VexPipeFacility::hasMethod(const TStr& name) const

@@ -57,6 +57,15 @@ struct VexPipeFile::Shared {
         if (references.fetch_sub(1, std::memory_order_acq_rel) == 1)
             delete this;
     }
+    // Outside the device lock: counts what was queued and wakes the conduit's thread.
+    void publish(std::size_t* uncounted)
+    {
+        if (*uncounted == 0)
+            return;
+        queued += *uncounted;
+        *uncounted = 0;
+        wake();
+    }
     void wake()
     {
         std::lock_guard<std::mutex> hold(wakerLock);
@@ -115,28 +124,27 @@ void VexPipeFile::readerMain(void* argument)
 {
     Shared* shared = static_cast<Shared*>(argument);
     char buffer[kReadSize];
-    bool arrived = false;   // bytes were queued and the conduit's thread not yet woken
+    // Bytes queued but not yet counted in `queued`. They are counted once the device lock
+    // is free again, so that the conduit's thread, which watches the count, takes the lock
+    // without a wait; read() never takes more than is counted.
+    std::size_t uncounted = 0;
     shared->lock();
     shared->threadId = kyro::platform::currentThreadId();
     for (;;) {
         // Under the device lock here.
         if (shared->threadState >= kStopRequested || !isHandle(shared->handle))
             break;
-        if (shared->queued >= kMaxQueuedBytes) {
+        if (shared->queued + uncounted >= kMaxQueuedBytes) {
             // Nobody reads: leave the bytes in the pipe until somebody does.
             shared->unlock();
-            if (arrived)
-                shared->wake();
-            arrived = false;
+            shared->publish(&uncounted);
             kyro::platform::sleepAlertable(kRetryMs);
             shared->lock();
             continue;
         }
         const PipeHandle handle = shared->handle;
         shared->unlock();
-        if (arrived)
-            shared->wake();
-        arrived = false;
+        shared->publish(&uncounted);
 
         const PipeResult result = kyro::platform::pipeRead(handle, buffer, kReadSize);
         if (result.status == PipeStatus::Listening) {
@@ -148,9 +156,8 @@ void VexPipeFile::readerMain(void* argument)
         if (result.status == PipeStatus::Ok && result.bytes > 0) {
             try {
                 shared->chunks.emplace_back(buffer, result.bytes);
-                shared->queued += result.bytes;
+                uncounted += result.bytes;
                 shared->received = true;
-                arrived = true;
             } catch (...) {
                 // Out of memory: this chunk is lost, the next read may fare better.
             }
@@ -191,6 +198,8 @@ void VexPipeFile::readerMain(void* argument)
         }
         break;
     }
+    // Counted before the end shows: whoever sees the reader stopped finds all it queued.
+    shared->queued += uncounted;
     shared->threadState = kStopped;
     shared->unlock();
     // Whoever waits learns that nothing more comes from here.
@@ -258,8 +267,11 @@ std::uint32_t VexPipeFile::read(void* buffer, std::uint32_t size)
 {
     if (m_shared == nullptr || buffer == nullptr || size == 0)
         return 0;
-    if (m_shared->queued.load() == 0)
+    const std::size_t counted = m_shared->queued.load();
+    if (counted == 0)
         return 0;   // the common case while polling: no lock needed
+    if (size > counted)
+        size = static_cast<std::uint32_t>(counted);
     char* out = static_cast<char*>(buffer);
     std::uint32_t copied = 0;
     m_shared->lock();

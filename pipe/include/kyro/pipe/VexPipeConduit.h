@@ -159,6 +159,9 @@ private:
     void releaseFromSession();
     // Registers this thread's waker with every reader.
     void ensureWaker();
+    // Looks for bytes at the readers for a few microseconds before a sleep.
+    bool bytesArriveShortly();
+    static constexpr int kShortWaitMicros = 50;
     bool writeLine(VexPipeWriteEndpoint& writer, const TStr& line);
 
     TMap<long, VexPipeReadEndpoint> m_readers;

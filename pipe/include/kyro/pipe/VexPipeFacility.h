@@ -59,6 +59,9 @@ private:
     TMap<TStr, Handler> m_methods;
     VexDictionary m_methodInformation;
     bool m_hidden;
+    // The list "index" answers with, kept up to date by addMethod() and removeMethod(), so
+    // that answering only reads (a registered facility may answer on several threads).
+    TList<TStr> m_index;
 };
 
 // The connection and session protocol, introspection, stray replies and error notices.
