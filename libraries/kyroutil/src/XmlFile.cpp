@@ -91,7 +91,8 @@ bool parseXmlText(const char* data, std::size_t size, TiXmlDocument* document,
                   TiXmlEncoding encoding)
 {
     document->Clear();
-    if (size > kXmlFileSizeLimit)
+    // (An empty file comes with no buffer at all, which memchr must not be given.)
+    if (data == nullptr || size == 0 || size > kXmlFileSizeLimit)
         return false;
     // The text ends at its first NUL, as it would for TinyXML.
     const void* nul = std::memchr(data, 0, size);
