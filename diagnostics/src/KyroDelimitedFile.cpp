@@ -99,12 +99,21 @@ void KyroDelimitedFile::clearContents()
 
 void KyroDelimitedFile::updateCurrentSection(bool withMilliseconds)
 {
+    // Every record is stamped, so the texts are printed directly; they read exactly as
+    // formatDate, formatTime and formatTimeWMilliSecs give them for the clock's values
+    // (month and day 1 to 12 and 1 to 31, milliseconds 0 to 999).
     const kyro::platform::LocalTime now = kyro::platform::localTime();
-    m_processId = TStr("%1").arg(static_cast<long>(kyro::platform::currentProcessId()));
-    m_date = formatDate(now.year, now.month, now.day);
-    m_time = withMilliseconds
-                 ? formatTimeWMilliSecs(now.hour, now.minute, now.second, now.milliseconds)
-                 : formatTime(now.hour, now.minute, now.second);
+    char text[64];
+    std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(kyro::platform::currentProcessId()));
+    m_processId = text;
+    std::snprintf(text, sizeof text, "%d/%02d/%02d", now.year, now.month, now.day);
+    m_date = text;
+    if (withMilliseconds)
+        std::snprintf(text, sizeof text, "%02d:%02d:%02d:%d", now.hour, now.minute, now.second,
+                      now.milliseconds);
+    else
+        std::snprintf(text, sizeof text, "%02d:%02d:%02d", now.hour, now.minute, now.second);
+    m_time = text;
 }
 
 bool KyroDelimitedFile::isCurrentSectionSet() const
@@ -142,14 +151,18 @@ bool KyroDelimitedFile::putLine(const std::string& line)
         return false;
     if (!m_appending && std::fseek(m_stream, 0, SEEK_END) != 0)
         return false;
-    return std::fputs(line.c_str(), m_stream) != EOF;
+    return std::fwrite(line.data(), 1, line.size(), m_stream) == line.size();
 }
+
+// Room for a typical line at once, so that building it costs one allocation.
+constexpr std::size_t kLineRoom = 160;
 
 bool KyroDelimitedFile::append(PairList& pairs, bool closeAfter)
 {
     if (!ensureOpen())
         return false;
     std::string line;
+    line.reserve(kLineRoom);
     bool written = false;
     if (!pairs.empty() && addSection(line, kTab)) {
         line += '\t';
@@ -167,6 +180,7 @@ bool KyroDelimitedFile::append(const TStr& key, const TStr& value, bool closeAft
     if (!ensureOpen())
         return false;
     std::string line;
+    line.reserve(kLineRoom);
     bool written = false;
     if (addSection(line, kTab)) {
         line += '\t';
@@ -199,6 +213,7 @@ bool KyroDelimitedFile::writeDebugLog(ItemList& items, const TStr& separator)
     if (!ensureOpen())
         return false;
     std::string line;
+    line.reserve(kLineRoom);
     if (items.empty() || !addSection(line, separator.utf8()))
         return false;
     line += separator.utf8();

@@ -2,11 +2,49 @@
 
 #include "kyro/diagnostics/KyroLogger.h"
 
-const char* const KyroErrorBase::THROWN_FILE = "File";
-const char* const KyroErrorBase::THROWN_LINE = "Line";
+#include <cstring>
+#include <utility>
+
+namespace {
+
+const char kThrownFile[] = "File";
+const char kThrownLine[] = "Line";
+const char kVendorError[] = "VendorError";
+const char kVendorId[] = "VendorID";
+
+// Keys as TStr, made once: every error record writes them. (Never destroyed, so records
+// logged while the process ends still find them.)
+const TStr& thrownFileKey()
+{
+    static const TStr* key = new TStr(kThrownFile);
+    return *key;
+}
+
+const TStr& thrownLineKey()
+{
+    static const TStr* key = new TStr(kThrownLine);
+    return *key;
+}
+
+const TStr& vendorErrorKey()
+{
+    static const TStr* key = new TStr(kVendorError);
+    return *key;
+}
+
+const TStr& vendorIdKey()
+{
+    static const TStr* key = new TStr(kVendorId);
+    return *key;
+}
+
+}  // namespace
+
+const char* const KyroErrorBase::THROWN_FILE = kThrownFile;
+const char* const KyroErrorBase::THROWN_LINE = kThrownLine;
 const char* const KyroErrorBase::REASON_FATAL_ERROR = "Fatal error";
-const char* const KyroErrorBase::VENDOR_ERROR = "VendorError";
-const char* const KyroErrorBase::VENDOR_ID = "VendorID";
+const char* const KyroErrorBase::VENDOR_ERROR = kVendorError;
+const char* const KyroErrorBase::VENDOR_ID = kVendorId;
 
 KyroErrorBase::KyroErrorBase(Kyro::VendorID vendorID, int vendorStatusID, const TStr& thrownFile,
                              int thrownLine, const TStr& vendorVersion)
@@ -75,12 +113,12 @@ void KyroErrorBase::setVendorVersion(const TStr& version)
 
 TStr KyroErrorBase::getVendorIDStr() const
 {
-    return TStr("%1").arg(static_cast<int>(vendorID));
+    return TStr(static_cast<int>(vendorID));
 }
 
 TStr KyroErrorBase::getVendorStatusIDStr() const
 {
-    return TStr("%1").arg(vendorStatusID);
+    return TStr(vendorStatusID);
 }
 
 TStr KyroErrorBase::getVendorStatusStr() const
@@ -120,15 +158,11 @@ void KyroErrorBase::dumpGeneralInfo(KyroLogger* logger) const
         return;
     // The base name, unless there is none (an empty thrown file, or one that ends with
     // "\"): then the thrown file as it is.
-    TStr file = thrownFile;
-    if (!thrownFile.isEmpty()) {
-        TStr folder = thrownFile;
-        const TStr baseName = folder.cutLast("\\");
-        if (!baseName.isEmpty())
-            file = baseName;
-    }
-    KyroDelimitedFile::PairList pairs = {{THROWN_FILE, file},
-                                         {THROWN_LINE, TStr("%1").arg(thrownLine)}};
+    const char* baseName = std::strrchr(thrownFile.utf8(), '\\');
+    KyroDelimitedFile::PairList pairs;
+    pairs.emplace_back(thrownFileKey(),
+                       baseName != nullptr && baseName[1] != '\0' ? TStr(baseName + 1) : thrownFile);
+    pairs.emplace_back(thrownLineKey(), TStr(thrownLine));
     logger->logFile().write(pairs);
 }
 
@@ -137,16 +171,22 @@ void KyroErrorBase::dumpErrorInfo(KyroLogger* logger) const
     if (logger == nullptr)
         return;
     const KyroErrorTable& table = logger->errorTable();
-    logger->logFile().write(VENDOR_ID, addDescription(getVendorIDStr(), table.GetVendorName(vendorID)));
-    logger->logFile().write(VENDOR_ERROR, addDescription(getVendorStatusStr(),
-                                                         table.GetErrorDescription(vendorID, vendorStatusID)));
+    const TStr vendorName = table.GetVendorName(vendorID);
+    logger->logFile().write(vendorIdKey(), vendorName.isEmpty()
+                                                    ? getVendorIDStr()
+                                                    : addDescription(getVendorIDStr(), vendorName));
+    const TStr description = table.GetErrorDescription(vendorID, vendorStatusID);
+    logger->logFile().write(vendorErrorKey(), description.isEmpty()
+                                                       ? getVendorStatusStr()
+                                                       : addDescription(getVendorStatusStr(), description));
 }
 
 void KyroErrorBase::dumpVendorVersionInfo(KyroLogger* logger) const
 {
-    if (logger == nullptr)
+    // Written only when both the version and the vendor's name are known.
+    if (logger == nullptr || vendorVersion.isEmpty())
         return;
     const TStr vendorName = logger->errorTable().GetVendorName(vendorID);
-    if (!vendorVersion.isEmpty() && !vendorName.isEmpty())
+    if (!vendorName.isEmpty())
         logger->logFile().write(vendorName, vendorVersion);
 }

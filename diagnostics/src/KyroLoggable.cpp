@@ -7,9 +7,15 @@
 #include <mutex>
 #include <string>
 
-const char* const KyroLoggable::REASON = "Reason";
-const char* const KyroLoggable::COMPUTER_NAME = "ComputerName";
-const char* const KyroLoggable::OS = "OS";
+namespace {
+const char kReason[] = "Reason";
+const char kComputerName[] = "ComputerName";
+const char kOS[] = "OS";
+}  // namespace
+
+const char* const KyroLoggable::REASON = kReason;
+const char* const KyroLoggable::COMPUTER_NAME = kComputerName;
+const char* const KyroLoggable::OS = kOS;
 
 TStr KyroLoggable::msHostName;
 TStr KyroLoggable::msPlatformOS;
@@ -26,6 +32,26 @@ std::mutex& hostFactsLock()
 }
 
 std::atomic<bool> g_hostFactsComplete{false};
+
+// Keys as TStr, made once: every record writes them. (Never destroyed, so records logged
+// while the process ends still find them.)
+const TStr& reasonKey()
+{
+    static const TStr* key = new TStr(kReason);
+    return *key;
+}
+
+const TStr& computerNameKey()
+{
+    static const TStr* key = new TStr(kComputerName);
+    return *key;
+}
+
+const TStr& osKey()
+{
+    static const TStr* key = new TStr(kOS);
+    return *key;
+}
 
 }  // namespace
 
@@ -99,16 +125,21 @@ void KyroLoggable::dumpHeaderInfo(KyroLogger* logger) const
 {
     if (logger == nullptr || reason.isEmpty())
         return;
-    logger->logFile().write(REASON, reason);
+    logger->logFile().write(reasonKey(), reason);
 }
 
 void KyroLoggable::dumpSystemInfo(KyroLogger* logger) const
 {
     if (logger == nullptr)
         return;
+    if (g_hostFactsComplete.load(std::memory_order_acquire)) {
+        logger->logFile().write(computerNameKey(), msHostName);
+        logger->logFile().write(osKey(), msPlatformOS);
+        return;
+    }
     TStr hostName;
     TStr platformOS;
     systemInformation(&hostName, &platformOS);
-    logger->logFile().write(COMPUTER_NAME, hostName);
-    logger->logFile().write(OS, platformOS);
+    logger->logFile().write(computerNameKey(), hostName);
+    logger->logFile().write(osKey(), platformOS);
 }

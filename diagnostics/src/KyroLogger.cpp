@@ -167,13 +167,17 @@ bool KyroLogger::loadErrorTable()
 
 bool KyroLogger::initSynchronizeObject()
 {
-    TStr folder = m_logFile.getFilename();
-    if (folder.isEmpty() || m_sync == nullptr)
+    const TStr fileName = m_logFile.getFilename();
+    if (fileName.isEmpty() || m_sync == nullptr)
         return false;
-    const TStr lastComponent = folder.cutLast("\\");
-    if (lastComponent.isEmpty())
-        return false;
-    return m_sync->create(lastComponent + ".Mutex");
+    // The name is worked out again only when the file has changed.
+    if (fileName != m_mutexFileName) {
+        TStr folder = fileName;
+        const TStr lastComponent = folder.cutLast("\\");
+        m_mutexName = lastComponent.isEmpty() ? TStr("") : lastComponent + ".Mutex";
+        m_mutexFileName = fileName;
+    }
+    return !m_mutexName.isEmpty() && m_sync->create(m_mutexName);
 }
 
 void KyroLogger::log(KyroLoggable* const record)

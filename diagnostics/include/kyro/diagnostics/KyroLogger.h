@@ -88,6 +88,9 @@ private:
     KyroDelimitedFile m_logFile;
     KyroErrorTable m_errorTable;
     KyroMutex* m_sync;   // only while log() runs
+    // The mutex name worked out for the file name beside it.
+    TStr m_mutexFileName;
+    TStr m_mutexName;
 };
 
 // Exported with its members, so hosts reach the library's one error logger through it.
