@@ -246,7 +246,8 @@ private:
     TProcess m_process;
     TPath m_prefix;
     std::uint32_t m_listenerState;
-    kyro::platform::ThreadHandle m_listenerThread;
+    // The server role polls its listening instances; no listener thread is ever started.
+    [[maybe_unused]] kyro::platform::ThreadHandle m_listenerThread;
     long m_listeningIndex;
     long m_ownReaderIndex;
     bool m_companionGoneSeen;
