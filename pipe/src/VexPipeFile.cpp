@@ -148,7 +148,11 @@ void VexPipeFile::readerMain(void* argument)
 
         const PipeResult result = kyro::platform::pipeRead(handle, buffer, kReadSize);
         if (result.status == PipeStatus::Listening) {
-            kyro::platform::sleepAlertable(kRetryMs);
+            // Nobody has connected yet. Waiting for the client (which close() ends) rather
+            // than polling every 10 ms lets the first line through the moment it is sent:
+            // the handshake's answer is such a line.
+            if (kyro::platform::waitForClient(handle) == kyro::platform::PipeConnectResult::Failed)
+                kyro::platform::sleepAlertable(kRetryMs);
             shared->lock();
             continue;
         }

@@ -81,8 +81,17 @@ using Conduit = std::unique_ptr<VexPipeNamedConduit, ConduitDeleter>;
 
 Conduit connect()
 {
-    return Conduit(VexPipeNamedConduit::connectToServer(companionPath(), prefix(),
-                                                        VexPipeNamedConduit::kDefaultTimeout));
+    // The companion keeps one listening instance of inbound0. Right after other clients
+    // have come and gone (the tests before), a connection can find it taken for an instant
+    // and fail ("Could not create client pipe"); a host's next request then succeeds, and
+    // so does a second attempt here.
+    for (int attempt = 0;; ++attempt) {
+        Conduit conduit(VexPipeNamedConduit::connectToServer(
+            companionPath(), prefix(), VexPipeNamedConduit::kDefaultTimeout));
+        if (conduit || attempt == 2)
+            return conduit;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
 }
 
 // The lines that arrived, as the framework traced them before reading them.

@@ -1,0 +1,126 @@
+// The companion connection as a host meets it, with the real Vex.exe beside this program:
+//
+//   cold cycle   connectToServer() starting the companion, the handshake, one call, the
+//                orderly close ("system.cndTerm")
+//   warm call    one "system.index" call on a connection that stays open
+//
+//   kyro_companion_timing [cold cycles] [warm calls]
+//
+// Prints medians and quartiles. Between cold cycles the companion is ended (untimed) with
+// a request its script answers by exiting, so every cycle starts it afresh. A plain
+// program, built in both configurations, so the windows build is timed under Wine too.
+#include "kyro/pipe/VexPipeConduit.h"
+#include "kyro/platform/process_info.h"
+#include "kyro/platform/process_launch.h"
+#include "kyro/util/TPath.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double microseconds(Clock::duration duration)
+{
+    return std::chrono::duration<double, std::micro>(duration).count();
+}
+
+void print(const char* what, std::vector<double> samples)
+{
+    if (samples.empty()) {
+        std::printf("%-14s no samples\n", what);
+        return;
+    }
+    std::sort(samples.begin(), samples.end());
+    const std::size_t n = samples.size();
+    std::printf("%-14s median %10.1f us   (quartiles %.1f .. %.1f, %zu runs)\n", what,
+                samples[n / 2], samples[n / 4], samples[(3 * n) / 4], n);
+}
+
+TStr companion()
+{
+    return TPath(kyro::platform::executablePath().c_str()).directory() / "Vex.exe";
+}
+
+VexPipeNamedConduit* connect()
+{
+    return VexPipeNamedConduit::connectToServer(companion(),
+                                                VexPipeNamedConduit::makePipePrefix("Vex.exe"),
+                                                VexPipeNamedConduit::kDefaultTimeout);
+}
+
+bool call(VexPipeNamedConduit* conduit, const char* name)
+{
+    VexPipePacket request(TStr(name), VexPipePacket::kWait), reply;
+    return conduit->call(&request, &reply, 0) == 0;
+}
+
+void finish(VexPipeNamedConduit* conduit)
+{
+    conduit->close(true, true, true);
+    delete conduit;
+}
+
+// Ends the running companion and waits until its presence lock is gone.
+void endCompanion()
+{
+    const TStr prefix = VexPipeNamedConduit::makePipePrefix("Vex.exe");
+    if (VexPipeNamedConduit* conduit = connect()) {
+        call(conduit, "vex.ErrorDialog");  // the script's "exit": no answer comes
+        finish(conduit);
+    }
+    for (int i = 0; i < 500 && VexPipeNamedConduit::isServerRunning(prefix); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const int cycles = argc > 1 ? std::max(3, std::atoi(argv[1])) : 30;
+    const int calls = argc > 2 ? std::max(10, std::atoi(argv[2])) : 2000;
+    kyro::platform::setEnvironmentVariable("KYRO_VEX_ANSWERS", "vex.ErrorDialog=exit;*=1");
+    endCompanion();
+
+    std::vector<double> cold;
+    for (int i = 0; i < cycles; ++i) {
+        const Clock::time_point start = Clock::now();
+        VexPipeNamedConduit* conduit = connect();
+        const bool answered = conduit != nullptr && call(conduit, "system.index");
+        if (conduit != nullptr)
+            finish(conduit);
+        const Clock::time_point end = Clock::now();
+        if (!answered) {
+            std::fprintf(stderr, "cold cycle %d failed\n", i);
+            return 1;
+        }
+        cold.push_back(microseconds(end - start));
+        endCompanion();
+    }
+
+    std::vector<double> warm;
+    VexPipeNamedConduit* conduit = connect();
+    if (conduit == nullptr || !call(conduit, "system.index")) {
+        std::fprintf(stderr, "no warm connection\n");
+        return 1;
+    }
+    for (int i = 0; i < calls; ++i) {
+        const Clock::time_point start = Clock::now();
+        if (!call(conduit, "system.index")) {
+            std::fprintf(stderr, "warm call %d failed\n", i);
+            return 1;
+        }
+        warm.push_back(microseconds(Clock::now() - start));
+    }
+    finish(conduit);
+    endCompanion();
+
+    print("cold cycle", cold);
+    print("warm call", warm);
+    return 0;
+}
