@@ -6,6 +6,7 @@
 #include "kyro/platform/process_info.h"
 
 #include <atomic>
+#include <chrono>
 #include <new>
 
 using kyro::platform::PipeHandle;
@@ -16,6 +17,8 @@ namespace {
 std::atomic<std::uint32_t> g_clientProcessId{0};
 
 constexpr std::uint32_t kWaitForPipeMs = 1000;
+// What opening a pipe reports when every instance has a client (ERROR_PIPE_BUSY).
+constexpr std::uint32_t kPipeBusy = 231;
 constexpr std::uint32_t kStartPollMs = 10;
 constexpr std::uint32_t kInboundRetryMs = 100;
 // The listening instance of a server starts under this reader index; each instance that
@@ -115,7 +118,20 @@ bool VexPipeNamedConduit::connectWriter(long index)
     if (!kyro::platform::waitForPipe(name.utf8(), kWaitForPipeMs))
         return false;
     kyro::pipe::trace("Attempting to connect to the server on %1", name);
-    const PipeHandle handle = kyro::platform::openPipeForWriting(name.utf8());
+    // Another client may take the instance the wait found free before this open gets to
+    // it ("all instances busy", 231). As pipe clients do, wait for the next instance and
+    // try again, within the same second the first wait had.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitForPipeMs);
+    std::uint32_t error = 0;
+    PipeHandle handle = kyro::platform::openPipeForWriting(name.utf8(), &error);
+    while (handle == kNoPipe && error == kPipeBusy) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 ||
+            !kyro::platform::waitForPipe(name.utf8(), static_cast<std::uint32_t>(left.count())))
+            break;
+        handle = kyro::platform::openPipeForWriting(name.utf8(), &error);
+    }
     if (handle == kNoPipe) {
         kyro::pipe::reportError(TStr("Could not open named pipe %1 for writing").arg(name));
         return false;
