@@ -2,13 +2,19 @@
 //
 //   cold cycle   connectToServer() starting the companion, the handshake, one call, the
 //                orderly close ("system.cndTerm")
-//   warm call    one "system.index" call on a connection that stays open
+//   warm call    one "system.index" call on a connection that stays open (the companion
+//                is another process: each side's reader thread hands the line to its
+//                conduit's thread, four thread hand-overs per round trip)
+//   raw pipe     the baseline: one line each way over the same kind of pipes between two
+//                threads, with nothing of the framework (raw_pipe_peer.h)
 //
 //   kyro_companion_timing [cold cycles] [warm calls]
 //
 // Prints medians and quartiles. Between cold cycles the companion is ended (untimed) with
 // a request its script answers by exiting, so every cycle starts it afresh. A plain
 // program, built in both configurations, so the windows build is timed under Wine too.
+#include "raw_pipe_peer.h"
+
 #include "kyro/pipe/VexPipeConduit.h"
 #include "kyro/platform/process_info.h"
 #include "kyro/platform/process_launch.h"
@@ -30,16 +36,17 @@ double microseconds(Clock::duration duration)
     return std::chrono::duration<double, std::micro>(duration).count();
 }
 
-void print(const char* what, std::vector<double> samples)
+double print(const char* what, std::vector<double> samples)
 {
     if (samples.empty()) {
         std::printf("%-14s no samples\n", what);
-        return;
+        return 0;
     }
     std::sort(samples.begin(), samples.end());
     const std::size_t n = samples.size();
     std::printf("%-14s median %10.1f us   (quartiles %.1f .. %.1f, %zu runs)\n", what,
                 samples[n / 2], samples[n / 4], samples[(3 * n) / 4], n);
+    return samples[n / 2];
 }
 
 TStr companion()
@@ -120,7 +127,25 @@ int main(int argc, char** argv)
     finish(conduit);
     endCompanion();
 
+    std::vector<double> raw;
+    {
+        kyro::bench::RawPipePair pair;
+        if (!pair.connected() || !pair.roundTrip()) {
+            std::fprintf(stderr, "no raw pipe pair\n");
+            return 1;
+        }
+        for (int i = 0; i < calls; ++i) {
+            const Clock::time_point start = Clock::now();
+            if (!pair.roundTrip())
+                break;
+            raw.push_back(microseconds(Clock::now() - start));
+        }
+    }
+
     print("cold cycle", cold);
-    print("warm call", warm);
+    const double warmMedian = print("warm call", warm);
+    const double rawMedian = print("raw pipe", raw);
+    if (rawMedian > 0)
+        std::printf("%-14s %.2fx the raw pipe\n", "warm call", warmMedian / rawMedian);
     return 0;
 }

@@ -59,15 +59,21 @@ int serve(const TStr& prefix, std::uint32_t hostId)
         status = 4;
     } else {
         SteadyClock::time_point lastClient = SteadyClock::now();
+        SteadyClock::time_point hostChecked = lastClient;
         for (;;) {
             server.idleTick(VexPipeConduit::kWaitIntervalMs);
             if (DialogFacility::answerDue())
                 break;
-            if (hostId != 0 && !kyro::platform::processIsAlive(hostId))
-                break;
+            // Once per tick is enough, and keeps the check off the path of busy clients.
+            const SteadyClock::time_point now = SteadyClock::now();
+            if (now - hostChecked >= std::chrono::milliseconds(VexPipeConduit::kWaitIntervalMs)) {
+                hostChecked = now;
+                if (hostId != 0 && !kyro::platform::processIsAlive(hostId))
+                    break;
+            }
             if (hasClients(server))
-                lastClient = SteadyClock::now();
-            else if (SteadyClock::now() - lastClient > kIdleGrace)
+                lastClient = now;
+            else if (now - lastClient > kIdleGrace)
                 break;
         }
     }
