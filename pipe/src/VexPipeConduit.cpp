@@ -13,6 +13,7 @@
 #include <vector>
 
 using kyro::platform::kNoSleepWaker;
+using vexpipe::Hold;
 
 namespace {
 
@@ -21,24 +22,6 @@ constexpr std::int32_t kNoSession = static_cast<std::int32_t>(0xF0000007u);
 // Session numbers are unique in the process, whichever conduit and thread makes them.
 std::atomic<long> g_nextSessionNumber{10};
 
-class Hold {
-public:
-    explicit Hold(VexBase* object) : m_object(object)
-    {
-        if (m_object != nullptr)
-            m_object->addRef();
-    }
-    ~Hold()
-    {
-        if (m_object != nullptr)
-            m_object->release();
-    }
-    Hold(const Hold&) = delete;
-    Hold& operator=(const Hold&) = delete;
-
-private:
-    VexBase* m_object;
-};
 
 std::uint32_t thisThreadId()
 {

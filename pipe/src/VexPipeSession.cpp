@@ -10,29 +10,12 @@
 #include <cstdio>
 #include <new>
 
+using vexpipe::Hold;
+
 namespace {
 
 constexpr std::int32_t kNoSystemFacility = static_cast<std::int32_t>(0xF0000006u);
 
-// Holds a reference to a framework object for one scope.
-class Hold {
-public:
-    explicit Hold(VexBase* object) : m_object(object)
-    {
-        if (m_object != nullptr)
-            m_object->addRef();
-    }
-    ~Hold()
-    {
-        if (m_object != nullptr)
-            m_object->release();
-    }
-    Hold(const Hold&) = delete;
-    Hold& operator=(const Hold&) = delete;
-
-private:
-    VexBase* m_object;
-};
 
 }  // namespace
 
