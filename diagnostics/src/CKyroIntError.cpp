@@ -14,7 +14,9 @@ void CKyroIntError::dumpErrorInfo(KyroLogger* logger) const
 {
     if (logger == nullptr)
         return;
-    const TStr description = logger->errorTable().GetErrorDescription(Kyro::kVendorKyroInt, internalCode);
+    const KyroErrorTable& table = logger->errorTable();
+    const TStr description =
+        table.IsLoaded() ? table.GetErrorDescription(Kyro::kVendorKyroInt, internalCode) : TStr();
     logger->logFile().write("KyroIntError", addDescription(TStr("%1").arg(internalCode), description));
     if (vendorID != Kyro::kVendorKyroInt)
         KyroErrorBase::dumpErrorInfo(logger);

@@ -4,31 +4,91 @@
 #include "kyro/platform/filesystem.h"
 #include "kyro/platform/process_info.h"
 
+#include <cstring>
+
 const char* const KyroDelimitedFile::kTab = "\t";
+
+namespace kyro::diagnostics {
+
+// A line under construction. Lines are built for every write, and most are short: those
+// stay in the object's own room, and only longer ones take memory from the heap.
+class LineBuffer {
+public:
+    LineBuffer() = default;
+    LineBuffer(const LineBuffer&) = delete;
+    LineBuffer& operator=(const LineBuffer&) = delete;
+
+    void append(const char* text, std::size_t size)
+    {
+        if (m_heap.empty() && m_size + size <= sizeof(m_room)) {
+            std::memcpy(m_room + m_size, text, size);
+        } else {
+            if (m_heap.empty())
+                m_heap.assign(m_room, m_size);
+            m_heap.append(text, size);
+        }
+        m_size += size;
+    }
+    void append(const char* text) { append(text, std::strlen(text)); }
+    void append(char c) { append(&c, 1); }
+
+    const char* data() const { return m_heap.empty() ? m_room : m_heap.data(); }
+    std::size_t size() const { return m_size; }
+
+private:
+    char m_room[256];
+    std::size_t m_size = 0;
+    std::string m_heap;
+};
+
+}  // namespace kyro::diagnostics
+
+using kyro::diagnostics::LineBuffer;
 
 namespace {
 
-void addText(std::string& line, const TStr& text)
+void addText(LineBuffer& line, const TStr& text)
 {
     line.append(text.utf8(), static_cast<std::size_t>(text.length()));
 }
 
-void addPair(std::string& line, const TStr& key, const TStr& value)
+void addPair(LineBuffer& line, const TStr& key, const TStr& value)
 {
     addText(line, key);
-    line += '=';
+    line.append('=');
     addText(line, value);
 }
 
-void addPairs(std::string& line, const KyroDelimitedFile::PairList& pairs)
+void addPairs(LineBuffer& line, const KyroDelimitedFile::PairList& pairs)
 {
     bool first = true;
     for (const auto& pair : pairs) {
         if (!first)
-            line += ',';
+            line.append(',');
         first = false;
         addPair(line, pair.first, pair.second);
     }
+}
+
+// Writes `value` (not negative) in decimal with at least `digits` digits; returns the end.
+char* putNumber(char* out, unsigned long value, int digits)
+{
+    char reversed[24];
+    int count = 0;
+    do {
+        reversed[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (count < digits)
+        reversed[count++] = '0';
+    while (count > 0)
+        *out++ = reversed[--count];
+    return out;
+}
+
+char* putNumber(char* out, int value, int digits)
+{
+    return putNumber(out, static_cast<unsigned long>(value < 0 ? 0 : value), digits);
 }
 
 // Month, day, hour, minute and second are written with two digits: the values from
@@ -42,7 +102,7 @@ TStr twoDigits(int value, int lowest)
 }  // namespace
 
 KyroDelimitedFile::KyroDelimitedFile(TStr fileName)
-    : m_fileName(std::move(fileName)), m_stream(nullptr), m_appending(false)
+    : m_fileName(std::move(fileName)), m_tabSectionLength(0), m_stream(nullptr), m_appending(false)
 {
 }
 
@@ -99,21 +159,45 @@ void KyroDelimitedFile::clearContents()
 
 void KyroDelimitedFile::updateCurrentSection(bool withMilliseconds)
 {
-    // Every record is stamped, so the texts are printed directly; they read exactly as
-    // formatDate, formatTime and formatTimeWMilliSecs give them for the clock's values
-    // (month and day 1 to 12 and 1 to 31, milliseconds 0 to 999).
+    // Every record is stamped, so the texts are put together digit by digit; they read
+    // exactly as formatDate, formatTime and formatTimeWMilliSecs give them for the clock's
+    // values (month 1 to 12, day 1 to 31, milliseconds 0 to 999).
     const kyro::platform::LocalTime now = kyro::platform::localTime();
-    char text[64];
-    std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(kyro::platform::currentProcessId()));
-    m_processId = text;
-    std::snprintf(text, sizeof text, "%d/%02d/%02d", now.year, now.month, now.day);
-    m_date = text;
-    if (withMilliseconds)
-        std::snprintf(text, sizeof text, "%02d:%02d:%02d:%d", now.hour, now.minute, now.second,
-                      now.milliseconds);
-    else
-        std::snprintf(text, sizeof text, "%02d:%02d:%02d", now.hour, now.minute, now.second);
-    m_time = text;
+    char joined[96];
+    char* const processId = joined;
+    char* end = putNumber(processId, static_cast<unsigned long>(kyro::platform::currentProcessId()), 1);
+    *end = '\0';
+    m_processId = processId;
+
+    char* const date = end + 1;
+    end = putNumber(date, now.year, 1);
+    *end++ = '/';
+    end = putNumber(end, now.month, 2);
+    *end++ = '/';
+    end = putNumber(end, now.day, 2);
+    *end = '\0';
+    m_date = date;
+
+    char* const time = end + 1;
+    end = putNumber(time, now.hour, 2);
+    *end++ = ':';
+    end = putNumber(end, now.minute, 2);
+    *end++ = ':';
+    end = putNumber(end, now.second, 2);
+    if (withMilliseconds) {
+        *end++ = ':';
+        if (now.milliseconds >= 0)
+            end = putNumber(end, now.milliseconds, 1);
+    }
+    *end = '\0';
+    m_time = time;
+
+    // The section as key/value and debug lines begin, joined once for all of them: the
+    // terminators between the three texts become tabs.
+    date[-1] = '\t';
+    time[-1] = '\t';
+    m_tabSection = joined;
+    m_tabSectionLength = static_cast<std::size_t>(end - joined);
 }
 
 bool KyroDelimitedFile::isCurrentSectionSet() const
@@ -133,19 +217,23 @@ bool KyroDelimitedFile::ensureOpen()
     return m_stream != nullptr || open(false);
 }
 
-bool KyroDelimitedFile::addSection(std::string& line, const char* separator) const
+bool KyroDelimitedFile::addSection(LineBuffer& line, const char* separator, bool joined) const
 {
     if (!isCurrentSectionSet())
         return false;
+    if (joined && separator[0] == '\t' && separator[1] == '\0') {
+        line.append(m_tabSection.utf8(), m_tabSectionLength);
+        return true;
+    }
     addText(line, m_processId);
-    line += separator;
+    line.append(separator);
     addText(line, m_date);
-    line += separator;
+    line.append(separator);
     addText(line, m_time);
     return true;
 }
 
-bool KyroDelimitedFile::putLine(const std::string& line)
+bool KyroDelimitedFile::putLine(const LineBuffer& line)
 {
     if (m_stream == nullptr)
         return false;
@@ -154,20 +242,16 @@ bool KyroDelimitedFile::putLine(const std::string& line)
     return std::fwrite(line.data(), 1, line.size(), m_stream) == line.size();
 }
 
-// Room for a typical line at once, so that building it costs one allocation.
-constexpr std::size_t kLineRoom = 160;
-
 bool KyroDelimitedFile::append(PairList& pairs, bool closeAfter)
 {
     if (!ensureOpen())
         return false;
-    std::string line;
-    line.reserve(kLineRoom);
+    LineBuffer line;
     bool written = false;
     if (!pairs.empty() && addSection(line, kTab)) {
-        line += '\t';
+        line.append('\t');
         addPairs(line, pairs);
-        line += '\n';
+        line.append('\n');
         written = putLine(line);
     }
     if (closeAfter)
@@ -179,13 +263,12 @@ bool KyroDelimitedFile::append(const TStr& key, const TStr& value, bool closeAft
 {
     if (!ensureOpen())
         return false;
-    std::string line;
-    line.reserve(kLineRoom);
+    LineBuffer line;
     bool written = false;
     if (addSection(line, kTab)) {
-        line += '\t';
+        line.append('\t');
         addPair(line, key, value);
-        line += '\n';
+        line.append('\n');
         written = putLine(line);
     }
     if (closeAfter)
@@ -212,16 +295,15 @@ bool KyroDelimitedFile::writeDebugLog(ItemList& items, const TStr& separator)
 {
     if (!ensureOpen())
         return false;
-    std::string line;
-    line.reserve(kLineRoom);
+    LineBuffer line;
     if (items.empty() || !addSection(line, separator.utf8()))
         return false;
-    line += separator.utf8();
+    line.append(separator.utf8());
     for (const TStr& item : items) {
         addText(line, item);
-        line += separator.utf8();
+        line.append(separator.utf8());
     }
-    line += '\n';
+    line.append('\n');
     return putLine(line);
 }
 
@@ -229,10 +311,11 @@ bool KyroDelimitedFile::append(const TStr& section, const TStr& key, const TStr&
 {
     if (section.isEmpty())
         return false;
-    std::string line(section.utf8());
-    line += '\t';
+    LineBuffer line;
+    addText(line, section);
+    line.append('\t');
     addPair(line, key, value);
-    line += '\n';
+    line.append('\n');
     return putLine(line);
 }
 
@@ -240,10 +323,11 @@ bool KyroDelimitedFile::append(const TStr& section, PairList& pairs)
 {
     if (section.isEmpty() || pairs.empty())
         return false;
-    std::string line(section.utf8());
-    line += '\t';
+    LineBuffer line;
+    addText(line, section);
+    line.append('\t');
     addPairs(line, pairs);
-    line += '\n';
+    line.append('\n');
     return putLine(line);
 }
 

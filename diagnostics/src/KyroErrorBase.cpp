@@ -11,18 +11,13 @@ const char kThrownFile[] = "File";
 const char kThrownLine[] = "Line";
 const char kVendorError[] = "VendorError";
 const char kVendorId[] = "VendorID";
+const char kFatalError[] = "Fatal error";
 
 // Keys as TStr, made once: every error record writes them. (Never destroyed, so records
 // logged while the process ends still find them.)
 const TStr& thrownFileKey()
 {
     static const TStr* key = new TStr(kThrownFile);
-    return *key;
-}
-
-const TStr& thrownLineKey()
-{
-    static const TStr* key = new TStr(kThrownLine);
     return *key;
 }
 
@@ -38,17 +33,42 @@ const TStr& vendorIdKey()
     return *key;
 }
 
+// `value` in decimal into `out` (room for 12 characters); returns the length.
+std::size_t formatDecimal(char* out, int value)
+{
+    char reversed[12];
+    std::size_t count = 0;
+    // Worked on the negative side, which holds every int.
+    long long rest = value < 0 ? value : -static_cast<long long>(value);
+    do {
+        reversed[count++] = static_cast<char>('0' - rest % 10);
+        rest /= 10;
+    } while (rest != 0);
+    std::size_t length = 0;
+    if (value < 0)
+        out[length++] = '-';
+    while (count > 0)
+        out[length++] = reversed[--count];
+    return length;
+}
+
+const TStr& fatalError()
+{
+    static const TStr* text = new TStr(kFatalError);
+    return *text;
+}
+
 }  // namespace
 
 const char* const KyroErrorBase::THROWN_FILE = kThrownFile;
 const char* const KyroErrorBase::THROWN_LINE = kThrownLine;
-const char* const KyroErrorBase::REASON_FATAL_ERROR = "Fatal error";
+const char* const KyroErrorBase::REASON_FATAL_ERROR = kFatalError;
 const char* const KyroErrorBase::VENDOR_ERROR = kVendorError;
 const char* const KyroErrorBase::VENDOR_ID = kVendorId;
 
 KyroErrorBase::KyroErrorBase(Kyro::VendorID vendorID, int vendorStatusID, const TStr& thrownFile,
                              int thrownLine, const TStr& vendorVersion)
-    : KyroLoggable(REASON_FATAL_ERROR),
+    : KyroLoggable(fatalError()),
       thrownFile(thrownFile),
       thrownLine(thrownLine),
       vendorID(vendorID),
@@ -156,14 +176,29 @@ void KyroErrorBase::dumpGeneralInfo(KyroLogger* logger) const
 {
     if (logger == nullptr)
         return;
-    // The base name, unless there is none (an empty thrown file, or one that ends with
-    // "\"): then the thrown file as it is.
-    const char* baseName = std::strrchr(thrownFile.utf8(), '\\');
-    KyroDelimitedFile::PairList pairs;
-    pairs.emplace_back(thrownFileKey(),
-                       baseName != nullptr && baseName[1] != '\0' ? TStr(baseName + 1) : thrownFile);
-    pairs.emplace_back(thrownLineKey(), TStr(thrownLine));
-    logger->logFile().write(pairs);
+    // The base name, unless there is none (an empty thrown file, or one that ends with a
+    // backslash): then the thrown file as it is.
+    const char* file = thrownFile.utf8();
+    const char* baseName = std::strrchr(file, '\\');
+    if (baseName != nullptr && baseName[1] != '\0')
+        file = baseName + 1;
+    // Both pairs on one line, "File=<name>,Line=<number>", put together in one buffer.
+    char number[16];
+    const std::size_t digits = formatDecimal(number, thrownLine);
+    const std::size_t fileLength = std::strlen(file);
+    const std::size_t keyLength = sizeof(kThrownLine) - 1;
+    TStr value;
+    if (char* out = value.buffer(static_cast<int>(fileLength + 2 + keyLength + digits))) {
+        std::memcpy(out, file, fileLength);
+        out += fileLength;
+        *out++ = ',';
+        std::memcpy(out, kThrownLine, keyLength);
+        out += keyLength;
+        *out++ = '=';
+        std::memcpy(out, number, digits);
+        out[digits] = '\0';
+    }
+    logger->logFile().write(thrownFileKey(), value);
 }
 
 void KyroErrorBase::dumpErrorInfo(KyroLogger* logger) const
@@ -171,20 +206,21 @@ void KyroErrorBase::dumpErrorInfo(KyroLogger* logger) const
     if (logger == nullptr)
         return;
     const KyroErrorTable& table = logger->errorTable();
-    const TStr vendorName = table.GetVendorName(vendorID);
+    // (Without a table there is nothing to look up.)
+    const TStr vendorName = table.IsLoaded() ? table.GetVendorName(vendorID) : TStr();
     logger->logFile().write(vendorIdKey(), vendorName.isEmpty()
-                                                    ? getVendorIDStr()
-                                                    : addDescription(getVendorIDStr(), vendorName));
-    const TStr description = table.GetErrorDescription(vendorID, vendorStatusID);
+                                               ? getVendorIDStr()
+                                               : addDescription(getVendorIDStr(), vendorName));
+    const TStr description = table.IsLoaded() ? table.GetErrorDescription(vendorID, vendorStatusID) : TStr();
     logger->logFile().write(vendorErrorKey(), description.isEmpty()
-                                                       ? getVendorStatusStr()
-                                                       : addDescription(getVendorStatusStr(), description));
+                                                  ? getVendorStatusStr()
+                                                  : addDescription(getVendorStatusStr(), description));
 }
 
 void KyroErrorBase::dumpVendorVersionInfo(KyroLogger* logger) const
 {
     // Written only when both the version and the vendor's name are known.
-    if (logger == nullptr || vendorVersion.isEmpty())
+    if (logger == nullptr || vendorVersion.isEmpty() || !logger->errorTable().IsLoaded())
         return;
     const TStr vendorName = logger->errorTable().GetVendorName(vendorID);
     if (!vendorName.isEmpty())

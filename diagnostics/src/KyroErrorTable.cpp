@@ -194,6 +194,11 @@ bool KyroErrorTable::Load()
     return m_loaded;
 }
 
+bool KyroErrorTable::IsLoaded() const
+{
+    return m_loaded && m_document != nullptr;
+}
+
 TStr KyroErrorTable::GetVendorName(int vendorID) const
 {
     if (!m_loaded || m_document == nullptr)

@@ -199,8 +199,9 @@ void KyroLogger::log(KyroLoggable* const record)
     m_logFile.close();
     if (synchronised)
         m_sync->unlock();
-    delete m_sync;
-    m_sync = nullptr;
+    // The handle goes with the record; the object is kept for the next one.
+    if (m_sync != nullptr)
+        m_sync->close();
 }
 
 void KyroLogger::log(const KyroLoggable& record)

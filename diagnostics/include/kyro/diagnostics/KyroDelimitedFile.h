@@ -19,6 +19,10 @@
 #include <string>
 #include <utility>
 
+namespace kyro::diagnostics {
+class LineBuffer;   // a line under construction (internal)
+}  // namespace kyro::diagnostics
+
 class KYRO_EXPORT KyroDelimitedFile {
 public:
     using PairList = std::list<std::pair<TStr, TStr>>;
@@ -77,13 +81,17 @@ protected:
 private:
     bool ensureOpen();
     // Adds the section (joined with `separator`) to `line`; false when it is not set.
-    bool addSection(std::string& line, const char* separator) const;
-    bool putLine(const std::string& line);
+    // `joined`: the tab-joined section may be taken as it was put together at the stamp.
+    bool addSection(kyro::diagnostics::LineBuffer& line, const char* separator,
+                    bool joined = true) const;
+    bool putLine(const kyro::diagnostics::LineBuffer& line);
 
     TStr m_fileName;
     TStr m_processId;
     TStr m_date;
     TStr m_time;
+    TStr m_tabSection;   // the three texts joined by tabs, as lines begin
+    std::size_t m_tabSectionLength;
     std::FILE* m_stream;
     // Opened for appending: the runtime then puts every write at the end of the file, so
     // no seek (which would also flush the record's buffered lines one by one) is needed.

@@ -48,6 +48,8 @@ public:
     // Reads and parses the file; true when it parsed. Every call starts by marking the
     // table unloaded.
     bool Load();
+    // Whether the last Load succeeded (and so whether lookups can answer at all).
+    bool IsLoaded() const;
 
     // The "NAME" of the component's table, or empty.
     TStr GetVendorName(int vendorID) const;

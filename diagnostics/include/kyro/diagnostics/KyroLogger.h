@@ -87,7 +87,7 @@ private:
 
     KyroDelimitedFile m_logFile;
     KyroErrorTable m_errorTable;
-    KyroMutex* m_sync;   // only while log() runs
+    KyroMutex* m_sync;   // made by the first record; its handle is open only while log() runs
     // The mutex name worked out for the file name beside it.
     TStr m_mutexFileName;
     TStr m_mutexName;
