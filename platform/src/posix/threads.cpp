@@ -5,6 +5,8 @@
 
 #include "kyro/platform/thread_slot.h"
 
+#include "../per_thread_slot.h"
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -61,34 +63,7 @@ void releaseWaker(Waker* waker)
         delete waker;
 }
 
-void endOfThread(void* value)
-{
-    releaseWaker(static_cast<Waker*>(value));
-}
-
-// The slot is given back at unload, so that no thread-end clean-up points into code that
-// is gone.
-class WakerSlot {
-public:
-    ~WakerSlot()
-    {
-        if (m_ready)
-            threadSlotDestroy(m_slot);
-    }
-
-    bool get(ThreadSlotId* slot)
-    {
-        std::call_once(m_once, [this] { m_ready = threadSlotCreate(&endOfThread, &m_slot); });
-        *slot = m_slot;
-        return m_ready;
-    }
-
-private:
-    std::once_flag m_once;
-    ThreadSlotId m_slot = 0;
-    bool m_ready = false;
-};
-WakerSlot g_wakerSlot;
+PerThreadSlot<Waker, releaseWaker> g_wakerSlot;
 
 Waker* currentWaker(bool create)
 {

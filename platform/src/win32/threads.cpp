@@ -6,6 +6,8 @@
 #include "kyro/platform/threads.h"
 
 #include "kyro/platform/thread_slot.h"
+
+#include "../per_thread_slot.h"
 #include "windows_support.h"
 
 #include <atomic>
@@ -44,36 +46,7 @@ void releaseWaker(Waker* waker)
     }
 }
 
-void endOfThread(void* value)
-{
-    releaseWaker(static_cast<Waker*>(value));
-}
-
-// The slot is given back at unload, which also runs the clean-up of every thread that
-// still holds a waker, so no callback of ours outlives the module.
-class WakerSlot {
-public:
-    ~WakerSlot()
-    {
-        if (m_ready)
-            threadSlotDestroy(m_slot);
-    }
-
-    bool get(ThreadSlotId* slot)
-    {
-        std::call_once(m_once, [this] {
-            m_ready = threadSlotCreate(&endOfThread, &m_slot);
-        });
-        *slot = m_slot;
-        return m_ready;
-    }
-
-private:
-    std::once_flag m_once;
-    ThreadSlotId m_slot = 0;
-    bool m_ready = false;
-};
-WakerSlot g_wakerSlot;
+PerThreadSlot<Waker, releaseWaker> g_wakerSlot;
 
 Waker* currentWaker(bool create)
 {
