@@ -1,1 +1,213 @@
-// (being written)
+#include "kyro/int/CKyroIntResHandler.h"
+
+#include "kyro/diagnostics/CKyroIntError.h"
+#include "kyro/diagnostics/library_diagnostics.h"
+#include "kyro/util/TPath.h"
+#include "kyro/util/XmlFile.h"
+
+#include <cstring>
+#include <mutex>
+#include <new>
+
+struct CKyroIntResHandler::Document {
+    std::mutex lock;
+    TiXmlDocument xml;
+};
+
+namespace {
+
+const char kFileName[] = "KyroIntRes.xml";
+
+// Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past
+// U+10FFFF). The parse is told the file is UTF-8, so nothing has checked that it is.
+bool isUtf8(const unsigned char* p)
+{
+    while (*p != 0) {
+        const unsigned char lead = *p++;
+        if (lead < 0x80)
+            continue;
+        int following = 0;
+        unsigned char low = 0x80;
+        unsigned char high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            following = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            following = 2;
+            if (lead == 0xE0)
+                low = 0xA0;
+            else if (lead == 0xED)
+                high = 0x9F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            following = 3;
+            if (lead == 0xF0)
+                low = 0x90;
+            else if (lead == 0xF4)
+                high = 0x8F;
+        } else {
+            return false;
+        }
+        for (int i = 0; i < following; ++i, ++p) {
+            if (*p < low || *p > high)
+                return false;
+            low = 0x80;
+            high = 0xBF;
+        }
+    }
+    return true;
+}
+
+// The caption's first text child, or empty.
+TStr captionText(const TiXmlElement* caption)
+{
+    for (const TiXmlNode* child = caption->FirstChild(); child != nullptr; child = child->NextSibling()) {
+        if (const TiXmlText* text = child->ToText()) {
+            const char* value = text->Value();
+            if (value == nullptr || !isUtf8(reinterpret_cast<const unsigned char*>(value)))
+                return TStr("");
+            return TStr(value);
+        }
+    }
+    return TStr("");
+}
+
+}  // namespace
+
+CKyroIntResHandler::CKyroIntResHandler() : m_document(new (std::nothrow) Document()), m_loaded(false)
+{
+}
+
+CKyroIntResHandler::~CKyroIntResHandler()
+{
+    delete m_document;
+}
+
+bool CKyroIntResHandler::load(const TStr& folder)
+{
+    if (m_document == nullptr)
+        return false;
+    try {
+        std::lock_guard<std::mutex> guard(m_document->lock);
+        if (m_loaded)
+            return true;
+        if (folder.isEmpty())
+            return false;
+        TPath path(folder);
+        path.replaceAll("/", "\\");
+        path /= kFileName;
+        if (!path.isFile())
+            return false;
+        m_loaded = kyro::util::readXmlFile(path, &m_document->xml, TIXML_ENCODING_UTF8);
+        return m_loaded;
+    } catch (...) {
+        // Out of memory while reading or parsing: the table stays unloaded, and what was
+        // parsed goes (m_loaded is set only after a parse that returned).
+        try {
+            m_document->xml.Clear();
+        } catch (...) {
+        }
+        return false;
+    }
+}
+
+TStr CKyroIntResHandler::getString(const TStr& id) const
+{
+    if (m_document == nullptr)
+        return TStr("");
+    try {
+        std::lock_guard<std::mutex> guard(m_document->lock);
+        if (!m_loaded)
+            return TStr("");
+        const TiXmlElement* table = m_document->xml.FirstChildElement("KYROSTRINGTABLE");
+        if (table == nullptr)
+            return TStr("");
+        const char* wanted = id.utf8();
+        for (const TiXmlNode* node = table->FirstChildElement("STRING"); node != nullptr;
+             node = node->NextSibling()) {
+            const TiXmlElement* entry = node->ToElement();
+            if (entry == nullptr)
+                continue;
+            const char* entryID = entry->Attribute("ID");
+            if (std::strcmp(entryID != nullptr ? entryID : "", wanted) != 0)
+                continue;
+            if (const TiXmlElement* caption = entry->FirstChildElement("CAPTION"))
+                return captionText(caption);
+        }
+        return TStr("");
+    } catch (...) {
+        return TStr("");
+    }
+}
+
+namespace kyrointutil {
+
+namespace {
+
+// The folder the host named, kept for the life of the process.
+struct ResourceFolder {
+    std::mutex lock;
+    TStr folder;
+};
+
+ResourceFolder& resourceFolderState()
+{
+    static ResourceFolder state;
+    return state;
+}
+
+}  // namespace
+
+bool setResourceFolder(const TStr& folder)
+{
+    bool loaded = false;
+    try {
+        TStr kept(folder);
+        const int length = kept.length();
+        if (length > 0) {
+            const char last = kept.utf8()[length - 1];
+            if (last != '\\' && last != '/')
+                kept += "\\";
+        }
+        ResourceFolder& state = resourceFolderState();
+        {
+            std::lock_guard<std::mutex> guard(state.lock);
+            state.folder = kept;
+        }
+        loaded = CKyroUtilSingleton<CKyroIntResHandler>::instance().load(kept);
+    } catch (...) {
+        // No handler (memory ran out making it): the same as a table that did not load.
+        loaded = false;
+    }
+    if (!loaded) {
+        try {
+            kyro::diagnostics::recordLibraryError(CKyroIntError::kStringTableNotLoaded, __FILE__,
+                                                  __LINE__);
+        } catch (...) {
+            // A record that cannot be written is lost; the answer stands.
+        }
+    }
+    return loaded;
+}
+
+TStr resourceFolder()
+{
+    try {
+        ResourceFolder& state = resourceFolderState();
+        std::lock_guard<std::mutex> guard(state.lock);
+        return state.folder.isNull() ? TStr("") : state.folder;
+    } catch (...) {
+        return TStr("");
+    }
+}
+
+TStr resourceString(const char* id)
+{
+    if (id == nullptr)
+        return TStr("");
+    try {
+        return CKyroUtilSingleton<CKyroIntResHandler>::instance().getString(TStr(id));
+    } catch (...) {
+        return TStr("");
+    }
+}
+
+}  // namespace kyrointutil
