@@ -1,1 +1,400 @@
-// (being written)
+// The per-user settings store: the file it writes byte for byte, what it reads from files
+// other tools wrote, and several processes saving into one file at once.
+#include "kyro/int/CKyroUtilSettingsFile.h"
+#include "kyro/platform/user_identity.h"
+
+#include "ChildRole.h"
+#include "FileBytes.h"
+#include "TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const char* const kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n";
+
+TStr valueOf(const TStr& path, const char* section, const char* key)
+{
+    CKyroUtilSettingsFile settings(false);
+    TStr value;
+    if (!settings.load(path) || !settings.getValue(section, key, value))
+        return TStr("<none>");
+    return value;
+}
+
+// Leftovers of saves: temporary files beside the settings file.
+int temporaryFiles(const TempFolder& folder)
+{
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(nativePath(folder.path()))) {
+        if (entry.path().extension() == ".tmp")
+            ++count;
+    }
+    return count;
+}
+
+TEST(SettingsFile, WritesTheDeclarationSectionsAndDataInAFreshFile)
+{
+    TempFolder folder;
+    // Folders that are not there yet are made.
+    const TPath path = folder / "a\\b\\KyroUserSettings.xml";
+
+    CKyroUtilSettingsFile settings(true);
+    ASSERT_TRUE(settings.load(path));
+    EXPECT_TRUE(settings.setValue("Options", "Report", "1"));
+    EXPECT_TRUE(settings.setValue("Options", "Name", "a < b & \"c\""));
+    EXPECT_TRUE(settings.setValue("PrivacyPolicyConsent", "Kyro", "0"));
+    ASSERT_TRUE(settings.save(path));
+
+    EXPECT_EQ(readFileBytes(path),
+              std::string(kDeclaration) +
+                  "<KyroSettings>\n"
+                  "    <Section Name=\"Options\">\n"
+                  "        <Data Key=\"Name\">a &lt; b &amp; &quot;c&quot;</Data>\n"
+                  "        <Data Key=\"Report\">1</Data>\n"
+                  "    </Section>\n"
+                  "    <Section Name=\"PrivacyPolicyConsent\">\n"
+                  "        <Data Key=\"Kyro\">0</Data>\n"
+                  "    </Section>\n"
+                  "</KyroSettings>\n");
+    EXPECT_EQ(valueOf(path, "Options", "Name"), "a < b & \"c\"");
+    EXPECT_EQ(temporaryFiles(folder), 0);
+    if (!KYRO_TEST_WINDOWS) {
+        const auto permissions = std::filesystem::status(nativePath(path)).permissions();
+        EXPECT_EQ(permissions & std::filesystem::perms::all,
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                      std::filesystem::perms::group_read | std::filesystem::perms::group_write |
+                      std::filesystem::perms::others_read | std::filesystem::perms::others_write);
+    }
+}
+
+TEST(SettingsFile, ValuesNamesAndTheEmptyStore)
+{
+    TempFolder folder;
+    const TPath path = folder / "KyroUserSettings.xml";
+    CKyroUtilSettingsFile settings(false);
+    TStr value("old");
+
+    EXPECT_FALSE(settings.load(""));
+    ASSERT_TRUE(settings.load(path));
+    EXPECT_FALSE(settings.getValue("Options", "Report", value));
+    EXPECT_TRUE(value.isEmpty());
+    EXPECT_FALSE(settings.setValue("Options", "Report", ""));
+    EXPECT_FALSE(settings.setValue("", "Report", "1"));
+    EXPECT_FALSE(settings.setValue("Options", "", "1"));
+    // Nothing set: an empty store is never written.
+    EXPECT_FALSE(settings.save(path));
+    EXPECT_FALSE(fileExists(path));
+
+    ASSERT_TRUE(settings.setValue("Options", "Report", "1"));
+    EXPECT_TRUE(settings.getValue("Options", "Report", value));
+    EXPECT_EQ(value, "1");
+    EXPECT_FALSE(settings.getValue("", "Report", value));
+    EXPECT_FALSE(settings.getValue("options", "Report", value));
+    ASSERT_TRUE(settings.save(path));
+    EXPECT_EQ(valueOf(path, "Options", "Report"), "1");
+
+    // A pending value wins over the loaded one until the next plain load forgets it.
+    CKyroUtilSettingsFile other(false);
+    ASSERT_TRUE(other.load(path));
+    ASSERT_TRUE(other.setValue("Options", "Report", "2"));
+    EXPECT_TRUE(other.getValue("Options", "Report", value));
+    EXPECT_EQ(value, "2");
+    ASSERT_TRUE(other.load(path));
+    EXPECT_TRUE(other.getValue("Options", "Report", value));
+    EXPECT_EQ(value, "1");
+}
+
+TEST(SettingsFile, WhatMakesAFileValid)
+{
+    TempFolder folder;
+    const TPath path = folder / "KyroUserSettings.xml";
+    CKyroUtilSettingsFile settings(false);
+    TStr value;
+
+    // An empty top element: valid, and a save fills it.
+    writeFileBytes(path, "<KyroSettings/>");
+    ASSERT_TRUE(settings.load(path));
+    ASSERT_TRUE(settings.setValue("S", "K", "v"));
+    ASSERT_TRUE(settings.save(path));
+    EXPECT_EQ(readFileBytes(path), std::string(kDeclaration) +
+                                       "<KyroSettings>\n    <Section Name=\"S\">\n"
+                                       "        <Data Key=\"K\">v</Data>\n    </Section>\n"
+                                       "</KyroSettings>\n");
+
+    // Sections without a usable key: not valid, so nothing is read and nothing is saved.
+    const std::string noKeys =
+        "<KyroSettings><Section Name=\"S\"><Data Key=\"\">1</Data><Data>2</Data></Section>"
+        "<Section><Data Key=\"K\">3</Data></Section></KyroSettings>";
+    writeFileBytes(path, noKeys);
+    EXPECT_FALSE(settings.load(path));
+    EXPECT_FALSE(settings.getValue("S", "K", value));
+    EXPECT_FALSE(settings.setValue("S", "K", "v") && settings.save(path));
+    EXPECT_EQ(readFileBytes(path), noKeys);
+
+    for (const char* content : {"<Other><Section Name=\"S\"><Data Key=\"K\">1</Data></Section></Other>",
+                                "not xml at all", "<KyroSettings><Section Name=\"S\">", ""}) {
+        writeFileBytes(path, content);
+        EXPECT_FALSE(settings.load(path)) << content;
+    }
+    // A folder in the place of the file.
+    std::filesystem::create_directory(nativePath(folder / "Folder.xml"));
+    EXPECT_FALSE(settings.load(folder / "Folder.xml"));
+}
+
+TEST(SettingsFile, ReadsAndKeepsFilesOtherToolsWrote)
+{
+    TempFolder folder;
+    const TPath path = folder / "KyroUserSettings.xml";
+    // A byte-order mark, CR LF line ends, tabs, comments and a second entry of one key.
+    writeFileBytes(path,
+                   "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+                   "<!-- written by hand -->\r\n"
+                   "<KyroSettings>\r\n"
+                   "\t<Section Name=\"Options\"><!-- the report switch -->\r\n"
+                   "\t\t<Data Key=\"Report\">yes</Data>\r\n"
+                   "\t\t<Data Key=\"Report\">no</Data>\r\n"
+                   "\t\t<Data Key=\"Empty\"/>\r\n"
+                   "\t\t<Data Key=\"Caf\xC3\xA9\">cr\xC3\xA8me</Data>\r\n"
+                   "\t</Section>\r\n"
+                   "</KyroSettings>\r\n");
+    CKyroUtilSettingsFile settings(false);
+    ASSERT_TRUE(settings.load(path));
+    TStr value;
+    EXPECT_TRUE(settings.getValue("Options", "Report", value));
+    EXPECT_EQ(value, "yes");
+    EXPECT_TRUE(settings.getValue("Options", "Empty", value));
+    EXPECT_EQ(value, "");
+    EXPECT_TRUE(settings.getValue("Options", "Caf\xC3\xA9", value));
+    EXPECT_EQ(value, "cr\xC3\xA8me");
+
+    // The empty element takes the value itself, so it reads back; comments stay.
+    ASSERT_TRUE(settings.setValue("Options", "Empty", "filled"));
+    ASSERT_TRUE(settings.setValue("Options", "Report", "again"));
+    ASSERT_TRUE(settings.save(path));
+    EXPECT_EQ(valueOf(path, "Options", "Empty"), "filled");
+    EXPECT_EQ(valueOf(path, "Options", "Report"), "again");
+    const std::string saved = readFileBytes(path);
+    EXPECT_NE(saved.find("<!-- written by hand -->"), std::string::npos);
+    EXPECT_NE(saved.find("<!-- the report switch -->"), std::string::npos);
+    EXPECT_NE(saved.find("<Data Key=\"Report\">no</Data>"), std::string::npos);
+    EXPECT_EQ(saved.find('\r'), std::string::npos);
+}
+
+TEST(SettingsFile, ASaveKeepsWhatOthersWroteAndWinsForItsOwnKeys)
+{
+    TempFolder folder;
+    const TPath path = folder / "KyroUserSettings.xml";
+    CKyroUtilSettingsFile first(false);
+    CKyroUtilSettingsFile second(false);
+    ASSERT_TRUE(first.load(path));
+    ASSERT_TRUE(second.load(path));
+    ASSERT_TRUE(second.setValue("S", "Theirs", "2"));
+    ASSERT_TRUE(second.setValue("S", "Both", "theirs"));
+    ASSERT_TRUE(second.save(path));
+    ASSERT_TRUE(first.setValue("S", "Mine", "1"));
+    ASSERT_TRUE(first.setValue("S", "Both", "mine"));
+    ASSERT_TRUE(first.save(path));
+
+    EXPECT_EQ(valueOf(path, "S", "Mine"), "1");
+    EXPECT_EQ(valueOf(path, "S", "Theirs"), "2");
+    EXPECT_EQ(valueOf(path, "S", "Both"), "mine");
+}
+
+TEST(SettingsFile, AFailedSaveLeavesTheOldFile)
+{
+    TempFolder folder;
+    const TPath path = folder / "KyroUserSettings.xml";
+    CKyroUtilSettingsFile settings(false);
+    ASSERT_TRUE(settings.load(path));
+    ASSERT_TRUE(settings.setValue("S", "K", "1"));
+    ASSERT_TRUE(settings.save(path));
+
+    // The folder cannot be made: a file stands where it would go.
+    writeFileBytes(folder / "blocked", "x");
+    EXPECT_FALSE(settings.save(folder / "blocked\\KyroUserSettings.xml"));
+    // The target is a folder: the new content cannot take its place.
+    std::filesystem::create_directory(nativePath(folder / "taken.xml"));
+    EXPECT_FALSE(settings.save(folder / "taken.xml"));
+    EXPECT_EQ(temporaryFiles(folder), 0);
+
+    // The file became unreadable meanwhile: the re-read fails, nothing is written.
+    writeFileBytes(path, "<broken");
+    EXPECT_FALSE(settings.save(path));
+    EXPECT_EQ(readFileBytes(path), "<broken");
+}
+
+TEST(SettingsFile, TheMutexIsPerUserAndFileName)
+{
+    std::string token;
+    ASSERT_TRUE(kyro::platform::userUniqueToken(&token));
+    ASSERT_FALSE(token.empty());
+    EXPECT_EQ(CKyroUtilSettingsFile::mutexName("C:\\Users\\x\\KyroUserSettings.xml"),
+              TStr((token + "KyroUserSettings.xml").c_str()));
+    EXPECT_EQ(CKyroUtilSettingsFile::mutexName("C:/a/b/Other.xml"),
+              TStr((token + "Other.xml").c_str()));
+    if (!KYRO_TEST_WINDOWS)
+        EXPECT_EQ(token.find_first_not_of("0123456789"), std::string::npos) << token;   // the uid
+    else
+        EXPECT_EQ(token.rfind("S-1-", 0), 0u) << token;   // no domain: the SID
+}
+
+// ---- Several processes -------------------------------------------------------------------
+
+struct Job {
+    std::string tag;
+    int count = 0;
+    std::string path;
+};
+
+Job parseJob(const std::string& argument)
+{
+    Job job;
+    const std::string::size_type first = argument.find(',');
+    const std::string::size_type second = argument.find(',', first + 1);
+    job.tag = argument.substr(0, first);
+    job.count = std::atoi(argument.substr(first + 1, second - first - 1).c_str());
+    job.path = argument.substr(second + 1);
+    return job;
+}
+
+std::string jobRole(const char* role, const std::string& tag, int count, const TStr& path)
+{
+    return std::string(role) + ":" + tag + "," + std::to_string(count) + "," + path.utf8();
+}
+
+bool runTogether(const std::vector<std::string>& roles)
+{
+    std::vector<std::thread> threads;
+    std::vector<int> ran(roles.size(), 0);
+    for (std::size_t i = 0; i < roles.size(); ++i) {
+        threads.emplace_back([&, i] {
+            std::string output;
+            ran[i] = runRole(roles[i].c_str(), &output) && output == "done\n";
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    for (int ok : ran) {
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+// Saves `count` keys of its own, one save each.
+KYRO_CHILD_ROLE(saveDistinctKeys)
+{
+    const Job job = parseJob(argument);
+    for (int i = 0; i < job.count; ++i) {
+        CKyroUtilSettingsFile settings(true);
+        const std::string key = job.tag + "_" + std::to_string(i);
+        if (!settings.load(job.path.c_str()) || !settings.setValue("Keys", key.c_str(), "1") ||
+            !settings.save(job.path.c_str()))
+            return 1;
+    }
+    std::printf("done\n");
+    return 0;
+}
+
+// Adds 1 to a shared counter `count` times, holding the file from the load to the save.
+KYRO_CHILD_ROLE(incrementCounter)
+{
+    const Job job = parseJob(argument);
+    for (int i = 0; i < job.count; ++i) {
+        CKyroUtilSettingsFile settings(true);
+        if (!settings.lockFile(job.path.c_str()) || !settings.load(job.path.c_str()))
+            return 1;
+        TStr value;
+        const int current = settings.getValue("Counter", "Value", value) ? value.toInt() : 0;
+        if (!settings.setValue("Counter", "Value", TStr(current + 1)) ||
+            !settings.save(job.path.c_str()))
+            return 1;
+        settings.unlockFile();
+    }
+    std::printf("done\n");
+    return 0;
+}
+
+TEST(SettingsFileProcesses, EightWritersAtOnceLoseNoKey)
+{
+    TempFolder folder;
+    const TPath path = folder / "KyroUserSettings.xml";
+    std::vector<std::string> roles;
+    for (int i = 0; i < 8; ++i)
+        roles.push_back(jobRole("saveDistinctKeys", "p" + std::to_string(i), 50, path));
+    ASSERT_TRUE(runTogether(roles));
+
+    CKyroUtilSettingsFile settings(false);
+    ASSERT_TRUE(settings.load(path));
+    int found = 0;
+    for (int p = 0; p < 8; ++p) {
+        for (int i = 0; i < 50; ++i) {
+            TStr value;
+            const std::string key = "p" + std::to_string(p) + "_" + std::to_string(i);
+            found += settings.getValue("Keys", key.c_str(), value) && value == "1";
+        }
+    }
+    EXPECT_EQ(found, 400);
+    EXPECT_EQ(temporaryFiles(folder), 0);
+}
+
+TEST(SettingsFileProcesses, EightCountersHeldFromLoadToSaveCountExactly)
+{
+    TempFolder folder;
+    const TPath path = folder / "KyroUserSettings.xml";
+    std::vector<std::string> roles;
+    for (int i = 0; i < 8; ++i)
+        roles.push_back(jobRole("incrementCounter", "c", 100, path));
+    ASSERT_TRUE(runTogether(roles));
+    EXPECT_EQ(valueOf(path, "Counter", "Value"), "800");
+}
+
+// Saves a large store over and over until it ends itself abruptly, at a moment that
+// depends on the delay given, as a process killed in the middle of a save would.
+KYRO_CHILD_ROLE(dieWhileSaving)
+{
+    const Job job = parseJob(argument);
+    std::thread([delay = job.count] {
+        std::this_thread::sleep_for(std::chrono::microseconds(delay));
+        std::_Exit(3);
+    }).detach();
+    for (int round = 0;; ++round) {
+        CKyroUtilSettingsFile settings(true);
+        if (!settings.load(job.path.c_str()))
+            return 1;
+        for (int i = 0; i < 400; ++i) {
+            const std::string key = "k" + std::to_string(i);
+            settings.setValue("Big", key.c_str(), TStr(round));
+        }
+        settings.save(job.path.c_str());
+    }
+}
+
+TEST(SettingsFileProcesses, AProcessEndingMidSaveNeverLeavesAFileThatDoesNotParse)
+{
+    TempFolder folder;
+    const TPath path = folder / "KyroUserSettings.xml";
+    CKyroUtilSettingsFile seed(true);
+    ASSERT_TRUE(seed.load(path));
+    ASSERT_TRUE(seed.setValue("Big", "k0", "seed"));
+    ASSERT_TRUE(seed.save(path));
+
+    for (int delay = 2000; delay <= 40000; delay += 2000) {
+        std::string output;
+        ASSERT_TRUE(runRole(jobRole("dieWhileSaving", "d", delay, path).c_str(), &output));
+        CKyroUtilSettingsFile settings(false);
+        TStr value;
+        ASSERT_TRUE(settings.load(path)) << "after " << delay << " us";
+        ASSERT_TRUE(settings.getValue("Big", "k0", value));
+    }
+}
+
+}  // namespace

@@ -1,1 +1,340 @@
-// (being written)
+#include "kyro/int/CKyroUtilSettingsFile.h"
+
+#include "kyro/platform/filesystem.h"
+#include "kyro/platform/process_info.h"
+#include "kyro/platform/user_identity.h"
+#include "kyro/util/KyroMutex.h"
+#include "kyro/util/XmlFile.h"
+
+#include <tinyxml.h>
+
+#include <string>
+
+namespace {
+
+const char* const kTopElement = "KyroSettings";
+const char* const kSectionElement = "Section";
+const char* const kSectionName = "Name";
+const char* const kDataElement = "Data";
+const char* const kDataKey = "Key";
+// Entries are held as section + "/" + key; a save splits at the last "/".
+const char* const kKeySeparator = "/";
+
+TStr combinedKey(const TStr& section, const TStr& key)
+{
+    TStr combined(section);
+    combined += kKeySeparator;
+    combined += key;
+    return combined;
+}
+
+TStr withBackslashes(const TStr& path)
+{
+    TStr result(path);
+    if (result.indexOf('/') >= 0)
+        result.replaceAll("/", "\\");
+    return result;
+}
+
+TStr attributeOf(const TiXmlElement* element, const char* name)
+{
+    const char* value = element->Attribute(name);
+    return TStr(value != nullptr ? value : "");
+}
+
+// The first child element `name` of `parent` whose `attribute` is `value`, or null.
+TiXmlElement* childWith(TiXmlElement* parent, const char* name, const char* attribute,
+                        const TStr& value)
+{
+    for (TiXmlElement* child = parent->FirstChildElement(name); child != nullptr;
+         child = child->NextSiblingElement(name)) {
+        if (attributeOf(child, attribute) == value)
+            return child;
+    }
+    return nullptr;
+}
+
+void appendDeclaration(TiXmlDocument* document)
+{
+    document->LinkEndChild(new TiXmlDeclaration("1.0", "UTF-8", "yes"));
+}
+
+// Takes the mutex, however long that takes. An owner that ended while holding it makes
+// one lock report failure and hands the mutex back, so the next attempt gets it.
+bool lockForever(KyroMutex* mutex, const TStr& name)
+{
+    if (!mutex->create(name))
+        return false;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (mutex->lock(-1))
+            return true;
+    }
+    mutex->close();
+    return false;
+}
+
+}  // namespace
+
+struct CKyroUtilSettingsFile::Document {
+    TiXmlDocument xml;
+    TiXmlElement* top = nullptr;
+};
+
+// Holds the mutex of one file for a scope, unless the store already holds it through
+// lockFile(). Without a user token, or when the mutex cannot be had, the file is used
+// without it, as a store with no token always is.
+class CKyroUtilSettingsFile::MutexScope {
+public:
+    MutexScope(const CKyroUtilSettingsFile& store, const TStr& path)
+    {
+        const TStr name = mutexName(path);
+        if (name.isEmpty() || (store.m_heldMutex && name == store.m_heldMutexName))
+            return;
+        m_mutex.reset(new KyroMutex);
+        if (!lockForever(m_mutex.get(), name))
+            m_mutex.reset();
+    }
+    ~MutexScope()
+    {
+        if (m_mutex) {
+            m_mutex->unlock();
+            m_mutex->close();
+        }
+    }
+    MutexScope(const MutexScope&) = delete;
+    MutexScope& operator=(const MutexScope&) = delete;
+
+private:
+    std::unique_ptr<KyroMutex> m_mutex;
+};
+
+CKyroUtilSettingsFile::CKyroUtilSettingsFile(bool openAccessAfterSave)
+    : m_openAccessAfterSave(openAccessAfterSave), m_document(new Document)
+{
+}
+
+CKyroUtilSettingsFile::~CKyroUtilSettingsFile()
+{
+    unlockFile();
+}
+
+TStr CKyroUtilSettingsFile::mutexName(const TStr& path)
+{
+    std::string token;
+    if (!kyro::platform::userUniqueToken(&token) || token.empty())
+        return TStr();
+    TPath file(withBackslashes(path));
+    TStr name(token.c_str());
+    name += file.fileName();
+    return name;
+}
+
+bool CKyroUtilSettingsFile::lockFile(const TStr& path)
+{
+    unlockFile();
+    const TStr name = mutexName(path);
+    if (name.isEmpty())
+        return false;
+    m_heldMutex.reset(new KyroMutex);
+    if (!lockForever(m_heldMutex.get(), name)) {
+        m_heldMutex.reset();
+        return false;
+    }
+    m_heldMutexName = name;
+    return true;
+}
+
+void CKyroUtilSettingsFile::unlockFile()
+{
+    if (m_heldMutex) {
+        m_heldMutex->unlock();
+        m_heldMutex->close();
+        m_heldMutex.reset();
+    }
+    m_heldMutexName.clear();
+}
+
+bool CKyroUtilSettingsFile::load(const TStr& path, bool keepPending)
+{
+    if (path.isEmpty())
+        return false;
+    MutexScope scope(*this, path);
+    return loadHeld(path, keepPending);
+}
+
+// load() once the file's mutex is held (or not to be had).
+bool CKyroUtilSettingsFile::loadHeld(const TStr& path, bool keepPending)
+{
+    const TStr wanted(path);   // `path` may be m_filePath itself
+    m_document.reset(new Document);
+    m_loadedValues.clear();
+    m_valid = false;
+    if (!keepPending) {
+        m_filePath.clear();
+        m_pendingValues.clear();
+    }
+
+    if (!TPath(wanted).exists()) {
+        appendDeclaration(&m_document->xml);
+        m_document->top = new TiXmlElement(kTopElement);
+        m_document->xml.LinkEndChild(m_document->top);
+        m_valid = true;
+        if (!keepPending)
+            m_filePath = wanted;
+        return !m_filePath.isEmpty();
+    }
+
+    const bool read = kyro::util::readXmlFile(TPath(withBackslashes(wanted)), &m_document->xml,
+                                              TIXML_ENCODING_UTF8) &&
+                      readContent();
+    if (read && !keepPending)
+        m_filePath = wanted;
+    return read;
+}
+
+bool CKyroUtilSettingsFile::readContent()
+{
+    TiXmlDocument& xml = m_document->xml;
+    TiXmlNode* first = xml.FirstChild();
+    if (first == nullptr || first->ToDeclaration() == nullptr) {
+        TiXmlDeclaration declaration("1.0", "UTF-8", "yes");
+        if (first != nullptr)
+            xml.InsertBeforeChild(first, declaration);
+        else
+            xml.InsertEndChild(declaration);
+    }
+
+    m_document->top = xml.FirstChildElement(kTopElement);
+    if (m_document->top == nullptr)
+        return false;
+    if (m_document->top->FirstChild() == nullptr) {
+        m_valid = true;
+        return true;
+    }
+
+    for (TiXmlElement* section = m_document->top->FirstChildElement(kSectionElement);
+         section != nullptr; section = section->NextSiblingElement(kSectionElement)) {
+        const TStr sectionName = attributeOf(section, kSectionName);
+        if (sectionName.isEmpty())
+            continue;
+        for (TiXmlElement* data = section->FirstChildElement(kDataElement); data != nullptr;
+             data = data->NextSiblingElement(kDataElement)) {
+            const TStr key = attributeOf(data, kDataKey);
+            if (key.isEmpty())
+                continue;
+            const char* text = data->GetText();
+            // The first of two equal keys stays.
+            m_loadedValues.emplace(combinedKey(sectionName, key), TStr(text != nullptr ? text : ""));
+        }
+    }
+    m_valid = !m_loadedValues.empty();
+    return m_valid;
+}
+
+bool CKyroUtilSettingsFile::getValue(const TStr& section, const TStr& key, TStr& value)
+{
+    value = TStr("");
+    if (section.isEmpty() || key.isEmpty())
+        return false;
+    const TStr combined = combinedKey(section, key);
+    auto found = m_pendingValues.find(combined);
+    if (found == m_pendingValues.end()) {
+        found = m_loadedValues.find(combined);
+        if (found == m_loadedValues.end())
+            return false;
+    }
+    value = found->second;
+    return true;
+}
+
+bool CKyroUtilSettingsFile::setValue(const TStr& section, const TStr& key, const TStr& value)
+{
+    if (section.isEmpty() || key.isEmpty() || value.isEmpty())
+        return false;
+    m_pendingValues[combinedKey(section, key)] = value;
+    return true;
+}
+
+bool CKyroUtilSettingsFile::save(const TStr& path)
+{
+    if (!m_valid || path.isEmpty())
+        return false;
+    const TStr remembered(m_filePath);
+    // The re-read and the write happen under one hold of the file's mutex, so nothing
+    // another process writes can fall between them. A store loaded from a file of another
+    // name re-reads that one under its own mutex first.
+    const bool sameMutex = remembered.isEmpty() || mutexName(remembered) == mutexName(path);
+    if (!remembered.isEmpty() && !sameMutex && !load(remembered, true))
+        return false;
+    MutexScope scope(*this, path);
+    if (!remembered.isEmpty() && sameMutex && !loadHeld(remembered, true))
+        return false;
+    if (!m_valid)
+        return false;
+
+    applyPending();
+    // An empty store is never written.
+    if (m_document->top->FirstChild() == nullptr)
+        return false;
+    return writeFile(path);
+}
+
+void CKyroUtilSettingsFile::applyPending()
+{
+    TiXmlElement* top = m_document->top;
+    for (const auto& entry : m_pendingValues) {
+        TStr sectionName(entry.first);
+        const TStr key = sectionName.cutLast(kKeySeparator);
+        TiXmlElement* section = childWith(top, kSectionElement, kSectionName, sectionName);
+        if (section == nullptr) {
+            section = new TiXmlElement(kSectionElement);
+            section->SetAttribute(kSectionName, sectionName.utf8());
+            top->LinkEndChild(section);
+        }
+        TiXmlElement* data = childWith(section, kDataElement, kDataKey, key);
+        if (data != nullptr && data->FirstChild() != nullptr) {
+            // A value held in some other kind of node is not ours to replace.
+            if (TiXmlText* text = data->FirstChild()->ToText())
+                text->SetValue(entry.second.utf8());
+            continue;
+        }
+        if (data == nullptr) {
+            data = new TiXmlElement(kDataElement);
+            data->SetAttribute(kDataKey, key.utf8());
+            section->LinkEndChild(data);
+        }
+        // An existing but empty element takes the value itself: a second element of the
+        // same key behind it would never be read, as the first of two equal keys wins.
+        data->LinkEndChild(new TiXmlText(entry.second.utf8()));
+    }
+}
+
+bool CKyroUtilSettingsFile::writeFile(const TStr& path)
+{
+    namespace platform = kyro::platform;
+    const TPath target(withBackslashes(path));
+    const TPath folder = target.directory();
+    if (!folder.isEmpty() && !folder.exists() && !TPath(folder).createDirectories())
+        return false;
+
+    // Beside the file, named for this process: other users' processes (which use other
+    // mutexes) never write the same temporary file.
+    TStr temporary(target);
+    temporary += ".";
+    temporary += TStr(static_cast<long>(platform::currentProcessId()));
+    temporary += ".tmp";
+
+    std::FILE* file = platform::openFile(temporary.utf8(), "wb");
+    if (file == nullptr)
+        return false;
+    bool written = m_document->xml.SaveFile(file);
+    written = platform::flushToDisk(file) && written;
+    written = std::fclose(file) == 0 && written;
+    if (written && m_openAccessAfterSave)
+        written = platform::openAccessToEveryone(temporary.utf8());
+    if (written)
+        written = platform::replaceFile(temporary.utf8(), target.utf8());
+    if (!written)
+        platform::removeFile(temporary.utf8());
+    return written;
+}

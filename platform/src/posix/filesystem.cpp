@@ -3,6 +3,7 @@
 
 #include "posix_support.h"
 
+#include <cstdio>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -44,6 +45,26 @@ std::FILE* openFile(const char* path, const char* mode)
     // "e": close-on-exec, so a launched companion never inherits the stream.
     const std::string withCloexec = std::string(mode) + "e";
     return std::fopen(native.c_str(), withCloexec.c_str());
+}
+
+bool replaceFile(const char* source, const char* target)
+{
+    const std::string from = posix::nativePath(source);
+    const std::string to = posix::nativePath(target);
+    return !from.empty() && !to.empty() && ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool openAccessToEveryone(const char* path)
+{
+    const std::string native = posix::nativePath(path);
+    return !native.empty() && ::chmod(native.c_str(), 0666) == 0;
+}
+
+bool flushToDisk(std::FILE* stream)
+{
+    if (stream == nullptr || std::fflush(stream) != 0)
+        return false;
+    return ::fsync(::fileno(stream)) == 0;
 }
 
 }  // namespace kyro::platform

@@ -3,9 +3,13 @@
 
 #include "windows_support.h"
 
+#include <aclapi.h>
 #include <direct.h>
 #include <io.h>
 #include <stdio.h>
+
+#include <cstdio>
+#include <string>
 
 namespace kyro::platform {
 
@@ -43,6 +47,37 @@ std::FILE* openFile(const char* path, const char* mode)
             ::SetHandleInformation(reinterpret_cast<HANDLE>(handle), HANDLE_FLAG_INHERIT, 0);
     }
     return stream;
+}
+
+bool replaceFile(const char* source, const char* target)
+{
+    const std::wstring from = win32::widen(source);
+    const std::wstring to = win32::widen(target);
+    // A reader that opened the old file without FILE_SHARE_DELETE (any runtime fopen) holds
+    // the replacement off for as long as it reads; such reads are short.
+    for (int attempt = 0;; ++attempt) {
+        if (::MoveFileExW(from.c_str(), to.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        const DWORD error = ::GetLastError();
+        if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || attempt >= 100)
+            return false;
+        ::Sleep(10);
+    }
+}
+
+bool openAccessToEveryone(const char* path)
+{
+    std::wstring wide = win32::widen(path);
+    return ::SetNamedSecurityInfoW(&wide[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                   nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+bool flushToDisk(std::FILE* stream)
+{
+    if (stream == nullptr || std::fflush(stream) != 0)
+        return false;
+    return ::_commit(::_fileno(stream)) == 0;
 }
 
 }  // namespace kyro::platform

@@ -31,6 +31,20 @@ int removeFile(const char* path);
 // Null on failure.
 std::FILE* openFile(const char* path, const char* mode);
 
+// Puts `source` in the place of `target` in one step: readers see the old file or the new
+// one, never a mixture. `target` may exist (it is replaced) or not. Both must be on one
+// volume. A target that another program holds open without sharing deletion is retried for
+// up to a second (Windows). True on success.
+bool replaceFile(const char* source, const char* target);
+
+// Lets every account on the machine read and write the file: an empty (null) access list
+// on Windows (SetNamedSecurityInfoW), mode 0666 on POSIX. True on success.
+bool openAccessToEveryone(const char* path);
+
+// Writes the stream's buffers through to the disk (fflush, then _commit / fsync), so that
+// a file put in place afterwards is whole even after a power cut. True on success.
+bool flushToDisk(std::FILE* stream);
+
 // The bytes a "\n" becomes in a file opened in text mode.
 extern const char* const kTextLineEnd;
 
