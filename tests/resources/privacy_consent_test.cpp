@@ -1,1 +1,137 @@
-// (being written)
+// Privacy-policy consent kept in the user's settings file: what is read as an answer, the
+// file a first answer makes, and the move from the older key form.
+#include "kyro/int/privacy_consent.h"
+#include "kyro/platform/process_launch.h"
+
+#include "ChildRole.h"
+#include "FileBytes.h"
+#include "TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+using kyrointutil::KyroProductIdentity;
+using kyrointutil::readPrivacyPolicyConsent;
+using kyrointutil::writePrivacyPolicyConsent;
+
+namespace {
+
+const KyroProductIdentity kProduct{"Kyro Demo", "KyroDemo15"};
+
+std::string settingsWith(const std::string& data)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n<KyroSettings>\n"
+           "    <Section Name=\"PrivacyPolicyConsent\">\n" +
+           data + "    </Section>\n</KyroSettings>\n";
+}
+
+TEST(PrivacyConsent, AFirstAnswerMakesTheFolderAndTheFile)
+{
+    TempFolder folder;
+    const TPath path = folder / "Norveldt\\Kyro\\KyroUserSettings.xml";
+    bool consented = true;
+    EXPECT_FALSE(readPrivacyPolicyConsent(kProduct, &consented, path));
+    EXPECT_FALSE(consented);
+    EXPECT_FALSE(fileExists(path));
+
+    ASSERT_TRUE(writePrivacyPolicyConsent(kProduct, true, path));
+    EXPECT_EQ(readFileBytes(path), settingsWith("        <Data Key=\"KyroDemo15\">1</Data>\n"));
+    EXPECT_TRUE(readPrivacyPolicyConsent(kProduct, &consented, path));
+    EXPECT_TRUE(consented);
+
+    ASSERT_TRUE(writePrivacyPolicyConsent(kProduct, false, path));
+    EXPECT_EQ(readFileBytes(path), settingsWith("        <Data Key=\"KyroDemo15\">0</Data>\n"));
+    EXPECT_TRUE(readPrivacyPolicyConsent(kProduct, &consented, path));
+    EXPECT_FALSE(consented);
+}
+
+TEST(PrivacyConsent, AnythingButZeroIsConsent)
+{
+    TempFolder folder;
+    const TPath path = folder / "KyroUserSettings.xml";
+    struct Row {
+        const char* stored;
+        bool found;
+        bool consented;
+    };
+    const Row rows[] = {
+        {" 1 ", true, true},  {"1", true, true},   {"0", true, false}, {"\t0\r\n", true, false},
+        {"no", true, true},   {"00", true, true},  {"   ", false, false},
+    };
+    for (const Row& row : rows) {
+        writeFileBytes(path, settingsWith(std::string("<Data Key=\"KyroDemo15\"><![CDATA[") +
+                                          row.stored + "]]></Data>"));
+        bool consented = !row.consented;
+        EXPECT_EQ(readPrivacyPolicyConsent(kProduct, &consented, path), row.found) << row.stored;
+        EXPECT_EQ(consented, row.consented) << row.stored;
+    }
+}
+
+TEST(PrivacyConsent, AnAnswerUnderTheOldKeyIsFoundAndWrittenAgain)
+{
+    TempFolder folder;
+    const TPath path = folder / "KyroUserSettings.xml";
+    writeFileBytes(path, settingsWith("        <Data Key=\":KyroDemo15\">1</Data>\n"
+                                      "        <Data Key=\"Other\">0</Data>\n"));
+    bool consented = false;
+    ASSERT_TRUE(readPrivacyPolicyConsent(kProduct, &consented, path));
+    EXPECT_TRUE(consented);
+    EXPECT_EQ(readFileBytes(path), settingsWith("        <Data Key=\":KyroDemo15\">1</Data>\n"
+                                                "        <Data Key=\"Other\">0</Data>\n"
+                                                "        <Data Key=\"KyroDemo15\">1</Data>\n"));
+
+    // The new key wins over the old one from then on.
+    ASSERT_TRUE(writePrivacyPolicyConsent(kProduct, false, path));
+    EXPECT_TRUE(readPrivacyPolicyConsent(kProduct, &consented, path));
+    EXPECT_FALSE(consented);
+}
+
+TEST(PrivacyConsent, AnUnreadableFileIsNoAnswerAndIsNotOverwritten)
+{
+    TempFolder folder;
+    const TPath path = folder / "KyroUserSettings.xml";
+    for (const char* content : {"<KyroSettings><Section Name=\"PrivacyPolicyConsent\">",
+                                "\xEF\xBB\xBF\xC3", "<a><a><a><a><a><a><a><a><a><a><a><a><a><a>"
+                                "<a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a>"}) {
+        writeFileBytes(path, content);
+        bool consented = true;
+        EXPECT_FALSE(readPrivacyPolicyConsent(kProduct, &consented, path));
+        EXPECT_FALSE(consented);
+        EXPECT_FALSE(writePrivacyPolicyConsent(kProduct, true, path));
+        EXPECT_EQ(readFileBytes(path), content);
+    }
+}
+
+// Writes and reads consent where the library's locations put the user settings.
+KYRO_CHILD_ROLE(consentAtTheUserLocation)
+{
+    bool consented = false;
+    const bool written = writePrivacyPolicyConsent(kProduct, true);
+    const bool read = readPrivacyPolicyConsent(kProduct, &consented);
+    std::printf("%s\n%d %d %d\n", kyrointutil::userSettingsPath().utf8(), written, read,
+                consented);
+    return 0;
+}
+
+TEST(PrivacyConsent, TheFileIsInTheUserSettingsLocation)
+{
+    TempFolder folder;
+    const TPath custom = folder / "custom.xml";
+    writeFileBytes(custom,
+                   std::string("<KYROCUSTOMENV><PLATFORM OS=\"Windows\">"
+                               "<KEY ID=\"KYRO_USER_SETTINGS_FILE_LOCATION\"><STRING>") +
+                       (folder / "user").utf8() + "</STRING></KEY></PLATFORM></KYROCUSTOMENV>");
+    kyro::platform::setEnvironmentVariable("NORVELDT_KYRO_CUSTOM_ENV", custom.utf8());
+    std::string output;
+    const bool ran = runRole("consentAtTheUserLocation", &output);
+    kyro::platform::setEnvironmentVariable("NORVELDT_KYRO_CUSTOM_ENV", nullptr);
+    ASSERT_TRUE(ran);
+
+    const TPath expected = folder / "user\\KyroUserSettings.xml";
+    EXPECT_EQ(output, std::string(expected.utf8()) + "\n1 1 1\n");
+    EXPECT_EQ(readFileBytes(expected), settingsWith("        <Data Key=\"KyroDemo15\">1</Data>\n"));
+}
+
+}  // namespace
