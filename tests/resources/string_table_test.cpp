@@ -1,1 +1,466 @@
-// (being written)
+// The resource string table: where load looks and when it succeeds, the lookup rules,
+// files that are not what they should be, the shipped tables, and the process-wide
+// handler that the host loads (in child processes, so that each starts unloaded).
+#include "kyro/int/CKyroIntResHandler.h"
+
+#include "ChildRole.h"
+#include "FileBytes.h"
+#include "TempFolder.h"
+#include "kyro/diagnostics/KyroLogger.h"
+#include "kyro/util/XmlFile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const char kTableFile[] = "KyroIntRes.xml";
+
+std::string table(const std::string& entries)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<KYROSTRINGTABLE>" + entries +
+           "</KYROSTRINGTABLE>\n";
+}
+
+std::string entry(const std::string& id, const std::string& caption)
+{
+    return "<STRING ID=\"" + id + "\"><CAPTION>" + caption + "</CAPTION></STRING>";
+}
+
+// `folder` (made when missing) with a KyroIntRes.xml holding `bytes`.
+TPath writeTable(TPath folder, const std::string& bytes)
+{
+    folder.createDirectories();
+    writeFileBytes(folder / kTableFile, bytes);
+    return folder;
+}
+
+// The identifiers the library's dialogs ask for.
+const std::vector<std::string>& shippedIdentifiers()
+{
+    static const std::vector<std::string> ids = {
+        "IDS_ERROR_DIALOG_CAPTION",       "IDS_ERROR_DIALOG_TITLE",
+        "IDS_GENERIC_ERROR_MESSAGE",      "IDS_MESSAGE_BOX_CAPTION",
+        "IDS_MESSAGE_BOX_TITLE",          "IDS_BUTTON_OK",
+        "IDS_BUTTON_CANCEL",              "IDS_BUTTON_YES",
+        "IDS_BUTTON_NO",                  "IDS_BUTTON_CLOSE",
+        "IDS_PLEASE_WAIT_MESSAGE",        "IDS_PRIVACY_POLICY_CAPTION",
+        "IDS_COMPANION_NOT_STARTED_TITLE", "IDS_COMPANION_NOT_STARTED_MESSAGE",
+        "IDS_INSUFFICIENT_MEMORY_MESSAGE"};
+    return ids;
+}
+
+// The build puts the shipped tables in data/ beside bin/.
+TPath shippedDataFolder()
+{
+    return thisTestProgram().directory().directory() / "data";
+}
+
+}  // namespace
+
+TEST(StringTable, NoTextsBeforeALoad)
+{
+    TempFolder temp;
+    CKyroIntResHandler handler;
+    EXPECT_EQ(handler.getString("IDS_BUTTON_OK"), "");
+    EXPECT_EQ(handler.getString(""), "");
+    EXPECT_EQ(handler.getString(TStr()), "");
+    EXPECT_FALSE(handler.load(""));
+    EXPECT_FALSE(handler.load(TStr()));
+    EXPECT_FALSE(handler.load(temp / "missing"));
+    EXPECT_FALSE(handler.load(temp.path()));   // a folder without the file
+    EXPECT_EQ(handler.getString("IDS_BUTTON_OK"), "");
+}
+
+TEST(StringTable, FolderWithOrWithoutTrailingSeparator)
+{
+    TempFolder temp;
+    const TPath folder = writeTable(temp / "res", table(entry("IDS_BUTTON_OK", "Okay")));
+    TStr forward(folder);
+    forward.replaceAll("\\", "/");
+    const TPath unicode = writeTable(temp / "Grüße 日本", table(entry("IDS_BUTTON_OK", "Okay")));
+
+    struct Row {
+        const char* name;
+        TStr folder;
+    } const rows[] = {
+        {"without separator", folder},
+        {"with backslash", folder + "\\"},
+        {"forward slashes", forward},
+        {"forward slashes, trailing slash", forward + "/"},
+        {"non-ASCII folder name", unicode},
+    };
+    for (const Row& row : rows) {
+        CKyroIntResHandler handler;
+        EXPECT_TRUE(handler.load(row.folder)) << row.name;
+        EXPECT_EQ(handler.getString("IDS_BUTTON_OK"), "Okay") << row.name;
+    }
+}
+
+TEST(StringTable, FirstSuccessfulLoadWins)
+{
+    TempFolder temp;
+    const TPath english = writeTable(temp / "en", table(entry("IDS_BUTTON_CANCEL", "Cancel")));
+    const TPath german = writeTable(temp / "de", table(entry("IDS_BUTTON_CANCEL", "Abbrechen") +
+                                                       entry("IDS_ONLY_GERMAN", "Nur hier")));
+    CKyroIntResHandler handler;
+    ASSERT_TRUE(handler.load(english));
+    EXPECT_TRUE(handler.load(german));
+    EXPECT_TRUE(handler.load(temp / "missing"));
+    EXPECT_TRUE(handler.load(""));
+    EXPECT_EQ(handler.getString("IDS_BUTTON_CANCEL"), "Cancel");
+    EXPECT_EQ(handler.getString("IDS_ONLY_GERMAN"), "");
+
+    // The first file is not read again: changing it changes nothing.
+    writeFileBytes(english / kTableFile, table(entry("IDS_BUTTON_CANCEL", "Changed")));
+    EXPECT_TRUE(handler.load(english));
+    EXPECT_EQ(handler.getString("IDS_BUTTON_CANCEL"), "Cancel");
+}
+
+TEST(StringTable, AFailedLoadLeavesRoomForALaterOne)
+{
+    TempFolder temp;
+    const TPath broken = writeTable(temp / "broken", "<KYROSTRINGTABLE><STRING ID=\"IDS_A\">");
+    const TPath good = writeTable(temp / "good", table(entry("IDS_A", "A")));
+    CKyroIntResHandler handler;
+    EXPECT_FALSE(handler.load(temp / "missing"));
+    EXPECT_FALSE(handler.load(broken));
+    EXPECT_EQ(handler.getString("IDS_A"), "");
+    EXPECT_TRUE(handler.load(good));
+    EXPECT_EQ(handler.getString("IDS_A"), "A");
+
+    // The same folder, once its file is mended.
+    CKyroIntResHandler second;
+    EXPECT_FALSE(second.load(broken));
+    writeFileBytes(broken / kTableFile, table(entry("IDS_A", "mended")));
+    EXPECT_TRUE(second.load(broken));
+    EXPECT_EQ(second.getString("IDS_A"), "mended");
+}
+
+TEST(StringTable, LookupRules)
+{
+    TempFolder temp;
+    const std::string entries =
+        "<ITEM ID=\"IDS_BEFORE_FIRST\"><CAPTION>not an entry</CAPTION></ITEM>"
+        "<!-- a comment before the first entry -->"
+        "<STRING ID=\"IDS_TWICE\"><TEXT>no caption here</TEXT></STRING>"
+        "<!-- a comment among the entries -->\n"
+        "<?processing instruction?>"
+        "<STRING ID=\"IDS_TWICE\"><CAPTION>second</CAPTION></STRING>"
+        "<STRING ID=\"IDS_TWICE\"><CAPTION>third</CAPTION></STRING>"
+        "<STRING><CAPTION>no identifier</CAPTION></STRING>"
+        "<STRING ID=\"IDS_CASE\"><CAPTION>Case</CAPTION></STRING>" +
+        entry("IDS_AMPERSAND", "Terms &amp; Conditions") +
+        entry("IDS_ENTITIES", "&lt;&quot;&apos;&gt; &#xE9;&#233;") +
+        entry("IDS_UTF8", "Schließen – 日本語 😀") +
+        "<STRING ID=\"IDS_EMPTY\"><CAPTION></CAPTION></STRING>"
+        "<STRING ID=\"IDS_EMPTY\"><CAPTION>not reached</CAPTION></STRING>"
+        "<STRING ID=\"IDS_SELF_CLOSED\"><CAPTION/></STRING>"
+        "<STRING ID=\"IDS_NESTED\"><CAPTION><B>bold</B>after</CAPTION></STRING>"
+        "<STRING ID=\"IDS_CDATA\"><CAPTION><![CDATA[a <raw> & text]]></CAPTION></STRING>"
+        "<OTHER ID=\"IDS_OTHER_NAME\"><CAPTION>other element</CAPTION></OTHER>"
+        "text between entries"
+        "<STRING ID=\"IDS_LAST\"><CAPTION>last</CAPTION></STRING>";
+    const TPath folder = writeTable(temp / "res", "\xEF\xBB\xBF" + table(entries));
+    CKyroIntResHandler handler;
+    ASSERT_TRUE(handler.load(folder));
+
+    struct Row {
+        const char* id;
+        const char* text;
+    } const rows[] = {
+        {"IDS_TWICE", "second"},               // an entry without caption is passed over
+        {"IDS_CASE", "Case"},
+        {"ids_case", ""},                      // letter case matters
+        {"IDS_Case", ""},
+        {"IDS_CASE ", ""},
+        {"IDS_CAS", ""},
+        {"IDS_AMPERSAND", "Terms & Conditions"},
+        {"IDS_ENTITIES", "<\"'> \xC3\xA9\xC3\xA9"},
+        {"IDS_UTF8", "Schließen – 日本語 😀"},
+        {"IDS_EMPTY", ""},                     // the first caption answers, even empty
+        {"IDS_SELF_CLOSED", ""},
+        {"IDS_NESTED", "after"},               // the caption's first text
+        {"IDS_CDATA", "a <raw> & text"},
+        {"IDS_OTHER_NAME", "other element"},   // every element after the first entry
+        {"IDS_BEFORE_FIRST", ""},              // nothing before the first entry
+        {"IDS_LAST", "last"},
+        {"IDS_MISSING", ""},
+        {"", "no identifier"},                 // a missing identifier counts as empty
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(handler.getString(row.id), row.text) << row.id;
+}
+
+TEST(StringTable, TheFileIsReadAsUtf8WhateverItsDeclarationSays)
+{
+    TempFolder temp;
+    const std::string latin1Declared =
+        "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<KYROSTRINGTABLE>" +
+        entry("IDS_UTF8", "Grüße") + entry("IDS_LATIN1", "Gr\xFC\xDF" "e") +
+        entry("IDS_PLAIN", "plain") + "</KYROSTRINGTABLE>";
+    CKyroIntResHandler handler;
+    ASSERT_TRUE(handler.load(writeTable(temp / "res", latin1Declared)));
+    EXPECT_EQ(handler.getString("IDS_UTF8"), "Grüße");
+    // Bytes that are not UTF-8 make no text rather than a broken one.
+    EXPECT_EQ(handler.getString("IDS_LATIN1"), "");
+    EXPECT_EQ(handler.getString("IDS_PLAIN"), "plain");
+}
+
+TEST(StringTable, DocumentsWithoutEntriesLoadButAnswerNothing)
+{
+    TempFolder temp;
+    const char* const documents[] = {
+        "<KYROSTRINGTABLE/>",
+        "<OTHERTABLE>" "<STRING ID=\"IDS_A\"><CAPTION>A</CAPTION></STRING>" "</OTHERTABLE>",
+        "<KYROSTRINGTABLE><ITEM ID=\"IDS_A\"><CAPTION>A</CAPTION></ITEM></KYROSTRINGTABLE>",
+        "<ROOT><KYROSTRINGTABLE><STRING ID=\"IDS_A\"><CAPTION>A</CAPTION></STRING>"
+        "</KYROSTRINGTABLE></ROOT>",
+    };
+    int serial = 0;
+    for (const char* document : documents) {
+        CKyroIntResHandler handler;
+        EXPECT_TRUE(handler.load(writeTable(temp / std::to_string(++serial).c_str(), document)))
+            << document;
+        EXPECT_EQ(handler.getString("IDS_A"), "") << document;
+    }
+}
+
+TEST(StringTable, AFolderNamedLikeTheFileIsNotATable)
+{
+    TempFolder temp;
+    const TPath folder = temp / "res";
+    (folder / kTableFile).createDirectories();
+    CKyroIntResHandler handler;
+    EXPECT_FALSE(handler.load(folder));
+    EXPECT_FALSE(handler.load(folder + "\\"));
+    EXPECT_EQ(handler.getString("IDS_A"), "");
+}
+
+TEST(StringTable, DamagedFilesAreNotLoaded)
+{
+    TempFolder temp;
+    const std::string good = table(entry("IDS_A", "Caf\xC3\xA9"));
+    std::string deep;
+    for (int i = 0; i < 5000; ++i)
+        deep += "<a>";
+    std::string justTooDeep = "<KYROSTRINGTABLE>" + entry("IDS_A", "A");
+    for (int i = 0; i < kyro::util::kXmlDepthLimit; ++i)
+        justTooDeep += "<a>";
+    std::string huge = table(entry("IDS_A", "A")) + "<!--";
+    huge.append(kyro::util::kXmlFileSizeLimit - huge.size() + 1, 'x');
+    huge += "-->";
+    std::string utf16 = "\xFF\xFE";
+    for (char c : good) {
+        utf16 += c;
+        utf16 += '\0';
+    }
+
+    struct Row {
+        const char* name;
+        std::string bytes;
+    } const rows[] = {
+        {"empty file", ""},
+        {"not XML", "KYROSTRINGTABLE IDS_A A"},
+        {"unclosed element", "<KYROSTRINGTABLE><STRING ID=\"IDS_A\"><CAPTION>A</CAPTION>"},
+        {"mismatched end tag", "<KYROSTRINGTABLE><STRING ID=\"IDS_A\"></CAPTION></STRING></KYROSTRINGTABLE>"},
+        {"ends inside a multi-byte character", good.substr(0, good.find("\xC3\xA9") + 1)},
+        {"ends after a lead byte only", "<KYROSTRINGTABLE><STRING ID=\"IDS_A\"><CAPTION>\xF0\x9F"},
+        {"ends inside an attribute", "<KYROSTRINGTABLE><STRING ID=\"IDS_"},
+        {"a NUL cuts the text short",
+         good.substr(0, good.find("Caf")) + std::string(1, '\0') + good.substr(good.find("Caf"))},
+        {"UTF-16", utf16},
+        {"nested 5000 deep", deep},
+        {"nested one level past the limit", justTooDeep},
+        {"over the size limit", huge},
+    };
+    CKyroIntResHandler tried;
+    int serial = 0;
+    for (const Row& row : rows) {
+        const TPath folder = writeTable(temp / std::to_string(++serial).c_str(), row.bytes);
+        CKyroIntResHandler handler;
+        EXPECT_FALSE(handler.load(folder)) << row.name;
+        EXPECT_EQ(handler.getString("IDS_A"), "") << row.name;
+        EXPECT_FALSE(tried.load(folder)) << row.name;
+    }
+    // None of them left anything behind.
+    EXPECT_TRUE(tried.load(writeTable(temp / "good", good)));
+    EXPECT_EQ(tried.getString("IDS_A"), "Caf\xC3\xA9");
+}
+
+TEST(StringTable, NestingUpToTheLimitLoads)
+{
+    TempFolder temp;
+    std::string nested = "<KYROSTRINGTABLE>" + entry("IDS_A", "A") + "<STRING ID=\"IDS_B\">";
+    const int extra = kyro::util::kXmlDepthLimit - 2;
+    for (int i = 0; i < extra; ++i)
+        nested += "<a>";
+    for (int i = 0; i < extra; ++i)
+        nested += "</a>";
+    nested += "<CAPTION>B</CAPTION></STRING></KYROSTRINGTABLE>";
+    CKyroIntResHandler handler;
+    ASSERT_TRUE(handler.load(writeTable(temp / "res", nested)));
+    EXPECT_EQ(handler.getString("IDS_A"), "A");
+    EXPECT_EQ(handler.getString("IDS_B"), "B");
+}
+
+TEST(StringTable, ShippedTablesHoldEveryText)
+{
+    const TPath english = shippedDataFolder();
+    const TPath german = shippedDataFolder() / "de-DE";
+    CKyroIntResHandler en;
+    CKyroIntResHandler de;
+    ASSERT_TRUE(en.load(english));
+    ASSERT_TRUE(de.load(german));
+
+    // Both files name exactly the identifiers the dialogs ask for, in the library's form.
+    const std::set<std::string> expected(shippedIdentifiers().begin(), shippedIdentifiers().end());
+    const std::regex idAttribute("ID=\"([^\"]*)\"");
+    const std::regex idForm("IDS(_[A-Z0-9]+)+");
+    for (const TPath& folder : {english, german}) {
+        const std::string bytes = readFileBytes(folder / kTableFile);
+        std::set<std::string> found;
+        for (auto it = std::sregex_iterator(bytes.begin(), bytes.end(), idAttribute);
+             it != std::sregex_iterator(); ++it) {
+            const std::string id = (*it)[1].str();
+            EXPECT_TRUE(std::regex_match(id, idForm)) << id;
+            EXPECT_TRUE(found.insert(id).second) << "twice: " << id << " in " << folder.utf8();
+        }
+        EXPECT_EQ(found, expected) << folder.utf8();
+    }
+
+    // Every text is there (an answer is valid UTF-8 or empty) in both languages.
+    for (const std::string& id : shippedIdentifiers()) {
+        EXPECT_FALSE(en.getString(id.c_str()).isEmpty()) << id;
+        EXPECT_FALSE(de.getString(id.c_str()).isEmpty()) << id;
+    }
+    EXPECT_EQ(en.getString("IDS_BUTTON_CANCEL"), "Cancel");
+    EXPECT_EQ(de.getString("IDS_BUTTON_CANCEL"), "Abbrechen");
+    EXPECT_EQ(de.getString("IDS_BUTTON_CLOSE"), "Schließen");
+    EXPECT_EQ(en.getString("IDS_PRIVACY_POLICY_CAPTION"), "Privacy & Data Use");
+    EXPECT_EQ(de.getString("IDS_PRIVACY_POLICY_CAPTION"), "Datenschutz & Datennutzung");
+}
+
+TEST(StringTable, ConcurrentLoadsAndLookups)
+{
+    TempFolder temp;
+    const TPath folder = writeTable(temp / "res", table(entry("IDS_A", "A") + entry("IDS_B", "B")));
+    CKyroIntResHandler handler;
+    std::vector<std::thread> threads;
+    std::vector<int> wrong(4, 0);
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 200; ++i) {
+                if (!handler.load(folder))
+                    ++wrong[static_cast<std::size_t>(t)];
+                const TStr a = handler.getString("IDS_A");
+                if (a != "A")
+                    ++wrong[static_cast<std::size_t>(t)];
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(wrong, std::vector<int>(4, 0));
+    EXPECT_EQ(handler.getString("IDS_B"), "B");
+}
+
+// ---- The process-wide handler, loaded by the host --------------------------------------
+
+namespace {
+
+void print(const char* label, const TStr& text)
+{
+    std::printf("%s=[%s]\n", label, text.utf8());
+}
+
+}  // namespace
+
+// `argument`: a folder holding "en" and "de" tables. Prints what the host would see.
+KYRO_CHILD_ROLE(hostLoad)
+{
+    const TPath folder(argument.c_str());
+    print("before", kyrointutil::resourceString("IDS_A"));
+    print("folder before", kyrointutil::resourceFolder());
+    std::printf("load en=%d\n", kyrointutil::setResourceFolder(folder / "en") ? 1 : 0);
+    print("folder", kyrointutil::resourceFolder());
+    print("en", kyrointutil::resourceString("IDS_A"));
+    print("null", kyrointutil::resourceString(nullptr));
+    print("singleton", CKyroUtilSingleton<CKyroIntResHandler>::instance().getString("IDS_A"));
+    std::printf("load de=%d\n", kyrointutil::setResourceFolder(folder / "de" + "\\") ? 1 : 0);
+    print("folder", kyrointutil::resourceFolder());
+    print("still en", kyrointutil::resourceString("IDS_A"));
+    // The clean-up registry deletes the handler; the next one starts unloaded.
+    destroyGlobal();
+    print("after clean-up", kyrointutil::resourceString("IDS_A"));
+    std::printf("load de=%d\n", kyrointutil::setResourceFolder(folder / "de") ? 1 : 0);
+    print("de", kyrointutil::resourceString("IDS_A"));
+    return 0;
+}
+
+TEST(StringTableHost, LoadsTheFolderTheHostNames)
+{
+    TempFolder temp;
+    writeTable(temp / "en", table(entry("IDS_A", "English")));
+    writeTable(temp / "de", table(entry("IDS_A", "Deutsch")));
+    std::string output;
+    ASSERT_TRUE(runRole(("hostLoad:" + std::string(temp.path().utf8())).c_str(), &output));
+    const std::string en = std::string((temp / "en").utf8()) + "\\";
+    const std::string de = std::string((temp / "de").utf8()) + "\\";
+    EXPECT_EQ(output, "before=[]\n"
+                      "folder before=[]\n"
+                      "load en=1\n"
+                      "folder=[" + en + "]\n"
+                      "en=[English]\n"
+                      "null=[]\n"
+                      "singleton=[English]\n"
+                      "load de=1\n"
+                      "folder=[" + de + "]\n"
+                      "still en=[English]\n"
+                      "after clean-up=[]\n"
+                      "load de=1\n"
+                      "de=[Deutsch]\n");
+}
+
+// `argument`: a folder to write the error log in. Failed loads, then a good one.
+KYRO_CHILD_ROLE(hostLoadFails)
+{
+    const TPath folder(argument.c_str());
+    KyroLogger::instance_m()->setLogFileName(folder / "errors.log");
+    std::printf("missing=%d\n", kyrointutil::setResourceFolder(folder / "missing") ? 1 : 0);
+    print("text", kyrointutil::resourceString("IDS_A"));
+    std::printf("empty=%d\n", kyrointutil::setResourceFolder("") ? 1 : 0);
+    print("folder", kyrointutil::resourceFolder());
+    writeTable(folder / "res", table(entry("IDS_A", "A")));
+    std::printf("good=%d\n", kyrointutil::setResourceFolder(folder / "res") ? 1 : 0);
+    print("text", kyrointutil::resourceString("IDS_A"));
+    return 0;
+}
+
+TEST(StringTableHost, AFailedLoadIsRecordedInTheErrorLog)
+{
+    TempFolder temp;
+    std::string output;
+    ASSERT_TRUE(runRole(("hostLoadFails:" + std::string(temp.path().utf8())).c_str(), &output));
+    EXPECT_EQ(output, "missing=0\ntext=[]\nempty=0\nfolder=[]\ngood=1\ntext=[A]\n");
+
+    // One record per failed load, and none for the good one.
+    const std::string log = readFileBytes(temp / "errors.log");
+    std::vector<std::string> records;
+    std::vector<std::string> places;
+    const std::regex record("KyroIntError=(\\d+)");
+    const std::regex place("File=([^,\\r\\n]*),Line=\\d+");
+    for (auto it = std::sregex_iterator(log.begin(), log.end(), record); it != std::sregex_iterator(); ++it)
+        records.push_back((*it)[1].str());
+    for (auto it = std::sregex_iterator(log.begin(), log.end(), place); it != std::sregex_iterator(); ++it)
+        places.push_back((*it)[1].str());
+    EXPECT_EQ(records, (std::vector<std::string>{"30", "30"})) << log;
+    EXPECT_EQ(places, (std::vector<std::string>{"CKyroIntResHandler.cpp", "CKyroIntResHandler.cpp"}))
+        << log;
+}
