@@ -182,6 +182,8 @@ TEST(SettingsFile, ReadsAndKeepsFilesOtherToolsWrote)
     EXPECT_EQ(valueOf(path, "Options", "Empty"), "filled");
     EXPECT_EQ(valueOf(path, "Options", "Report"), "again");
     const std::string saved = readFileBytes(path);
+    // Written as UTF-8 with the store's own declaration, whatever the old one said.
+    EXPECT_EQ(saved.rfind(kDeclaration, 0), 0u);
     EXPECT_NE(saved.find("<!-- written by hand -->"), std::string::npos);
     EXPECT_NE(saved.find("<!-- the report switch -->"), std::string::npos);
     EXPECT_NE(saved.find("<Data Key=\"Report\">no</Data>"), std::string::npos);

@@ -196,12 +196,15 @@ bool CKyroUtilSettingsFile::readContent()
 {
     TiXmlDocument& xml = m_document->xml;
     TiXmlNode* first = xml.FirstChild();
-    if (first == nullptr || first->ToDeclaration() == nullptr) {
-        TiXmlDeclaration declaration("1.0", "UTF-8", "yes");
-        if (first != nullptr)
-            xml.InsertBeforeChild(first, declaration);
-        else
-            xml.InsertEndChild(declaration);
+    const TiXmlDeclaration declaration("1.0", "UTF-8", "yes");
+    if (first == nullptr) {
+        xml.InsertEndChild(declaration);
+    } else if (first->ToDeclaration() == nullptr) {
+        xml.InsertBeforeChild(first, declaration);
+    } else {
+        // The file is written back as UTF-8 whatever its declaration said, and a damaged
+        // declaration must not be printed into it again.
+        xml.ReplaceChild(first, declaration);
     }
 
     m_document->top = xml.FirstChildElement(kTopElement);
@@ -324,10 +327,20 @@ bool CKyroUtilSettingsFile::writeFile(const TStr& path)
     temporary += TStr(static_cast<long>(platform::currentProcessId()));
     temporary += ".tmp";
 
+    // What is written must read back: TinyXML prints some damaged input it accepted (bytes
+    // that are not UTF-8 in names, for one) in a form it then refuses. Such a store is not
+    // saved, and the old file stays.
+    TiXmlPrinter printer;
+    m_document->xml.Accept(&printer);
+    TiXmlDocument check;
+    if (!kyro::util::parseXmlText(printer.CStr(), printer.Size(), &check, TIXML_ENCODING_UTF8) ||
+        check.FirstChildElement(kTopElement) == nullptr)
+        return false;
+
     std::FILE* file = platform::openFile(temporary.utf8(), "wb");
     if (file == nullptr)
         return false;
-    bool written = m_document->xml.SaveFile(file);
+    bool written = std::fwrite(printer.CStr(), 1, printer.Size(), file) == printer.Size();
     written = platform::flushToDisk(file) && written;
     written = std::fclose(file) == 0 && written;
     if (written && m_openAccessAfterSave)
