@@ -10,6 +10,13 @@ int pumpWindowMessages()
     return 0;
 }
 
+ThreadWait waitForThreadOrInput(ThreadHandle thread, std::uint32_t timeoutMs)
+{
+    if (thread == kNoThread)
+        return ThreadWait::Failed;
+    return waitForThread(thread, timeoutMs) ? ThreadWait::Ended : ThreadWait::TimedOut;
+}
+
 int showMessageDialog(const MessageDialog&)
 {
     return -1;

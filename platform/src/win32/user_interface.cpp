@@ -24,6 +24,22 @@ int pumpWindowMessages()
     return handled;
 }
 
+ThreadWait waitForThreadOrInput(ThreadHandle thread, std::uint32_t timeoutMs)
+{
+    HANDLE handle = reinterpret_cast<HANDLE>(thread);
+    switch (::MsgWaitForMultipleObjectsEx(1, &handle, timeoutMs, QS_ALLINPUT,
+                                          MWMO_INPUTAVAILABLE)) {
+    case WAIT_OBJECT_0:
+        return ThreadWait::Ended;
+    case WAIT_OBJECT_0 + 1:
+        return ThreadWait::Input;
+    case WAIT_TIMEOUT:
+        return ThreadWait::TimedOut;
+    default:
+        return ThreadWait::Failed;
+    }
+}
+
 namespace {
 
 // A task dialog would take the button texts as they are, but it lives in comctl32 version 6,

@@ -7,6 +7,10 @@
 #ifndef KYRO_PLATFORM_USER_INTERFACE_H
 #define KYRO_PLATFORM_USER_INTERFACE_H
 
+#include "kyro/platform/threads.h"
+
+#include <cstdint>
+
 namespace kyro::platform {
 
 // Lets any process bring a window to the front (AllowSetForegroundWindow(ASFW_ANY)).
@@ -15,6 +19,18 @@ void allowSetForegroundWindow();
 // Handles every window message waiting for this thread (PeekMessageW, TranslateMessage,
 // DispatchMessageW). Returns how many there were.
 int pumpWindowMessages();
+
+enum class ThreadWait {
+    Ended,      // the thread has ended
+    Input,      // window input arrived for this thread
+    TimedOut,
+    Failed
+};
+
+// Waits for the thread to end, for window input to this thread, or for timeoutMs
+// (kWaitForever: no limit): MsgWaitForMultipleObjectsEx with QS_ALLINPUT. On POSIX no input
+// ever arrives.
+ThreadWait waitForThreadOrInput(ThreadHandle thread, std::uint32_t timeoutMs);
 
 // What showMessageDialog() shows. Texts are UTF-8; an empty button text leaves the button
 // out. icon: 0 none, 1 information, 2 question, 3 warning, 4 error.

@@ -1,0 +1,155 @@
+#include "kyro/int/dialog_requests.h"
+
+#include "kyro/diagnostics/CKyroIntError.h"
+#include "kyro/diagnostics/library_diagnostics.h"
+#include "kyro/int/host_context.h"
+#include "kyro/int/root_certificate.h"
+#include "kyro/pipe/VexPipeConduit.h"
+#include "kyro/pipe/VexPipePacket.h"
+#include "kyro/platform/user_interface.h"
+#include "kyro/util/locations.h"
+
+#include <cstdint>
+
+namespace kyrointutil {
+namespace {
+
+const char* const kCompanionProgram = "Vex.exe";
+const int kCompanionLocation = 0;
+const int kPolicyAccepted = 3;
+
+void idleTick(void*, std::uint32_t)
+{
+    pumpMessages();
+}
+
+// Everything from the bracket's begin to its end: the host's windows are pumped and its
+// dialog-state hook told while the companion has the dialog up.
+int transmitInDialog(VexPipeNamedConduit* conduit, VexPipePacket* request, VexPipePacket* reply)
+{
+    conduit->setIdleCallback(&idleTick, nullptr);
+    callDialogStateHook(kDialogShown);
+    const int result = conduit->transmit(request, reply, 0);
+    conduit->setIdleCallback(nullptr, nullptr);
+    callDialogStateHook(kDialogClosed);
+    return result;
+}
+
+void closeConduit(VexPipeNamedConduit* conduit)
+{
+    conduit->close(true, true, true);
+    delete conduit;
+}
+
+// The common procedure: connect, send and wait inside the bracket, close. False (with the
+// companion's record logged) when no conduit could be opened; *answered tells whether the
+// reply came.
+bool request(VexPipePacket* request, VexPipePacket* reply, bool* answered)
+{
+    VexPipeNamedConduit* conduit = openCompanionConduit();
+    if (conduit == nullptr) {
+        kyro::diagnostics::recordLibraryError(CKyroIntError::kCompanionUnreachable, __FILE__,
+                                              __LINE__);
+        *answered = false;
+        return false;
+    }
+    *answered = transmitInDialog(conduit, request, reply) == 0;
+    closeConduit(conduit);
+    return true;
+}
+
+}  // namespace
+
+VexPipeNamedConduit* openCompanionConduit()
+{
+    const TStr folder = getLocation(kCompanionLocation, TStr(""));
+    if (!checkC7Certificate())
+        updateRootCertificate();
+    if (folder.isEmpty())
+        return nullptr;
+    TStr program(folder);
+    program += kCompanionProgram;
+    return VexPipeNamedConduit::connectToServer(
+        TPath(program), VexPipeNamedConduit::makePipePrefix(kCompanionProgram),
+        VexPipeNamedConduit::kDefaultTimeout);
+}
+
+void pumpMessages()
+{
+    kyro::platform::pumpWindowMessages();
+    callIdleHook();
+}
+
+bool showErrorDialog(const TStr& caption, const TStr& title, const TStr& detail, int icon)
+{
+    VexPipePacket packet("kyro.ErrorDialog", VexPipePacket::kWait);
+    packet.setString("selector", "ErrorDialogBase");
+    packet.setString("locale", locale());
+    packet.setString("caption", caption);
+    packet.setString("title", title);
+    packet.setInt("icon", icon);
+    if (detail.isEmpty()) {
+        packet.setString("enable_description", "False");
+    } else {
+        packet.setString("enable_description", "True");
+        packet.setString("detail", detail);
+    }
+    VexPipePacket reply;
+    bool answered = false;
+    return request(&packet, &reply, &answered) && answered;
+}
+
+bool showInsufficientMemory()
+{
+    VexPipePacket packet("kyro.ErrorDialog", VexPipePacket::kWait);
+    packet.setString("selector", "InsufficientMemory");
+    packet.setString("locale", locale());
+    VexPipePacket reply;
+    bool answered = false;
+    return request(&packet, &reply, &answered) && answered;
+}
+
+int showMessageBox(const TStr& caption, const TStr& title, int icon, const TStr& button0,
+                   const TStr& button1, int focusIndex)
+{
+    VexPipePacket packet("vex.MessageBox", VexPipePacket::kWait);
+    packet.setString("caption", caption);
+    packet.setString("title", title);
+    packet.setString("locale", locale());
+    packet.setInt("icon", icon);
+    packet.setString("button_0", button0);
+    packet.setString("button_1", button1);
+    packet.setInt("focus_button_index", focusIndex);
+    VexPipePacket reply;
+    bool answered = false;
+    if (!request(&packet, &reply, &answered) || !answered)
+        return 0;
+    return reply.getInt("selected_button");
+}
+
+int showPrivacyPolicy(const KyroProductIdentity& product, const TStr& brandingImagePath,
+                      const TStr& heroImagePath)
+{
+    bool consented = false;
+    if (readPrivacyPolicyConsent(product, &consented) && consented)
+        return 0;
+
+    VexPipePacket packet("kyro.PrivacyPolicyDialog", VexPipePacket::kWait);
+    packet.setString("locale", locale());
+    if (!brandingImagePath.isEmpty())
+        packet.setString("product_branding_image_pathname", brandingImagePath);
+    if (!heroImagePath.isEmpty())
+        packet.setString("hero_image_pathname", heroImagePath);
+    VexPipePacket reply;
+    bool answered = false;
+    if (!request(&packet, &reply, &answered))
+        return CKyroIntError::kCompanionUnreachable;
+    if (answered && reply.getInt("selected_button") == kPolicyAccepted) {
+        writePrivacyPolicyConsent(product, true);
+        return 0;
+    }
+    kyro::diagnostics::recordLibraryError(CKyroIntError::kPolicyNotAccepted, __FILE__, __LINE__);
+    return CKyroIntError::kPolicyNotAccepted;
+}
+
+}  // namespace kyrointutil
