@@ -9,7 +9,8 @@
 //   a number   reply with that "selected_button"
 //   reply      reply without "selected_button"
 //   none       never reply (the caller keeps waiting, as for a person who never decides)
-//   exit       end the companion at once, without a reply
+//   exit       end the companion at once, without a reply (also on a request sent
+//              without waiting, such as the please-wait indication)
 // The delay comes before the answer. Without the variable, a real dialog is shown where the
 // system can show one; otherwise (Linux, or no window system) the default answers apply:
 // a message box answers its "focus_button_index", the privacy-policy dialog 2 (no consent

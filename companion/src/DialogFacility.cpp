@@ -141,12 +141,12 @@ long DialogFacility::handle(VexPipeSession* session, VexPipePacket* request, Vex
     Answer answer = g_script->answerFor(request->facility().utf8(), request->method().utf8());
     // Nobody waits for an answer to a request sent without waiting (the please-wait
     // indication): it is shown or hidden, and that is all.
-    if (request->waitMode() == VexPipePacket::kNoWait || answer.kind == Answer::None)
-        return kHandled;
     if (answer.kind == Answer::Exit) {
         g_exitRequested = true;
         return kHandled;
     }
+    if (request->waitMode() == VexPipePacket::kNoWait || answer.kind == Answer::None)
+        return kHandled;
 
     KeptAnswer kept{session, *request, answer,
                     SteadyClock::now() + std::chrono::milliseconds(answer.delayMs)};

@@ -1,0 +1,310 @@
+// Dialog requests through the real companion: every request's keys and values as the
+// companion received them, the answers the host gets back, the records of every failure
+// in the error log, consent kept between requests, and the host's hooks while a dialog is up.
+//
+// Each case runs in a fresh host process (a child role), because the library reads its
+// custom environment file, which tells it where Vex.exe is, once per process.
+#include "kyro/diagnostics/KyroLogger.h"
+#include "kyro/int/KyroIntWaitDialog.h"
+#include "kyro/int/dialog_requests.h"
+#include "kyro/int/host_context.h"
+#include "kyro/int/privacy_consent.h"
+#include "kyro/pipe/VexPipePacket.h"
+#include "kyro/pipe/VexValue.h"
+#include "kyro/platform/process_launch.h"
+
+#include "ChildRole.h"
+#include "FileBytes.h"
+#include "TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const kyrointutil::KyroProductIdentity kProduct{"Kyro Demo", "KyroDemo15"};
+
+int g_idleCalls = 0;
+std::string g_states;
+
+void countIdle(void* context)
+{
+    ++*static_cast<int*>(context);
+}
+
+void noteState(int* state, void*)
+{
+    g_states += std::to_string(*state);
+}
+
+// Runs the operations named in `argument` ("locale,error,message,...") one after another
+// in this host process and prints "<operation>=<result>" for each.
+KYRO_CHILD_ROLE(dialogs)
+{
+    std::string folder;
+    kyro::platform::environmentVariable("KYRO_TEST_FOLDER", &folder);
+    KyroLogger::instance_m()->setLogFileName((TPath(folder.c_str()) / "errors.log"));
+
+    std::stringstream operations(argument);
+    std::string operation;
+    while (std::getline(operations, operation, ',')) {
+        int result = -1;
+        if (operation == "locale") {
+            kyrointutil::setLocale("de_DE");
+            result = 0;
+        } else if (operation == "hooks") {
+            kyrointutil::setIdleHook(&countIdle, &g_idleCalls);
+            kyrointutil::setDialogStateHook(&noteState, nullptr);
+            result = 0;
+        } else if (operation == "error") {
+            result = kyrointutil::showErrorDialog("Kyro", "Something failed", "The details", 4);
+        } else if (operation == "errorNoDetail") {
+            result = kyrointutil::showErrorDialog("Kyro", "Something failed", "", 3);
+        } else if (operation == "memory") {
+            result = kyrointutil::showInsufficientMemory();
+        } else if (operation == "message") {
+            result = kyrointutil::showMessageBox("Kyro", "Go on?", 3, "Yes", "No", 1);
+        } else if (operation == "privacy") {
+            result = kyrointutil::showPrivacyPolicy(kProduct, "", "C:\\img\\hero.png");
+        } else if (operation == "privacyImages") {
+            result = kyrointutil::showPrivacyPolicy(kProduct, "C:\\img\\brand.png", "C:\\img\\hero.png");
+        } else if (operation == "acquire") {
+            KyroIntWaitDialog::acquire(true);
+            result = static_cast<int>(KyroIntWaitDialog::useCount());
+        } else if (operation == "release") {
+            KyroIntWaitDialog::release();
+            result = static_cast<int>(KyroIntWaitDialog::useCount());
+        } else if (operation == "show") {
+            result = KyroIntWaitDialog::show();
+        } else if (operation == "hide") {
+            result = KyroIntWaitDialog::hide();
+        } else if (operation == "pause") {
+            // Time for a companion that ends to be gone.
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            result = 0;
+        } else if (operation == "consent") {
+            bool consented = false;
+            result = kyrointutil::readPrivacyPolicyConsent(kProduct, &consented) ? consented : -1;
+        }
+        std::printf("%s=%d\n", operation.c_str(), result);
+    }
+    if (!g_states.empty())
+        std::printf("idle=%s states=%s\n", g_idleCalls > 0 ? "called" : "never", g_states.c_str());
+    return 0;
+}
+
+// A request line as the companion recorded it: "<name> wait=<mode> key=value ..." with the
+// keys in order, strings in quotes.
+std::string describe(const std::string& line)
+{
+    VexPipePacket packet;
+    packet.unmarshal(line.c_str());
+    std::vector<std::string> items;
+    const TList<TStr> keys = packet.payload().keys();
+    for (auto key = keys.first(); !key.atEnd(); key.advance()) {
+        const VexValue value = packet.payload().getValue(key.current());
+        std::string item = std::string(key.current().utf8()) + "=";
+        // The framework adds the host's process id to every request.
+        if (key.current() == "CPID")
+            item += value.asInt() > 0 ? "<pid>" : "<none>";
+        else if (value.type() == VexValue::kInteger)
+            item += std::to_string(value.asInt());
+        else
+            item += "\"" + std::string(value.asString().utf8()) + "\"";
+        items.push_back(item);
+    }
+    std::sort(items.begin(), items.end());
+    std::string text = std::string(packet.fullName().utf8()) + " wait=" +
+                       std::to_string(packet.waitMode());
+    for (const std::string& item : items)
+        text += " " + item;
+    return text;
+}
+
+class DialogRequests : public testing::Test {
+protected:
+    // Sets up a host whose companion folder is `binaries` (this program's own folder when
+    // null, where Vex.exe is; "" for none) and whose companion answers by `script`.
+    std::string run(const char* operations, const char* script, const TStr* binaries = nullptr)
+    {
+        const TStr programs = binaries != nullptr ? *binaries : thisTestProgram().directory();
+        std::string custom =
+            "<KYROCUSTOMENV><PLATFORM OS=\"Windows\">"
+            "<KEY ID=\"KYRO_USER_SETTINGS_FILE_LOCATION\"><STRING>" +
+            std::string((m_folder / "user").utf8()) + "</STRING></KEY>";
+        if (!programs.isEmpty())
+            custom += "<KEY ID=\"KYRO_COMMON_BIN_LOCATION\"><STRING>" +
+                      std::string(programs.utf8()) + "</STRING></KEY>";
+        custom += "</PLATFORM></KYROCUSTOMENV>";
+        writeFileBytes(m_folder / "custom.xml", custom);
+
+        namespace platform = kyro::platform;
+        platform::setEnvironmentVariable("NORVELDT_KYRO_CUSTOM_ENV", (m_folder / "custom.xml").utf8());
+        platform::setEnvironmentVariable("KYRO_VEX_ANSWERS", script);
+        platform::setEnvironmentVariable("KYRO_VEX_REQUEST_LOG", (m_folder / "requests.log").utf8());
+        platform::setEnvironmentVariable("KYRO_TEST_FOLDER", m_folder.path().utf8());
+        std::string output;
+        const bool ran = runRole((std::string("dialogs:") + operations).c_str(), &output);
+        for (const char* name : {"NORVELDT_KYRO_CUSTOM_ENV", "KYRO_VEX_ANSWERS",
+                                 "KYRO_VEX_REQUEST_LOG", "KYRO_TEST_FOLDER"})
+            platform::setEnvironmentVariable(name, nullptr);
+        return ran ? output : "<not run>";
+    }
+
+    // What the companion received, one description per request.
+    Lines requests()
+    {
+        Lines lines;
+        std::stringstream log(readFileBytes(m_folder / "requests.log"));
+        std::string line;
+        while (std::getline(log, line)) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (!line.empty())
+                lines.push_back(describe(line));
+        }
+        return lines;
+    }
+
+    // The status and the raising file of every library record in the error log.
+    Lines records()
+    {
+        Lines found;
+        std::stringstream log(readFileBytes(m_folder / "errors.log"));
+        std::string line;
+        std::string place;
+        while (std::getline(log, line)) {
+            const std::string::size_type file = line.find("File=");
+            if (file != std::string::npos)
+                place = line.substr(file + 5, line.find(',', file) - file - 5);
+            const std::string::size_type status = line.find("KyroIntError=");
+            if (status != std::string::npos) {
+                const std::string rest = line.substr(status + 13);
+                found.push_back(rest.substr(0, rest.find_first_of(" \r")) + "@" + place);
+            }
+        }
+        return found;
+    }
+
+    TempFolder m_folder;
+};
+
+TEST_F(DialogRequests, ErrorDialogsAndTheMemoryNoticeCarryTheirValues)
+{
+    EXPECT_EQ(run("locale,error,errorNoDetail,memory", "ErrorDialog=reply"),
+              "locale=0\nerror=1\nerrorNoDetail=1\nmemory=1\n");
+    EXPECT_EQ(requests(),
+              (Lines{"kyro.ErrorDialog wait=2 CPID=<pid> caption=\"Kyro\" detail=\"The details\" "
+                     "enable_description=\"True\" icon=4 locale=\"de_DE\" "
+                     "selector=\"ErrorDialogBase\" title=\"Something failed\"",
+                     "kyro.ErrorDialog wait=2 CPID=<pid> caption=\"Kyro\" enable_description=\"False\" "
+                     "icon=3 locale=\"de_DE\" selector=\"ErrorDialogBase\" "
+                     "title=\"Something failed\"",
+                     "kyro.ErrorDialog wait=2 CPID=<pid> locale=\"de_DE\" selector=\"InsufficientMemory\""}));
+    EXPECT_EQ(records(), Lines{});
+}
+
+TEST_F(DialogRequests, AMessageBoxAnswersWithTheButtonChosen)
+{
+    // Without a locale set, the request carries an empty one.
+    EXPECT_EQ(run("message,message", "MessageBox=1"), "message=1\nmessage=1\n");
+    EXPECT_EQ(requests(),
+              Lines(2, "vex.MessageBox wait=2 CPID=<pid> button_0=\"Yes\" button_1=\"No\" caption=\"Kyro\" "
+                       "focus_button_index=1 icon=3 locale=\"\" title=\"Go on?\""));
+    // An answer without a button is 0.
+    EXPECT_EQ(run("message", "vex.MessageBox=reply"), "message=0\n");
+}
+
+TEST_F(DialogRequests, ConsentGivenOnceIsKeptAndNotAskedForAgain)
+{
+    EXPECT_EQ(run("consent,privacy,consent,privacyImages", "PrivacyPolicyDialog=3"),
+              "consent=-1\nprivacy=0\nconsent=1\nprivacyImages=0\n");
+    // The second request found the consent on record: one request reached the companion.
+    EXPECT_EQ(requests(), Lines{"kyro.PrivacyPolicyDialog wait=2 CPID=<pid> hero_image_pathname="
+                                "\"C:\\img\\hero.png\" locale=\"\""});
+    EXPECT_EQ(records(), Lines{});
+}
+
+TEST_F(DialogRequests, ConsentRefusedIsNotRecordedAndIsLogged)
+{
+    EXPECT_EQ(run("privacyImages,privacy,consent", "PrivacyPolicyDialog=2"),
+              "privacyImages=19\nprivacy=19\nconsent=-1\n");
+    EXPECT_EQ(requests(),
+              (Lines{"kyro.PrivacyPolicyDialog wait=2 CPID=<pid> hero_image_pathname=\"C:\\img\\hero.png\" "
+                     "locale=\"\" product_branding_image_pathname=\"C:\\img\\brand.png\"",
+                     "kyro.PrivacyPolicyDialog wait=2 CPID=<pid> hero_image_pathname=\"C:\\img\\hero.png\" "
+                     "locale=\"\""}));
+    EXPECT_EQ(records(), Lines(2, "19@dialog_requests.cpp"));
+}
+
+TEST_F(DialogRequests, WithoutACompanionEveryRequestFailsAndIsLogged)
+{
+    const char* all = "error,memory,message,privacy,show,hide,acquire,release";
+    const char* results = "error=0\nmemory=0\nmessage=0\nprivacy=5\nshow=5\nhide=0\n"
+                          "acquire=1\nrelease=0\n";
+    const Lines logged = {"5@dialog_requests.cpp",  "5@dialog_requests.cpp",
+                          "5@dialog_requests.cpp",  "5@dialog_requests.cpp",
+                          "5@KyroIntWaitDialog.cpp"};
+    // No companion folder at all.
+    const TStr none("");
+    EXPECT_EQ(run(all, "*=reply", &none), results);
+    EXPECT_EQ(records(), logged);
+
+    // A folder without Vex.exe.
+    writeFileBytes(m_folder / "errors.log", "");
+    const TStr empty = m_folder / "empty\\";
+    writeFileBytes(m_folder / "empty\\readme.txt", "no companion here");
+    EXPECT_EQ(run(all, "*=reply", &empty), results);
+    EXPECT_EQ(records(), logged);
+    EXPECT_FALSE(fileExists(m_folder / "requests.log"));
+}
+
+TEST_F(DialogRequests, PleaseWaitGoesUnansweredOverOneSharedConduit)
+{
+    // The companion never answers: show and hide do not wait for it.
+    EXPECT_EQ(run("locale,acquire,show,acquire,hide,release,release,release,hide",
+                  "PleaseWaitDialog=none"),
+              "locale=0\nacquire=1\nshow=0\nacquire=2\nhide=0\nrelease=1\nrelease=0\n"
+              "release=0\nhide=0\n");
+    EXPECT_EQ(requests(),
+              (Lines{"kyro.PleaseWaitDialog wait=1 CPID=<pid> locale=\"de_DE\" waiting=\"True\"",
+                     "kyro.PleaseWaitDialog wait=1 CPID=<pid> locale=\"de_DE\" waiting=\"False\""}));
+    // show() opens the conduit itself when no one acquired it.
+    EXPECT_EQ(run("show,hide,acquire,release", "PleaseWaitDialog=none"),
+              "show=0\nhide=0\nacquire=1\nrelease=0\n");
+    EXPECT_EQ(records(), Lines{});
+}
+
+TEST_F(DialogRequests, PleaseWaitSendsThatFailAreLoggedAndDropTheConduit)
+{
+    // The companion ends on the first please-wait request, so the next send fails; the dead
+    // conduit is dropped, and the hide after it has nothing to send.
+    EXPECT_EQ(run("acquire,show,pause,show,hide,release", "PleaseWaitDialog=exit"),
+              "acquire=1\nshow=0\npause=0\nshow=2\nhide=0\nrelease=0\n");
+    EXPECT_EQ(records(), Lines{"2@KyroIntWaitDialog.cpp"});
+
+    writeFileBytes(m_folder / "errors.log", "");
+    const std::string output = run("acquire,show,pause,hide,hide,release", "PleaseWaitDialog=exit");
+    const Lines logged = records();
+    ASSERT_EQ(logged.size(), 1u) << output;
+    const std::string status = logged[0].substr(0, logged[0].find('@'));
+    EXPECT_NE(status, "0");
+    EXPECT_EQ(output, "acquire=1\nshow=0\npause=0\nhide=" + status + "\nhide=0\nrelease=0\n");
+}
+
+TEST_F(DialogRequests, TheHostHooksRunWhileADialogIsUp)
+{
+    EXPECT_EQ(run("hooks,message,error", "MessageBox=0@400;ErrorDialog=reply"),
+              "hooks=0\nmessage=0\nerror=1\nidle=called states=1212\n");
+}
+
+}  // namespace
