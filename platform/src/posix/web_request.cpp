@@ -1,1 +1,128 @@
-// (being written)
+#include "kyro/platform/web_request.h"
+
+// Only curl's types and constants are used; its functions are looked up at run time.
+#define CURL_DISABLE_TYPECHECK
+#define CURL_DISABLE_DEPRECATION
+#include <curl/curl.h>
+
+#include <cstddef>
+#include <dlfcn.h>
+#include <strings.h>
+
+namespace kyro::platform {
+
+namespace {
+
+struct Curl {
+    decltype(&curl_easy_init) init = nullptr;
+    decltype(&curl_easy_setopt) setOption = nullptr;
+    decltype(&curl_easy_perform) perform = nullptr;
+    decltype(&curl_easy_getinfo) getInfo = nullptr;
+    decltype(&curl_easy_cleanup) cleanup = nullptr;
+    decltype(&curl_slist_append) appendText = nullptr;
+    decltype(&curl_slist_free_all) freeTexts = nullptr;
+
+    bool ready = false;
+};
+
+template <typename Function>
+bool lookUp(void* library, const char* name, Function* function)
+{
+    *function = reinterpret_cast<Function>(::dlsym(library, name));
+    return *function != nullptr;
+}
+
+// Loads libcurl and initialises it once for the process. The library is never unloaded:
+// its own dependencies register exit handlers and thread keys that must not lose their
+// code while the host runs.
+Curl loadCurl()
+{
+    Curl curl;
+    void* library = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr)
+        return curl;
+    decltype(&curl_global_init) globalInit = nullptr;
+    if (lookUp(library, "curl_global_init", &globalInit) &&
+        lookUp(library, "curl_easy_init", &curl.init) &&
+        lookUp(library, "curl_easy_setopt", &curl.setOption) &&
+        lookUp(library, "curl_easy_perform", &curl.perform) &&
+        lookUp(library, "curl_easy_getinfo", &curl.getInfo) &&
+        lookUp(library, "curl_easy_cleanup", &curl.cleanup) &&
+        lookUp(library, "curl_slist_append", &curl.appendText) &&
+        lookUp(library, "curl_slist_free_all", &curl.freeTexts))
+        curl.ready = globalInit(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return curl;
+}
+
+const Curl& curl()
+{
+    static const Curl loaded = loadCurl();
+    return loaded;
+}
+
+// Ends the transfer at the first byte of the body: the answer itself is not wanted.
+std::size_t stopAtBody(char*, std::size_t, std::size_t, void*)
+{
+    return 0;
+}
+
+std::size_t acceptHeader(char*, std::size_t size, std::size_t count, void*)
+{
+    return size * count;
+}
+
+// Seconds, as WinINet's default connect time-out; the same bound holds for a server that
+// stops sending.
+constexpr long kTimeoutSeconds = 60;
+
+}  // namespace
+
+WebRequestResult openWebAddress(const char* agent, const char* url)
+{
+    const Curl& functions = curl();
+    if (!functions.ready)
+        return WebRequestResult::SessionFailed;
+    CURL* request = functions.init();
+    if (request == nullptr)
+        return WebRequestResult::SessionFailed;
+
+    WebRequestResult result = WebRequestResult::AddressFailed;
+    curl_slist* headers = functions.appendText(nullptr, "Pragma: no-cache");
+    const bool https = url != nullptr && ::strncasecmp(url, "https://", 8) == 0;
+    // Only https, also for whatever the server might answer with.
+    bool configured = https && headers != nullptr;
+    if (configured && functions.setOption(request, CURLOPT_PROTOCOLS_STR, "https") != CURLE_OK)
+        configured = functions.setOption(request, CURLOPT_PROTOCOLS, long{CURLPROTO_HTTPS}) ==
+                     CURLE_OK;   // a libcurl older than 7.85
+    configured = configured &&
+                 functions.setOption(request, CURLOPT_URL, url) == CURLE_OK &&
+                 functions.setOption(request, CURLOPT_HTTPGET, 1L) == CURLE_OK &&
+                 functions.setOption(request, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
+                 functions.setOption(request, CURLOPT_USERAGENT, agent != nullptr ? agent : "") ==
+                     CURLE_OK &&
+                 functions.setOption(request, CURLOPT_HTTPHEADER, headers) == CURLE_OK &&
+                 functions.setOption(request, CURLOPT_CONNECTTIMEOUT, kTimeoutSeconds) ==
+                     CURLE_OK &&
+                 functions.setOption(request, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
+                 functions.setOption(request, CURLOPT_LOW_SPEED_TIME, kTimeoutSeconds) ==
+                     CURLE_OK &&
+                 // The host's threads and signal handlers are its own.
+                 functions.setOption(request, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+                 functions.setOption(request, CURLOPT_WRITEFUNCTION, &stopAtBody) == CURLE_OK &&
+                 functions.setOption(request, CURLOPT_HEADERFUNCTION, &acceptHeader) == CURLE_OK;
+    if (configured) {
+        functions.perform(request);
+        // A status line from the server (not from a proxy) means it answered, whether the
+        // transfer then ran to its end or was stopped at the body.
+        long status = 0;
+        if (functions.getInfo(request, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK &&
+            status > 0)
+            result = WebRequestResult::Opened;
+    }
+    functions.cleanup(request);
+    if (headers != nullptr)
+        functions.freeTexts(headers);
+    return result;
+}
+
+}  // namespace kyro::platform

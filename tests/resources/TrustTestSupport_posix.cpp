@@ -1,0 +1,156 @@
+// POSIX: the trust store is whatever OpenSSL's SSL_CERT_FILE and SSL_CERT_DIR name, and
+// libcurl takes its proxy from https_proxy and HTTPS_PROXY.
+#include "TrustTestSupport.h"
+
+#include "FileBytes.h"
+#include "TempFolder.h"
+#include "kyro/platform/process_launch.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <utility>
+
+namespace {
+
+// An environment variable's value, put back as it was.
+class SavedVariable {
+public:
+    explicit SavedVariable(const char* name)
+        : m_name(name), m_wasSet(kyro::platform::environmentVariable(name, &m_value))
+    {
+    }
+    ~SavedVariable()
+    {
+        kyro::platform::setEnvironmentVariable(m_name, m_wasSet ? m_value.c_str() : nullptr);
+    }
+    SavedVariable(const SavedVariable&) = delete;
+    SavedVariable& operator=(const SavedVariable&) = delete;
+
+private:
+    const char* m_name;
+    std::string m_value;
+    bool m_wasSet;
+};
+
+std::string native(const TPath& path)
+{
+    return nativePath(path).string();
+}
+
+}  // namespace
+
+std::string testCertificate(const std::string& name)
+{
+    return readFileBytes(TStr(KYRO_TEST_SOURCE_DIR "/data/trust/") + name.c_str());
+}
+
+struct TestTrustStore::State {
+    SavedVariable file{"SSL_CERT_FILE"};
+    SavedVariable folder{"SSL_CERT_DIR"};
+    TempFolder files;
+    int arrangement = 0;
+
+    // A fresh name in the temporary folder for each arrangement, so nothing of an earlier
+    // one is seen.
+    TPath fresh(const char* leaf) { return files / (leaf + std::to_string(++arrangement)).c_str(); }
+
+    static bool point(const std::string& file, const std::string& folders)
+    {
+        return kyro::platform::setEnvironmentVariable("SSL_CERT_FILE", file.c_str()) &&
+               kyro::platform::setEnvironmentVariable("SSL_CERT_DIR", folders.c_str());
+    }
+};
+
+TestTrustStore::TestTrustStore() : m_state(new State) {}
+
+TestTrustStore::~TestTrustStore() = default;
+
+bool TestTrustStore::hold(const std::vector<std::string>& certificates)
+{
+    std::string bundle;
+    for (const std::string& name : certificates) {
+        const std::string text = testCertificate(name);
+        if (text.empty())
+            return false;
+        bundle += text;
+    }
+    const TPath file = m_state->fresh("bundle");
+    const TPath folder = m_state->fresh("empty");
+    writeFileBytes(file, bundle);
+    std::error_code error;
+    std::filesystem::create_directory(nativePath(folder), error);
+    return !error && State::point(native(file), native(folder));
+}
+
+bool TestTrustStore::holdInFolder(const std::vector<std::string>& certificates)
+{
+    // Named as OpenSSL names them (subject hash "." number); the folder ahead of it in the
+    // list does not exist, and there is no bundle file.
+    const TPath folder = m_state->fresh("hashed");
+    std::error_code error;
+    std::filesystem::create_directory(nativePath(folder), error);
+    if (error)
+        return false;
+    int number = 0;
+    for (const std::string& name : certificates) {
+        const std::string text = testCertificate(name);
+        if (text.empty())
+            return false;
+        char leaf[16];
+        std::snprintf(leaf, sizeof leaf, "%08x.0", ++number);
+        writeFileBytes(folder / leaf, text);
+    }
+    return State::point(native(m_state->fresh("missing")),
+                        native(m_state->fresh("missing")) + ":" + native(folder));
+}
+
+bool TestTrustStore::makeUnopenable()
+{
+    return State::point(native(m_state->fresh("missing")), native(m_state->fresh("missing")));
+}
+
+struct UnreachableNetwork::State {
+    SavedVariable lower{"https_proxy"};
+    SavedVariable upper{"HTTPS_PROXY"};
+    SavedVariable noProxyLower{"no_proxy"};
+    SavedVariable noProxyUpper{"NO_PROXY"};
+    int socket = -1;
+    bool active = false;
+};
+
+UnreachableNetwork::UnreachableNetwork() : m_state(new State)
+{
+    // A port that is bound but not listening refuses connections, and nobody else can take
+    // it while we hold it.
+    m_state->socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (m_state->socket < 0 ||
+        ::bind(m_state->socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockname(m_state->socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return;
+    const std::string proxy = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    using kyro::platform::setEnvironmentVariable;
+    m_state->active = setEnvironmentVariable("https_proxy", proxy.c_str()) &&
+                      setEnvironmentVariable("HTTPS_PROXY", proxy.c_str()) &&
+                      setEnvironmentVariable("no_proxy", nullptr) &&
+                      setEnvironmentVariable("NO_PROXY", nullptr);
+}
+
+UnreachableNetwork::~UnreachableNetwork()
+{
+    if (m_state->socket >= 0)
+        ::close(m_state->socket);
+}
+
+bool UnreachableNetwork::active() const
+{
+    return m_state->active;
+}
