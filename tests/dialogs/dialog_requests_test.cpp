@@ -87,6 +87,17 @@ KYRO_CHILD_ROLE(dialogs)
             result = KyroIntWaitDialog::show();
         } else if (operation == "hide") {
             result = KyroIntWaitDialog::hide();
+        } else if (operation == "twoThreads") {
+            // Two threads of the host ask at once; each must get its own answer.
+            int answers[2] = {0, 0};
+            std::thread other([&answers] {
+                for (int i = 0; i < 5; ++i)
+                    answers[1] += kyrointutil::showMessageBox("Kyro", "B", 3, "Yes", "No", 1);
+            });
+            for (int i = 0; i < 5; ++i)
+                answers[0] += kyrointutil::showMessageBox("Kyro", "A", 3, "Yes", "No", 1);
+            other.join();
+            result = answers[0] * 10 + answers[1];
         } else if (operation == "pause") {
             // Time for a companion that ends to be gone.
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -299,6 +310,17 @@ TEST_F(DialogRequests, PleaseWaitSendsThatFailAreLoggedAndDropTheConduit)
     const std::string status = logged[0].substr(0, logged[0].find('@'));
     EXPECT_NE(status, "0");
     EXPECT_EQ(output, "acquire=1\nshow=0\npause=0\nhide=" + status + "\nhide=0\nrelease=0\n");
+}
+
+TEST_F(DialogRequests, SeveralConduitsOfOneHostAtOnce)
+{
+    // The please-wait conduit and a request's own conduit are open at once in one host.
+    EXPECT_EQ(run("acquire,show,message,error,hide,message,release", "MessageBox=1;ErrorDialog=reply;PleaseWaitDialog=none"),
+              "acquire=1\nshow=0\nmessage=1\nerror=1\nhide=0\nmessage=1\nrelease=0\n");
+    EXPECT_EQ(requests().size(), 5u);
+
+    EXPECT_EQ(run("twoThreads", "MessageBox=1@50"), "twoThreads=55\n");
+    EXPECT_EQ(requests().size(), 15u);
 }
 
 TEST_F(DialogRequests, TheHostHooksRunWhileADialogIsUp)

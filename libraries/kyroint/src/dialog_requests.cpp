@@ -9,7 +9,10 @@
 #include "kyro/platform/user_interface.h"
 #include "kyro/util/locations.h"
 
+#include <chrono>
 #include <cstdint>
+#include <mutex>
+#include <thread>
 
 namespace kyrointutil {
 namespace {
@@ -17,6 +20,33 @@ namespace {
 const char* const kCompanionProgram = "Vex.exe";
 const int kCompanionLocation = 0;
 const int kPolicyAccepted = 3;
+const int kConnectAttempts = 3;
+const int kConnectRetryDelayMs = 50;
+const int kTurnPumpIntervalMs = 100;
+
+// The companion answers a host on one pipe, named for the host's process id, and the
+// newest conduit's handshake decides which of the host's conduits that is. So the threads
+// of a host take turns: a request holds its turn from its connection to its close, and a
+// connection alone (the please-wait dialog's) holds it while it connects. A thread waiting
+// for its turn keeps its windows alive. The same thread may take its turn again.
+class DialogTurn {
+public:
+    DialogTurn()
+    {
+        while (!lock().try_lock_for(std::chrono::milliseconds(kTurnPumpIntervalMs)))
+            pumpMessages();
+    }
+    ~DialogTurn() { lock().unlock(); }
+    DialogTurn(const DialogTurn&) = delete;
+    DialogTurn& operator=(const DialogTurn&) = delete;
+
+private:
+    static std::recursive_timed_mutex& lock()
+    {
+        static std::recursive_timed_mutex* const turn = new std::recursive_timed_mutex;
+        return *turn;
+    }
+};
 
 void idleTick(void*, std::uint32_t)
 {
@@ -46,6 +76,7 @@ void closeConduit(VexPipeNamedConduit* conduit)
 // reply came.
 bool request(VexPipePacket* request, VexPipePacket* reply, bool* answered)
 {
+    DialogTurn turn;
     VexPipeNamedConduit* conduit = openCompanionConduit();
     if (conduit == nullptr) {
         kyro::diagnostics::recordLibraryError(CKyroIntError::kCompanionUnreachable, __FILE__,
@@ -69,9 +100,19 @@ VexPipeNamedConduit* openCompanionConduit()
         return nullptr;
     TStr program(folder);
     program += kCompanionProgram;
-    return VexPipeNamedConduit::connectToServer(
-        TPath(program), VexPipeNamedConduit::makePipePrefix(kCompanionProgram),
-        VexPipeNamedConduit::kDefaultTimeout);
+    const TStr prefix = VexPipeNamedConduit::makePipePrefix(kCompanionProgram);
+
+    DialogTurn turn;
+    for (int attempt = 1;; ++attempt) {
+        VexPipeNamedConduit* conduit = VexPipeNamedConduit::connectToServer(
+            TPath(program), prefix, VexPipeNamedConduit::kDefaultTimeout);
+        // A running companion that turned us away was between two clients for an instant
+        // (its one listening pipe taken): a second try finds it ready.
+        if (conduit != nullptr || attempt == kConnectAttempts ||
+            !VexPipeNamedConduit::isServerRunning(prefix))
+            return conduit;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kConnectRetryDelayMs));
+    }
 }
 
 void pumpMessages()
