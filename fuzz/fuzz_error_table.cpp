@@ -15,17 +15,18 @@
 
 namespace {
 
+// Never destroyed: the clean-up at exit still reads it.
 const std::string& tablePath()
 {
-    static const std::string path = [] {
+    static const std::string* const path = new std::string([] {
         const char* folder = std::getenv("TMPDIR");
         std::string name = std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") +
                            "/kyro_fuzz_error_table_" +
                            std::to_string(kyro::platform::currentProcessId()) + ".xml";
         std::atexit([] { std::remove(tablePath().c_str()); });
         return name;
-    }();
-    return path;
+    }());
+    return *path;
 }
 
 // Well-formed UTF-8: no stray or missing continuation bytes, no overlong forms, no

@@ -231,6 +231,18 @@ TEST(SettingsFile, AFailedSaveLeavesTheOldFile)
     writeFileBytes(path, "<broken");
     EXPECT_FALSE(settings.save(path));
     EXPECT_EQ(readFileBytes(path), "<broken");
+
+    // A file the XML reader takes but could not read back once written again (bytes that
+    // are not UTF-8 in an unquoted attribute): the store reads it, but never writes it.
+    const std::string damaged = "<KyroSettings><Section Name=\xE8\x90\x91\xDD>"
+                                "<Data Key=\"K\">1</Data></Section></KyroSettings>";
+    writeFileBytes(path, damaged);
+    CKyroUtilSettingsFile reader(false);
+    ASSERT_TRUE(reader.load(path));
+    ASSERT_TRUE(reader.setValue("S", "K", "2"));
+    EXPECT_FALSE(reader.save(path));
+    EXPECT_EQ(readFileBytes(path), damaged);
+    EXPECT_EQ(temporaryFiles(folder), 0);
 }
 
 TEST(SettingsFile, TheMutexIsPerUserAndFileName)
