@@ -9,6 +9,7 @@
 #include "kyro/platform/user_interface.h"
 #include "kyro/util/locations.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -94,7 +95,10 @@ bool request(VexPipePacket* request, VexPipePacket* reply, bool* answered)
 VexPipeNamedConduit* openCompanionConduit()
 {
     const TStr folder = getLocation(kCompanionLocation, TStr(""));
-    if (!checkC7Certificate())
+    // The upkeep opens a web address and may wait for the network for a minute; when it
+    // did not bring the root the first time, it will not the next, so a process tries once.
+    static std::atomic<bool> updateTried{false};
+    if (!checkC7Certificate() && !updateTried.exchange(true))
         updateRootCertificate();
     if (folder.isEmpty())
         return nullptr;

@@ -1,0 +1,131 @@
+/* kyroint: what a host application calls.
+ *
+ * Plain C functions, callable from C and C++, with UTF-8 texts. None of them throws, none
+ * writes to the host's standard output or error (except the start-up's own messages
+ * about the custom environment file), and none ends the host. Failures are answered by
+ * the return value and recorded in the error log (see KyroLogger::setLogFileName).
+ *
+ * A host typically:
+ *
+ *     if (!kyrointStartUp()) ...                    // custom environment, PATH, markers
+ *     kyrointSetLocale("de_DE");
+ *     kyrointSetResourceFolder("C:\\Program Files\\Host\\res");
+ *     kyrointSetIdleHook(onIdle, host);             // while the library waits for a dialog
+ *     ...
+ *     char caption[256];
+ *     kyrointGetString("IDS_ERROR_DIALOG_CAPTION", caption, sizeof caption);
+ *     kyrointShowErrorDialog(caption, title, detail, 4);
+ *
+ * The dialogs are shown by the companion program Vex.exe, which the library starts from
+ * its companion folder when a request finds it not running; each request waits for the
+ * person's answer, keeping the calling thread's windows alive meanwhile. Requests from
+ * several threads of one host take turns.
+ */
+#ifndef KYRO_KYROINT_H
+#define KYRO_KYROINT_H
+
+#include "kyro/export.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Start-up ---------------------------------------------------------------------- */
+
+/* The library's start-up, once, before anything else: reads the custom environment file
+ * that NORVELDT_KYRO_THINCLIENT_ENV or NORVELDT_KYRO_CUSTOM_ENV names, puts the library's
+ * folder on PATH when no such file is in force, and writes the performance markers
+ * "KYROINITIALIZE.START" and ".STOP" (while KYRO_PERF_LOG is set). 1 on success; 0 when a
+ * named custom environment file cannot be read or parsed (the library then must not be
+ * used). */
+KYRO_EXPORT int kyrointStartUp(void);
+
+/* How the custom environment file was found: -1 not looked for yet, 0 none named, 1 read,
+ * 2 named but missing or unreadable, 3 not well-formed. */
+KYRO_EXPORT int kyrointCustomEnvironmentStatus(void);
+
+/* "15.0.73.0". */
+KYRO_EXPORT const char* kyrointVersion(void);
+
+/* ---- The host context ------------------------------------------------------------------ */
+
+/* The locale text every dialog request carries ("de_DE"; empty until set). Null clears. */
+KYRO_EXPORT void kyrointSetLocale(const char* locale);
+
+/* Called on every idle tick (at least every 100 ms) while a dialog waits, after the
+ * thread's window messages are handled. Null removes it. */
+typedef void (*KyrointIdleHook)(void* context);
+KYRO_EXPORT void kyrointSetIdleHook(KyrointIdleHook hook, void* context);
+
+/* Told when a dialog goes up (*state 1) and comes down (*state 2). `state` belongs to the
+ * library and is valid only during the call. Null removes it. */
+typedef void (*KyrointDialogStateHook)(int* state, void* context);
+KYRO_EXPORT void kyrointSetDialogStateHook(KyrointDialogStateHook hook, void* context);
+
+/* The process id the library gives the companion as its host's, for hosts that act for
+ * another process; 0 goes back to this process's own id. */
+KYRO_EXPORT void kyrointSetClientProcessId(unsigned int processId);
+
+/* ---- Texts ----------------------------------------------------------------------------- */
+
+/* Loads the string table "KyroIntRes.xml" from `folder`. The first table that loads stays
+ * for the life of the process. 1 when a table is loaded; 0 otherwise (recorded in the
+ * error log, status 30). */
+KYRO_EXPORT int kyrointSetResourceFolder(const char* folder);
+
+/* Copies the text of `id` into `buffer` (always terminated when size > 0) and returns its
+ * length in bytes, without the terminator; a result of `size` or more means the buffer was
+ * too small. 0 for an unknown id or when no table is loaded. */
+KYRO_EXPORT int kyrointGetString(const char* id, char* buffer, int size);
+
+/* ---- Dialogs --------------------------------------------------------------------------- */
+
+/* An error dialog; an empty or null detail turns its details off. icon: as the companion
+ * reads it (3 warning, 4 error). 1 when the companion answered, 0 when it could not be
+ * reached. */
+KYRO_EXPORT int kyrointShowErrorDialog(const char* caption, const char* title,
+                                       const char* detail, int icon);
+
+/* The companion's own "not enough memory" notice. 1 when it answered. */
+KYRO_EXPORT int kyrointShowInsufficientMemory(void);
+
+/* A message box with two buttons; focusIndex is the button that has the focus. The index
+ * of the button chosen, or 0 when there was no answer. */
+KYRO_EXPORT int kyrointShowMessageBox(const char* caption, const char* title, int icon,
+                                      const char* button0, const char* button1,
+                                      int focusIndex);
+
+/* The privacy-policy dialog for a product (its name, and the qualifier its consent is
+ * kept under in the user's settings). Shown only until the user has consented. 0 when
+ * consent is on record or was given now; 19 when the user declined; 5 when the companion
+ * could not be reached. Null or empty image paths are not sent. */
+KYRO_EXPORT int kyrointShowPrivacyPolicy(const char* productName, const char* productQualifier,
+                                         const char* brandingImagePath,
+                                         const char* heroImagePath);
+
+/* The please-wait dialog, shared by the whole process. Acquire (connectNow: start the
+ * companion at once) and release in pairs; show and hide between. Show: 0, or 5 when the
+ * companion cannot be reached, 2 when the request could not be sent. Hide: 0, or the
+ * failure of the send. */
+KYRO_EXPORT void kyrointAcquireWaitDialog(int connectNow);
+KYRO_EXPORT void kyrointReleaseWaitDialog(void);
+KYRO_EXPORT int kyrointShowWaitDialog(void);
+KYRO_EXPORT int kyrointHideWaitDialog(void);
+
+/* Runs work(context) on a thread of its own and waits for it, keeping this thread's
+ * windows alive; the please-wait dialog shows when the work takes longer than delayMs and
+ * goes when it ends. 1 when the work ran to its end; 0 when no thread could be started. */
+KYRO_EXPORT int kyrointRunWithPleaseWait(void (*work)(void* context), void* context,
+                                         unsigned int delayMs);
+
+/* Keeps the please-wait dialog from showing at all (1), or lets it again (0). */
+KYRO_EXPORT void kyrointSuppressWaitDialog(int suppressed);
+
+/* Handles this thread's window messages, then calls the idle hook. */
+KYRO_EXPORT void kyrointPumpMessages(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
