@@ -40,8 +40,9 @@ extern "C" {
  * used). */
 KYRO_EXPORT int kyrointStartUp(void);
 
-/* How the custom environment file was found: -1 not looked for yet, 0 none named, 1 read,
- * 2 named but missing or unreadable, 3 not well-formed. */
+/* How the custom environment file was found: -1 not looked for yet, 0 read and in force,
+ * 1 none named, 2 the thin-client file (NORVELDT_KYRO_THINCLIENT_ENV) could not be read,
+ * 3 the custom file (NORVELDT_KYRO_CUSTOM_ENV) could not be read. */
 KYRO_EXPORT int kyrointCustomEnvironmentStatus(void);
 
 /* "15.0.73.0". */
