@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
 
 namespace kyro::perf {
 
@@ -154,7 +156,7 @@ std::string escapeXml(std::string_view text)
         }
         // A UTF-8 sequence: its length and the range its second byte must lie in.
         std::size_t length = 0;
-        unsigned char low = 0x80, high = 0xBF;
+        int low = 0x80, high = 0xBF;
         if (c >= 0xC2 && c <= 0xDF) {
             length = 2;
         } else if (c >= 0xE0 && c <= 0xEF) {
@@ -168,7 +170,7 @@ std::string escapeXml(std::string_view text)
         }
         bool valid = length != 0 && i + length <= text.size();
         for (std::size_t k = 1; valid && k < length; ++k) {
-            const unsigned char next = static_cast<unsigned char>(text[i + k]);
+            const int next = static_cast<unsigned char>(text[i + k]);
             valid = k == 1 ? next >= low && next <= high : next >= 0x80 && next <= 0xBF;
         }
         if (valid) {
