@@ -1,0 +1,61 @@
+# What `cmake --install` puts where (GNUInstallDirs): the shared library, the headers hosts
+# include, the companion where the library looks for it by default, the data files, and a
+# CMake package (kyroint::kyroint) and a pkg-config file.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+install(TARGETS kyroint EXPORT kyrointTargets
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+
+# The headers of the host's interface and everything they include, nothing more.
+set(_kyro_public_headers
+  platform/include/kyro/export.h
+  libraries/kyroint/include/kyro/kyroint.h
+  libraries/kyroutil/include/kyro/util/TStr.h
+  libraries/kyroutil/include/kyro/util/TPath.h
+  libraries/kyroutil/include/kyro/util/CKyroUtilCleanup.h
+  diagnostics/include/kyro/diagnostics/KyroDebugLog.h
+  diagnostics/include/kyro/diagnostics/KyroDelimitedFile.h
+  diagnostics/include/kyro/diagnostics/KyroErrorBase.h
+  diagnostics/include/kyro/diagnostics/KyroErrorTable.h
+  diagnostics/include/kyro/diagnostics/KyroLoggable.h
+  diagnostics/include/kyro/diagnostics/KyroLogger.h
+  diagnostics/include/kyro/diagnostics/KyroPerfLog.h
+  diagnostics/include/kyro/diagnostics/KyroVendorID.h)
+foreach(_header IN LISTS _kyro_public_headers)
+  string(REGEX REPLACE "^.*/include/" "" _relative "${_header}")
+  get_filename_component(_folder "${_relative}" DIRECTORY)
+  install(FILES ${PROJECT_SOURCE_DIR}/${_header}
+          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${_folder})
+endforeach()
+
+# The companion: on Windows beside the DLL; elsewhere in the companion folder the library
+# looks in by default (the install prefix's lib, "Norveldt Shared/Kyro/R<major>").
+if(WIN32)
+  install(TARGETS vex RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+else()
+  install(TARGETS vex RUNTIME
+          DESTINATION "lib/Norveldt Shared/Kyro/R${PROJECT_VERSION_MAJOR}")
+endif()
+
+install(FILES ${PROJECT_SOURCE_DIR}/data/KyroErrorCodes.xml ${PROJECT_SOURCE_DIR}/data/KyroIntRes.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/kyroint)
+install(FILES ${PROJECT_SOURCE_DIR}/data/de-DE/KyroIntRes.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/kyroint/de-DE)
+
+set(_kyro_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/kyroint)
+install(EXPORT kyrointTargets NAMESPACE kyroint:: DESTINATION ${_kyro_cmake_dir})
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/packaging/kyrointConfig.cmake.in
+  ${CMAKE_BINARY_DIR}/packaging/kyrointConfig.cmake INSTALL_DESTINATION ${_kyro_cmake_dir})
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/packaging/kyrointConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/kyrointConfig.cmake
+              ${CMAKE_BINARY_DIR}/packaging/kyrointConfigVersion.cmake
+        DESTINATION ${_kyro_cmake_dir})
+
+configure_file(${PROJECT_SOURCE_DIR}/cmake/packaging/kyroint.pc.in
+               ${CMAKE_BINARY_DIR}/packaging/kyroint.pc @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/kyroint.pc
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
