@@ -149,6 +149,10 @@ TStr TProcess::commandLine() const
         return TStr();
     TStr program(m_record->program);
     TStr line = program.cutLast("\\");
+    // A first word with a blank in it ("C:/Program Files/Vex.exe", "My Vex.exe") is quoted,
+    // or the child would read it as two words and take the second for its first argument.
+    if (line.indexOf(' ') >= 0 || line.indexOf('\t') >= 0)
+        line = TStr("\"") + line + "\"";
     line.join(m_record->arguments.utf8(), " ");
     return line;
 }

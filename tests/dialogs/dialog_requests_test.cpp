@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -277,6 +278,17 @@ TEST_F(DialogRequests, WithoutACompanionEveryRequestFailsAndIsLogged)
     EXPECT_EQ(run(all, "*=reply", &empty), results);
     EXPECT_EQ(records(), logged);
     EXPECT_FALSE(fileExists(m_folder / "requests.log"));
+}
+
+TEST_F(DialogRequests, ACompanionFolderWithABlankAndForwardSlashes)
+{
+    const TPath programs = m_folder / "Program Files";
+    std::filesystem::create_directories(nativePath(programs));
+    std::filesystem::copy_file(nativePath(thisTestProgram().directory() / "Vex.exe"),
+                               nativePath(programs / "Vex.exe"));
+    TStr folder(programs);
+    folder.replaceAll("\\", "/");
+    EXPECT_EQ(run("message", "MessageBox=1", &folder), "message=1\n");
 }
 
 TEST_F(DialogRequests, PleaseWaitGoesUnansweredOverOneSharedConduit)

@@ -36,7 +36,10 @@ TEST(TProcess, RecordAndCommandLineRules)
         {"Vex.exe", "Vex.exe5120", nullptr, "Vex.exe5120", "Vex.exe", "Vex.exe Vex.exe5120"},
         {"C:\\Dir\\Vex.exe", "", nullptr, "", "C:\\Dir\\Vex.exe", "Vex.exe"},
         {"C:\\Dir\\Vex.exe", " -x", nullptr, " -x", "C:\\Dir\\Vex.exe", "Vex.exe -x"},
-        {"C:\\My Dir\\Vex 2.exe", "a b", nullptr, "a b", "C:\\My Dir\\Vex 2.exe", "Vex 2.exe a b"},
+        // A first word with a blank is quoted, so the child reads it as one.
+        {"C:\\My Dir\\Vex 2.exe", "a b", nullptr, "a b", "C:\\My Dir\\Vex 2.exe", "\"Vex 2.exe\" a b"},
+        {"/opt/Norveldt Shared/Vex.exe", "Vex.exe5120", nullptr, "Vex.exe5120",
+         "/opt/Norveldt Shared/Vex.exe", "\"/opt/Norveldt Shared/Vex.exe\" Vex.exe5120"},
     };
     for (const auto& row : rows) {
         const TProcess process(row.program, row.arguments, row.squish);
