@@ -59,45 +59,6 @@ bool integerAttribute(const TiXmlElement* element, const char* name, bool* match
     return true;
 }
 
-// Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past
-// U+10FFFF).
-bool isUtf8(const unsigned char* p)
-{
-    while (*p != 0) {
-        const unsigned char lead = *p;
-        int following = 0;
-        unsigned char low = 0x80;
-        unsigned char high = 0xBF;
-        if (lead < 0x80) {
-            ++p;
-            continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            following = 1;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            following = 2;
-            if (lead == 0xE0)
-                low = 0xA0;
-            else if (lead == 0xED)
-                high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            following = 3;
-            if (lead == 0xF0)
-                low = 0x90;
-            else if (lead == 0xF4)
-                high = 0x8F;
-        } else {
-            return false;
-        }
-        ++p;
-        for (int i = 0; i < following; ++i, ++p) {
-            if (*p < low || *p > high)
-                return false;
-            low = 0x80;
-            high = 0xBF;
-        }
-    }
-    return true;
-}
 
 // The element's first text child (rule 5 of the header), or empty.
 TStr textOf(const TiXmlElement* element)
@@ -107,7 +68,7 @@ TStr textOf(const TiXmlElement* element)
     for (const TiXmlNode* child = element->FirstChild(); child != nullptr; child = child->NextSibling()) {
         if (const TiXmlText* text = child->ToText()) {
             const char* value = text->Value();
-            if (value == nullptr || !isUtf8(reinterpret_cast<const unsigned char*>(value)))
+            if (value == nullptr || !kyro::util::isWellFormedUtf8(value))
                 return TStr("");
             return TStr(value);
         }

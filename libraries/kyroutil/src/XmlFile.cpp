@@ -147,4 +147,43 @@ bool readXmlFile(const TPath& path, TiXmlDocument* document, TiXmlEncoding encod
     return parsed;
 }
 
+bool isWellFormedUtf8(const char* text)
+{
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    while (*p != 0) {
+        const unsigned char lead = *p;
+        int following = 0;
+        unsigned char low = 0x80;
+        unsigned char high = 0xBF;
+        if (lead < 0x80) {
+            ++p;
+            continue;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            following = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            following = 2;
+            if (lead == 0xE0)
+                low = 0xA0;
+            else if (lead == 0xED)
+                high = 0x9F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            following = 3;
+            if (lead == 0xF0)
+                low = 0x90;
+            else if (lead == 0xF4)
+                high = 0x8F;
+        } else {
+            return false;
+        }
+        ++p;
+        for (int i = 0; i < following; ++i, ++p) {
+            if (*p < low || *p > high)
+                return false;
+            low = 0x80;
+            high = 0xBF;
+        }
+    }
+    return true;
+}
+
 }  // namespace kyro::util

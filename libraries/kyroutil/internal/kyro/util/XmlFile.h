@@ -43,6 +43,11 @@ bool parseXmlText(const char* data, std::size_t size, TiXmlDocument* document,
 // processing instructions, CDATA sections and declarations do not count.
 int xmlNestingDepth(const char* data, std::size_t size);
 
+// Whether the text is well-formed UTF-8 (no overlong forms, surrogates or values past
+// U+10FFFF). A parse told that a file is UTF-8 does not check that it is; texts taken from
+// such a file are checked before they are handed on.
+bool isWellFormedUtf8(const char* text);
+
 }  // namespace kyro::util
 
 #endif
