@@ -3,6 +3,7 @@
 #define KYRO_PLATFORM_POSIX_POSIX_SUPPORT_H
 
 #include <cstddef>
+#include <dlfcn.h>
 #include <string>
 
 namespace kyro::platform::posix {
@@ -22,6 +23,15 @@ bool runtimeFolder(std::string* folder);
 // Empty when even a hashed name cannot fit.
 std::string runtimeFilePath(const std::string& folder, char kind, const char* name,
                             bool foldCase, std::size_t maxPath);
+
+// Looks `name` up in a library loaded with dlopen() and stores it as `*function`, typed as
+// the function it is declared as. False when the library does not have it.
+template <typename Function>
+bool lookUpSymbol(void* library, const char* name, Function* function)
+{
+    *function = reinterpret_cast<Function>(::dlsym(library, name));
+    return *function != nullptr;
+}
 
 }  // namespace kyro::platform::posix
 

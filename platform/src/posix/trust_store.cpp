@@ -11,6 +11,8 @@
 // about as much again as loading the library itself.
 #include "kyro/platform/trust_store.h"
 
+#include "posix_support.h"
+
 #include <openssl/asn1.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -54,13 +56,6 @@ struct Crypto {
     bool loaded() const { return freeMemory != nullptr; }
 };
 
-template <typename Function>
-bool lookUp(void* library, const char* name, Function* function)
-{
-    *function = reinterpret_cast<Function>(::dlsym(library, name));
-    return *function != nullptr;
-}
-
 Crypto loadCrypto()
 {
     Crypto crypto;
@@ -68,16 +63,16 @@ Crypto loadCrypto()
     if (library == nullptr)
         return crypto;
     Crypto found;
-    if (lookUp(library, "X509_get_default_cert_file", &found.defaultCertFile) &&
-        lookUp(library, "X509_get_default_cert_dir", &found.defaultCertDir) &&
-        lookUp(library, "X509_get_default_cert_file_env", &found.certFileVariable) &&
-        lookUp(library, "X509_get_default_cert_dir_env", &found.certDirVariable) &&
-        lookUp(library, "EVP_DecodeBlock", &found.decodeBase64) &&
-        lookUp(library, "ASN1_STRING_type_new", &found.newString) &&
-        lookUp(library, "ASN1_STRING_set", &found.setString) &&
-        lookUp(library, "ASN1_STRING_to_UTF8", &found.stringToUtf8) &&
-        lookUp(library, "ASN1_STRING_free", &found.freeString) &&
-        lookUp(library, "CRYPTO_free", &found.freeMemory))
+    if (posix::lookUpSymbol(library, "X509_get_default_cert_file", &found.defaultCertFile) &&
+        posix::lookUpSymbol(library, "X509_get_default_cert_dir", &found.defaultCertDir) &&
+        posix::lookUpSymbol(library, "X509_get_default_cert_file_env", &found.certFileVariable) &&
+        posix::lookUpSymbol(library, "X509_get_default_cert_dir_env", &found.certDirVariable) &&
+        posix::lookUpSymbol(library, "EVP_DecodeBlock", &found.decodeBase64) &&
+        posix::lookUpSymbol(library, "ASN1_STRING_type_new", &found.newString) &&
+        posix::lookUpSymbol(library, "ASN1_STRING_set", &found.setString) &&
+        posix::lookUpSymbol(library, "ASN1_STRING_to_UTF8", &found.stringToUtf8) &&
+        posix::lookUpSymbol(library, "ASN1_STRING_free", &found.freeString) &&
+        posix::lookUpSymbol(library, "CRYPTO_free", &found.freeMemory))
         crypto = found;
     // The handle stays open: the functions are used for the rest of the process.
     return crypto;

@@ -1,5 +1,7 @@
 #include "kyro/platform/web_request.h"
 
+#include "posix_support.h"
+
 // Only curl's types and constants are used; its functions are looked up at run time.
 #define CURL_DISABLE_TYPECHECK
 #define CURL_DISABLE_DEPRECATION
@@ -25,13 +27,6 @@ struct Curl {
     bool ready = false;
 };
 
-template <typename Function>
-bool lookUp(void* library, const char* name, Function* function)
-{
-    *function = reinterpret_cast<Function>(::dlsym(library, name));
-    return *function != nullptr;
-}
-
 // Loads libcurl and initialises it once for the process. The library is never unloaded:
 // its own dependencies register exit handlers and thread keys that must not lose their
 // code while the host runs.
@@ -42,14 +37,14 @@ Curl loadCurl()
     if (library == nullptr)
         return curl;
     decltype(&curl_global_init) globalInit = nullptr;
-    if (lookUp(library, "curl_global_init", &globalInit) &&
-        lookUp(library, "curl_easy_init", &curl.init) &&
-        lookUp(library, "curl_easy_setopt", &curl.setOption) &&
-        lookUp(library, "curl_easy_perform", &curl.perform) &&
-        lookUp(library, "curl_easy_getinfo", &curl.getInfo) &&
-        lookUp(library, "curl_easy_cleanup", &curl.cleanup) &&
-        lookUp(library, "curl_slist_append", &curl.appendText) &&
-        lookUp(library, "curl_slist_free_all", &curl.freeTexts))
+    if (posix::lookUpSymbol(library, "curl_global_init", &globalInit) &&
+        posix::lookUpSymbol(library, "curl_easy_init", &curl.init) &&
+        posix::lookUpSymbol(library, "curl_easy_setopt", &curl.setOption) &&
+        posix::lookUpSymbol(library, "curl_easy_perform", &curl.perform) &&
+        posix::lookUpSymbol(library, "curl_easy_getinfo", &curl.getInfo) &&
+        posix::lookUpSymbol(library, "curl_easy_cleanup", &curl.cleanup) &&
+        posix::lookUpSymbol(library, "curl_slist_append", &curl.appendText) &&
+        posix::lookUpSymbol(library, "curl_slist_free_all", &curl.freeTexts))
         curl.ready = globalInit(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     return curl;
 }
