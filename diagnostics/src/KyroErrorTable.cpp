@@ -59,23 +59,6 @@ bool integerAttribute(const TiXmlElement* element, const char* name, bool* match
     return true;
 }
 
-
-// The element's first text child (rule 5 of the header), or empty.
-TStr textOf(const TiXmlElement* element)
-{
-    if (element == nullptr)
-        return TStr("");
-    for (const TiXmlNode* child = element->FirstChild(); child != nullptr; child = child->NextSibling()) {
-        if (const TiXmlText* text = child->ToText()) {
-            const char* value = text->Value();
-            if (value == nullptr || !kyro::util::isWellFormedUtf8(value))
-                return TStr("");
-            return TStr(value);
-        }
-    }
-    return TStr("");
-}
-
 // The first "TABLE" under the first "ERRORTABLES", or null.
 const TiXmlElement* firstTable(const TiXmlDocument& document)
 {
@@ -174,7 +157,7 @@ TStr KyroErrorTable::GetVendorName(int vendorID) const
             continue;
         // A matching table without a name does not end the search.
         if (const TiXmlElement* name = table->FirstChildElement("NAME"))
-            return textOf(name);
+            return kyro::util::firstTextOf(name);
     }
     return TStr("");
 }
@@ -206,7 +189,7 @@ TStr KyroErrorTable::GetVendorErrorDescription(const Table* table, int code) con
         if (!integerAttribute(error, "CODE", &matchable, &value))
             return TStr("");
         if (matchable && value == code)
-            return textOf(error->FirstChildElement("DESCRIPTION"));
+            return kyro::util::firstTextOf(error->FirstChildElement("DESCRIPTION"));
     }
     return TStr("");
 }

@@ -18,21 +18,6 @@ namespace {
 
 const char kFileName[] = "KyroIntRes.xml";
 
-
-// The caption's first text child, or empty.
-TStr captionText(const TiXmlElement* caption)
-{
-    for (const TiXmlNode* child = caption->FirstChild(); child != nullptr; child = child->NextSibling()) {
-        if (const TiXmlText* text = child->ToText()) {
-            const char* value = text->Value();
-            if (value == nullptr || !kyro::util::isWellFormedUtf8(value))
-                return TStr("");
-            return TStr(value);
-        }
-    }
-    return TStr("");
-}
-
 }  // namespace
 
 CKyroIntResHandler::CKyroIntResHandler() : m_document(new (std::nothrow) Document()), m_loaded(false)
@@ -93,7 +78,7 @@ TStr CKyroIntResHandler::getString(const TStr& id) const
             if (std::strcmp(entryID != nullptr ? entryID : "", wanted) != 0)
                 continue;
             if (const TiXmlElement* caption = entry->FirstChildElement("CAPTION"))
-                return captionText(caption);
+                return kyro::util::firstTextOf(caption);
         }
         return TStr("");
     } catch (...) {

@@ -186,4 +186,20 @@ bool isWellFormedUtf8(const char* text)
     return true;
 }
 
+TStr firstTextOf(const TiXmlElement* element)
+{
+    if (element == nullptr)
+        return TStr("");
+    for (const TiXmlNode* child = element->FirstChild(); child != nullptr;
+         child = child->NextSibling()) {
+        if (const TiXmlText* text = child->ToText()) {
+            const char* value = text->Value();
+            if (value == nullptr || !isWellFormedUtf8(value))
+                return TStr("");
+            return TStr(value);
+        }
+    }
+    return TStr("");
+}
+
 }  // namespace kyro::util

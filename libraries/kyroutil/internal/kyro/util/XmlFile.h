@@ -48,6 +48,10 @@ int xmlNestingDepth(const char* data, std::size_t size);
 // such a file are checked before they are handed on.
 bool isWellFormedUtf8(const char* text);
 
+// The element's first text child (entities decoded), or empty: also when the element is
+// null, has no text child, or that text is not well-formed UTF-8.
+TStr firstTextOf(const TiXmlElement* element);
+
 }  // namespace kyro::util
 
 #endif
