@@ -34,49 +34,6 @@ std::string padding(int number)
     return number % 4 == 0 ? " " + std::string(4500, 'x') : std::string();
 }
 
-// "<tag>,<count>,<path>"
-struct WriterJob {
-    std::string tag;
-    int count = 0;
-    std::string path;
-};
-
-WriterJob parseJob(const std::string& argument)
-{
-    WriterJob job;
-    const std::string::size_type first = argument.find(',');
-    const std::string::size_type second = argument.find(',', first + 1);
-    job.tag = argument.substr(0, first);
-    job.count = std::atoi(argument.substr(first + 1, second - first - 1).c_str());
-    job.path = argument.substr(second + 1);
-    return job;
-}
-
-std::string jobArgument(const char* role, const std::string& tag, int count, const TStr& path)
-{
-    return std::string(role) + ":" + tag + "," + std::to_string(count) + "," + path.utf8();
-}
-
-// Runs the roles side by side and waits for them all.
-bool runTogether(const std::vector<std::string>& roles)
-{
-    std::vector<std::thread> threads;
-    std::vector<int> ran(roles.size(), 0);
-    for (std::size_t i = 0; i < roles.size(); ++i) {
-        threads.emplace_back([&, i] {
-            std::string output;
-            ran[i] = runRole(roles[i].c_str(), &output) && output.empty();
-        });
-    }
-    for (std::thread& thread : threads)
-        thread.join();
-    for (int ok : ran) {
-        if (!ok)
-            return false;
-    }
-    return true;
-}
-
 // Checks that the file holds the records of every tag in `counts`, each record as one
 // run of lines with one stamp, in the order its process wrote them. Returns a failure
 // description, or empty.
@@ -164,7 +121,7 @@ private:
 // Writes `count` error records with the process-wide logger into `path`.
 KYRO_CHILD_ROLE(errorWriter)
 {
-    const WriterJob job = parseJob(argument);
+    const ChildJob job = parseChildJob(argument);
     KyroLogger* logger = KyroLogger::instance_m();
     logger->setLogFileName(job.path.c_str());
     for (int i = 0; i < job.count; ++i) {
@@ -180,7 +137,7 @@ KYRO_CHILD_ROLE(errorWriter)
 // or exit handler runs.
 KYRO_CHILD_ROLE(dieHoldingLogMutex)
 {
-    const WriterJob job = parseJob(argument);
+    const ChildJob job = parseChildJob(argument);
     TStr folder(job.path.c_str());
     KyroMutex mutex;
     if (!mutex.create(folder.cutLast("\\") + ".Mutex")) {
@@ -209,10 +166,10 @@ TEST(SharedLog, FourProcessesTwoThousandRecordsEach)
     std::map<std::string, int> counts;
     for (int p = 0; p < kProcesses; ++p) {
         const std::string tag = "P" + std::to_string(p);
-        roles.push_back(jobArgument("errorWriter", tag, kRecordsEach, path));
+        roles.push_back(childJobRole("errorWriter", tag, kRecordsEach, path));
         counts[tag] = kRecordsEach;
     }
-    ASSERT_TRUE(runTogether(roles));
+    ASSERT_TRUE(runRolesTogether(roles));
     EXPECT_EQ(fileLines(path).size(), kProcesses * kRecordsEach * kLinesPerRecord);
     EXPECT_EQ(checkRecords(path, counts), "");
 }
@@ -224,17 +181,17 @@ TEST(SharedLog, AnOwnerThatEndsHoldingTheMutexStallsNobody)
 
     // Writers keep going while another process takes the mutex now and then and ends
     // with it held; their records stay whole.
-    std::vector<std::string> roles = {jobArgument("errorWriter", "A", 500, path),
-                                      jobArgument("errorWriter", "B", 500, path),
-                                      jobArgument("dieHoldingLogMutex", "X", 50, path)};
-    ASSERT_TRUE(runTogether(roles));
+    std::vector<std::string> roles = {childJobRole("errorWriter", "A", 500, path),
+                                      childJobRole("errorWriter", "B", 500, path),
+                                      childJobRole("dieHoldingLogMutex", "X", 50, path)};
+    ASSERT_TRUE(runRolesTogether(roles));
     EXPECT_EQ(checkRecords(path, {{"A", 500}, {"B", 500}}), "");
 
     // After an owner ended holding it, the next record goes in at once, not after the
     // 10-second wait, and still under the mutex. (Another file of the same name shares
     // the mutex.)
     std::string output;
-    ASSERT_TRUE(runRole(jobArgument("dieHoldingLogMutex", "Y", 1, path).c_str(), &output));
+    ASSERT_TRUE(runRole(childJobRole("dieHoldingLogMutex", "Y", 1, path).c_str(), &output));
     ASSERT_EQ(output, "");
     ASSERT_TRUE(TPath(temp / "other").createDirectories());
     const TPath probePath = temp / "other" / "abandoned.log";

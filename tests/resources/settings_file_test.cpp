@@ -262,78 +262,41 @@ TEST(SettingsFile, TheMutexIsPerUserAndFileName)
 
 // ---- Several processes -------------------------------------------------------------------
 
-struct Job {
-    std::string tag;
-    int count = 0;
-    std::string path;
-};
-
-Job parseJob(const std::string& argument)
-{
-    Job job;
-    const std::string::size_type first = argument.find(',');
-    const std::string::size_type second = argument.find(',', first + 1);
-    job.tag = argument.substr(0, first);
-    job.count = std::atoi(argument.substr(first + 1, second - first - 1).c_str());
-    job.path = argument.substr(second + 1);
-    return job;
-}
-
-std::string jobRole(const char* role, const std::string& tag, int count, const TStr& path)
-{
-    return std::string(role) + ":" + tag + "," + std::to_string(count) + "," + path.utf8();
-}
-
-bool runTogether(const std::vector<std::string>& roles)
-{
-    std::vector<std::thread> threads;
-    std::vector<int> ran(roles.size(), 0);
-    for (std::size_t i = 0; i < roles.size(); ++i) {
-        threads.emplace_back([&, i] {
-            std::string output;
-            ran[i] = runRole(roles[i].c_str(), &output) && output == "done\n";
-        });
-    }
-    for (std::thread& thread : threads)
-        thread.join();
-    for (int ok : ran) {
-        if (!ok)
-            return false;
-    }
-    return true;
-}
-
 // Saves `count` keys of its own, one save each.
 KYRO_CHILD_ROLE(saveDistinctKeys)
 {
-    const Job job = parseJob(argument);
+    const ChildJob job = parseChildJob(argument);
     for (int i = 0; i < job.count; ++i) {
         CKyroUtilSettingsFile settings(true);
         const std::string key = job.tag + "_" + std::to_string(i);
         if (!settings.load(job.path.c_str()) || !settings.setValue("Keys", key.c_str(), "1") ||
-            !settings.save(job.path.c_str()))
+            !settings.save(job.path.c_str())) {
+            std::printf("save %d failed\n", i);
             return 1;
+        }
     }
-    std::printf("done\n");
     return 0;
 }
 
 // Adds 1 to a shared counter `count` times, holding the file from the load to the save.
 KYRO_CHILD_ROLE(incrementCounter)
 {
-    const Job job = parseJob(argument);
+    const ChildJob job = parseChildJob(argument);
     for (int i = 0; i < job.count; ++i) {
         CKyroUtilSettingsFile settings(true);
-        if (!settings.lockFile(job.path.c_str()) || !settings.load(job.path.c_str()))
+        if (!settings.lockFile(job.path.c_str()) || !settings.load(job.path.c_str())) {
+            std::printf("load %d failed\n", i);
             return 1;
+        }
         TStr value;
         const int current = settings.getValue("Counter", "Value", value) ? value.toInt() : 0;
         if (!settings.setValue("Counter", "Value", TStr(current + 1)) ||
-            !settings.save(job.path.c_str()))
+            !settings.save(job.path.c_str())) {
+            std::printf("save %d failed\n", i);
             return 1;
+        }
         settings.unlockFile();
     }
-    std::printf("done\n");
     return 0;
 }
 
@@ -343,8 +306,8 @@ TEST(SettingsFileProcesses, EightWritersAtOnceLoseNoKey)
     const TPath path = folder / "KyroUserSettings.xml";
     std::vector<std::string> roles;
     for (int i = 0; i < 8; ++i)
-        roles.push_back(jobRole("saveDistinctKeys", "p" + std::to_string(i), 50, path));
-    ASSERT_TRUE(runTogether(roles));
+        roles.push_back(childJobRole("saveDistinctKeys", "p" + std::to_string(i), 50, path));
+    ASSERT_TRUE(runRolesTogether(roles));
 
     CKyroUtilSettingsFile settings(false);
     ASSERT_TRUE(settings.load(path));
@@ -366,8 +329,8 @@ TEST(SettingsFileProcesses, EightCountersHeldFromLoadToSaveCountExactly)
     const TPath path = folder / "KyroUserSettings.xml";
     std::vector<std::string> roles;
     for (int i = 0; i < 8; ++i)
-        roles.push_back(jobRole("incrementCounter", "c", 100, path));
-    ASSERT_TRUE(runTogether(roles));
+        roles.push_back(childJobRole("incrementCounter", "c", 100, path));
+    ASSERT_TRUE(runRolesTogether(roles));
     EXPECT_EQ(valueOf(path, "Counter", "Value"), "800");
 }
 
@@ -375,7 +338,7 @@ TEST(SettingsFileProcesses, EightCountersHeldFromLoadToSaveCountExactly)
 // depends on the delay given, as a process killed in the middle of a save would.
 KYRO_CHILD_ROLE(dieWhileSaving)
 {
-    const Job job = parseJob(argument);
+    const ChildJob job = parseChildJob(argument);
     std::thread([delay = job.count] {
         std::this_thread::sleep_for(std::chrono::microseconds(delay));
         std::_Exit(3);
@@ -403,7 +366,7 @@ TEST(SettingsFileProcesses, AProcessEndingMidSaveNeverLeavesAFileThatDoesNotPars
 
     for (int delay = 2000; delay <= 40000; delay += 2000) {
         std::string output;
-        ASSERT_TRUE(runRole(jobRole("dieWhileSaving", "d", delay, path).c_str(), &output));
+        ASSERT_TRUE(runRole(childJobRole("dieWhileSaving", "d", delay, path).c_str(), &output));
         CKyroUtilSettingsFile settings(false);
         TStr value;
         ASSERT_TRUE(settings.load(path)) << "after " << delay << " us";

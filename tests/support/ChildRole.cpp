@@ -2,9 +2,11 @@
 
 #include "kyro/platform/process_launch.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <thread>
 
 const char* const kChildRoleVariable = "KYRO_TEST_CHILD_ROLE";
 
@@ -80,4 +82,39 @@ bool runRole(const char* role, std::string* output)
 {
     const TPath program = thisTestProgram();
     return runForOutput(program, TStr("\"") + program + "\"", role, output);
+}
+
+bool runRolesTogether(const std::vector<std::string>& roles)
+{
+    std::vector<std::thread> threads;
+    std::vector<int> ran(roles.size(), 0);
+    for (std::size_t i = 0; i < roles.size(); ++i) {
+        threads.emplace_back([&, i] {
+            std::string output;
+            ran[i] = runRole(roles[i].c_str(), &output) && output.empty();
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    for (int ok : ran) {
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+ChildJob parseChildJob(const std::string& argument)
+{
+    ChildJob job;
+    const std::string::size_type first = argument.find(',');
+    const std::string::size_type second = argument.find(',', first + 1);
+    job.tag = argument.substr(0, first);
+    job.count = std::atoi(argument.substr(first + 1, second - first - 1).c_str());
+    job.path = argument.substr(second + 1);
+    return job;
+}
+
+std::string childJobRole(const char* role, const std::string& tag, int count, const TStr& path)
+{
+    return std::string(role) + ":" + tag + "," + std::to_string(count) + "," + path.utf8();
 }

@@ -10,6 +10,7 @@
 #include "kyro/util/TPath.h"
 
 #include <string>
+#include <vector>
 
 // The environment variable that puts a test program into a child role: "<role>" or
 // "<role>:<argument>".
@@ -44,5 +45,19 @@ bool runForOutput(const TStr& program, const TStr& commandLine, const char* role
 
 // Runs this test program in `role` and returns its output (see runForOutput).
 bool runRole(const char* role, std::string* output);
+
+// Runs the roles side by side and waits for them all. True when every one ran and wrote
+// nothing (children report trouble by writing it).
+bool runRolesTogether(const std::vector<std::string>& roles);
+
+// A job for a child that several processes do at once, as one role argument:
+// "<role>:<tag>,<count>,<path>".
+struct ChildJob {
+    std::string tag;
+    int count = 0;
+    std::string path;
+};
+ChildJob parseChildJob(const std::string& argument);
+std::string childJobRole(const char* role, const std::string& tag, int count, const TStr& path);
 
 #endif
