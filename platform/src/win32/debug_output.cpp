@@ -1,5 +1,6 @@
 #include "kyro/platform/debug_output.h"
 
+#include "kyro/platform/named_mutex.h"
 #include "windows_support.h"
 
 #include <string>
@@ -10,11 +11,41 @@ const char* const kDebugOutputFileVariable = "KYRO_DEBUG_OUTPUT";
 
 namespace {
 
-// Appends the line with one WriteFile on a handle that may only append: the system puts
-// every write at the end of the file as it then is, so lines of several processes never
-// overwrite or split each other.
+const char* const kDebugOutputMutex = "KyroDebugOutput.Mutex";
+const int kDebugOutputMutexWaitMs = 2000;
+
+// The writers of all processes take turns on a named mutex while they append. A writer
+// that cannot have it in time writes all the same.
+class WriterTurn {
+public:
+    WriterTurn() : m_mutex(namedMutexOpen(kDebugOutputMutex))
+    {
+        if (m_mutex != kNoNamedMutex) {
+            const NamedMutexWait waited = namedMutexWait(m_mutex, kDebugOutputMutexWaitMs);
+            m_owned = waited == NamedMutexWait::Obtained || waited == NamedMutexWait::Abandoned;
+        }
+    }
+    ~WriterTurn()
+    {
+        if (m_owned)
+            namedMutexRelease(m_mutex);
+        if (m_mutex != kNoNamedMutex)
+            namedMutexClose(m_mutex);
+    }
+    WriterTurn(const WriterTurn&) = delete;
+    WriterTurn& operator=(const WriterTurn&) = delete;
+
+private:
+    NamedMutex m_mutex;
+    bool m_owned = false;
+};
+
+// Appends the line with one WriteFile on a handle that may only append, so the system puts
+// it at the end of the file as it then is. Wine does not do that as one step for several
+// processes (a line can land on another's), hence the turns.
 void appendLine(const wchar_t* path, const std::string& line)
 {
+    const WriterTurn turn;
     const HANDLE file =
         ::CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
