@@ -1,8 +1,10 @@
 // POSIX backend of the file and folder calls.
 #include "kyro/platform/filesystem.h"
 
+#include "kyro/platform/fault_injection.h"
 #include "posix_support.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <sys/stat.h>
@@ -42,13 +44,50 @@ std::FILE* openFile(const char* path, const char* mode)
     const std::string native = posix::nativePath(path);
     if (native.empty() || mode == nullptr)
         return nullptr;
+    if (failThisCall(FaultPoint::FileOpen)) {
+        errno = EACCES;
+        return nullptr;
+    }
     // "e": close-on-exec, so a launched companion never inherits the stream.
     const std::string withCloexec = std::string(mode) + "e";
     return std::fopen(native.c_str(), withCloexec.c_str());
 }
 
+std::size_t writeFile(std::FILE* stream, const void* data, std::size_t size)
+{
+    if (stream == nullptr || (data == nullptr && size != 0))
+        return 0;
+    if (failThisCall(FaultPoint::FileWrite)) {
+        const std::size_t taken = std::fwrite(data, 1, size / 2, stream);
+        errno = ENOSPC;
+        return taken;
+    }
+    return std::fwrite(data, 1, size, stream);
+}
+
+long long fileLength(std::FILE* stream)
+{
+    struct stat info;
+    if (stream == nullptr || ::fstat(::fileno(stream), &info) != 0)
+        return -1;
+    return static_cast<long long>(info.st_size);
+}
+
+bool truncateFile(std::FILE* stream, long long length)
+{
+    if (stream == nullptr || length < 0)
+        return false;
+    std::fflush(stream);
+    return ::ftruncate(::fileno(stream), static_cast<off_t>(length)) == 0 &&
+           ::fseeko(stream, static_cast<off_t>(length), SEEK_SET) == 0;
+}
+
 bool replaceFile(const char* source, const char* target)
 {
+    if (failThisCall(FaultPoint::FileReplace)) {
+        errno = EIO;
+        return false;
+    }
     const std::string from = posix::nativePath(source);
     const std::string to = posix::nativePath(target);
     return !from.empty() && !to.empty() && ::rename(from.c_str(), to.c_str()) == 0;

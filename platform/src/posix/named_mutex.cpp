@@ -24,6 +24,8 @@
 //    unused mappings stay cached; older ones are unmapped.
 #include "kyro/platform/named_mutex.h"
 
+#include "kyro/platform/fault_injection.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -339,6 +341,10 @@ bool discard(const char* name)
 
 NamedMutex namedMutexOpen(const char* name)
 {
+    if (name != nullptr && *name != '\0' && failThisCall(FaultPoint::NamedMutexOpen)) {
+        errno = EACCES;
+        return kNoNamedMutex;
+    }
     try {
         return reinterpret_cast<NamedMutex>(openHandle(name));
     } catch (...) {

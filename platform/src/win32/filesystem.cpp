@@ -1,6 +1,7 @@
 // Windows backend of the file and folder calls: wide Win32 and runtime calls.
 #include "kyro/platform/filesystem.h"
 
+#include "kyro/platform/fault_injection.h"
 #include "windows_support.h"
 
 #include <aclapi.h>
@@ -8,6 +9,7 @@
 #include <io.h>
 #include <stdio.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -39,6 +41,11 @@ int removeFile(const char* path)
 
 std::FILE* openFile(const char* path, const char* mode)
 {
+    if (failThisCall(FaultPoint::FileOpen)) {
+        errno = EACCES;
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
     std::FILE* stream = ::_wfopen(win32::widen(path).c_str(), win32::widen(mode).c_str());
     if (stream != nullptr) {
         // A companion started later must not inherit our log and settings files.
@@ -49,8 +56,55 @@ std::FILE* openFile(const char* path, const char* mode)
     return stream;
 }
 
+std::size_t writeFile(std::FILE* stream, const void* data, std::size_t size)
+{
+    if (stream == nullptr || (data == nullptr && size != 0))
+        return 0;
+    if (failThisCall(FaultPoint::FileWrite)) {
+        const std::size_t taken = std::fwrite(data, 1, size / 2, stream);
+        errno = ENOSPC;
+        ::SetLastError(ERROR_DISK_FULL);
+        return taken;
+    }
+    return std::fwrite(data, 1, size, stream);
+}
+
+namespace {
+
+HANDLE handleOf(std::FILE* stream)
+{
+    return stream == nullptr ? INVALID_HANDLE_VALUE
+                             : reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+}
+
+}  // namespace
+
+long long fileLength(std::FILE* stream)
+{
+    const HANDLE handle = handleOf(stream);
+    LARGE_INTEGER size;
+    if (handle == INVALID_HANDLE_VALUE || !::GetFileSizeEx(handle, &size))
+        return -1;
+    return static_cast<long long>(size.QuadPart);
+}
+
+bool truncateFile(std::FILE* stream, long long length)
+{
+    const HANDLE handle = handleOf(stream);
+    if (handle == INVALID_HANDLE_VALUE || length < 0)
+        return false;
+    std::fflush(stream);
+    // The runtime's seek moves the handle's position, where SetEndOfFile cuts.
+    return ::_fseeki64(stream, length, SEEK_SET) == 0 && ::SetEndOfFile(handle);
+}
+
 bool replaceFile(const char* source, const char* target)
 {
+    if (failThisCall(FaultPoint::FileReplace)) {
+        errno = EACCES;
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
     const std::wstring from = win32::widen(source);
     const std::wstring to = win32::widen(target);
     // A reader that opened the old file without FILE_SHARE_DELETE (any runtime fopen) holds

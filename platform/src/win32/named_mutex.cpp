@@ -1,6 +1,7 @@
 // Windows backend of named mutexes: a thin layer over the kernel's own mutex objects.
 #include "kyro/platform/named_mutex.h"
 
+#include "kyro/platform/fault_injection.h"
 #include "windows_support.h"
 
 namespace kyro::platform {
@@ -18,6 +19,10 @@ NamedMutex namedMutexOpen(const char* name)
 {
     if (name == nullptr || *name == '\0')
         return kNoNamedMutex;
+    if (failThisCall(FaultPoint::NamedMutexOpen)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return kNoNamedMutex;
+    }
     // Which of open and create happened (ERROR_ALREADY_EXISTS) does not matter here.
     const HANDLE handle = ::CreateMutexW(nullptr, FALSE, win32::widen(name).c_str());
     return handle == nullptr ? kNoNamedMutex : reinterpret_cast<NamedMutex>(handle);

@@ -6,6 +6,7 @@
 #ifndef KYRO_PLATFORM_FILESYSTEM_H
 #define KYRO_PLATFORM_FILESYSTEM_H
 
+#include <cstddef>
 #include <cstdio>
 
 namespace kyro::platform {
@@ -30,6 +31,20 @@ int removeFile(const char* path);
 // platform's line end (kTextLineEnd). The stream is never inherited by child processes.
 // Null on failure.
 std::FILE* openFile(const char* path, const char* mode);
+
+// Writes `size` bytes to the stream (fwrite). Returns the bytes taken: fewer than `size`
+// only when the write failed (errno set), and then a part of them may be in the stream
+// already, as when a disk fills up part-way.
+std::size_t writeFile(std::FILE* stream, const void* data, std::size_t size);
+
+// The length in bytes of the file behind the stream, as the system has it (bytes still in
+// the stream's buffer are not counted); -1 when it cannot be told.
+long long fileLength(std::FILE* stream);
+
+// Writes the stream's buffer out (a failure there is not reported), then cuts the file
+// behind it to its first `length` bytes and puts the stream's position at that end. True
+// when the file was cut.
+bool truncateFile(std::FILE* stream, long long length);
 
 // Puts `source` in the place of `target` in one step: readers see the old file or the new
 // one, never a mixture. `target` may exist (it is replaced) or not. Both must be on one
