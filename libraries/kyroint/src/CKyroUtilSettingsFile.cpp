@@ -340,7 +340,7 @@ bool CKyroUtilSettingsFile::writeFile(const TStr& path)
     std::FILE* file = platform::openFile(temporary.utf8(), "wb");
     if (file == nullptr)
         return false;
-    bool written = std::fwrite(printer.CStr(), 1, printer.Size(), file) == printer.Size();
+    bool written = platform::writeFile(file, printer.CStr(), printer.Size()) == printer.Size();
     written = platform::flushToDisk(file) && written;
     written = std::fclose(file) == 0 && written;
     if (written && m_openAccessAfterSave)
