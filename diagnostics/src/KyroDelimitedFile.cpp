@@ -4,6 +4,7 @@
 #include "kyro/platform/filesystem.h"
 #include "kyro/platform/process_info.h"
 
+#include <algorithm>
 #include <cstring>
 
 const char* const KyroDelimitedFile::kTab = "\t";
@@ -102,7 +103,13 @@ TStr twoDigits(int value, int lowest)
 }  // namespace
 
 KyroDelimitedFile::KyroDelimitedFile(TStr fileName)
-    : m_fileName(std::move(fileName)), m_tabSectionLength(0), m_stream(nullptr), m_appending(false)
+    : m_fileName(std::move(fileName)),
+      m_tabSectionLength(0),
+      m_stream(nullptr),
+      m_appending(false),
+      m_recordStart(-1),
+      m_recordBytes(0),
+      m_recordFailed(false)
 {
 }
 
@@ -132,15 +139,30 @@ bool KyroDelimitedFile::open(bool truncate)
         return true;
     m_stream = kyro::platform::openFile(m_fileName.utf8(), truncate ? "w" : "a+");
     m_appending = !truncate;
-    return m_stream != nullptr;
+    if (m_stream == nullptr)
+        return false;
+    m_recordStart = kyro::platform::fileLength(m_stream);
+    m_recordBytes = 0;
+    m_recordFailed = false;
+    return true;
 }
 
 void KyroDelimitedFile::close()
 {
-    if (m_stream != nullptr) {
-        std::fclose(m_stream);
-        m_stream = nullptr;
+    if (m_stream == nullptr)
+        return;
+    // The buffered lines go now, while a failure can still be taken back.
+    if (std::fflush(m_stream) != 0)
+        m_recordFailed = true;
+    if (m_recordFailed && m_recordStart >= 0) {
+        // Unless the file grew beyond what the record put there (another writer that did
+        // not wait for the mutex), the record goes.
+        const long long length = kyro::platform::fileLength(m_stream);
+        if (length >= m_recordStart && length <= m_recordStart + m_recordBytes)
+            kyro::platform::truncateFile(m_stream, m_recordStart);
     }
+    std::fclose(m_stream);
+    m_stream = nullptr;
 }
 
 void KyroDelimitedFile::refresh()
@@ -235,11 +257,26 @@ bool KyroDelimitedFile::addSection(LineBuffer& line, const char* separator, bool
 
 bool KyroDelimitedFile::putLine(const LineBuffer& line)
 {
-    if (m_stream == nullptr)
+    // After a failed line the record is lost: nothing more of it is written.
+    if (m_stream == nullptr || m_recordFailed)
         return false;
-    if (!m_appending && std::fseek(m_stream, 0, SEEK_END) != 0)
+    if (!m_appending && std::fseek(m_stream, 0, SEEK_END) != 0) {
+        m_recordFailed = true;
         return false;
-    return std::fwrite(line.data(), 1, line.size(), m_stream) == line.size();
+    }
+    const std::size_t taken = kyro::platform::writeFile(m_stream, line.data(), line.size());
+    // What reaches the file: in text mode every "\n" becomes the platform's line end.
+    static const std::size_t lineEndGrowth = std::strlen(kyro::platform::kTextLineEnd) - 1;
+    m_recordBytes += static_cast<long long>(taken);
+    if (lineEndGrowth != 0) {
+        m_recordBytes += static_cast<long long>(
+            lineEndGrowth * static_cast<std::size_t>(std::count(line.data(), line.data() + taken, '\n')));
+    }
+    if (taken != line.size()) {
+        m_recordFailed = true;
+        return false;
+    }
+    return true;
 }
 
 bool KyroDelimitedFile::append(PairList& pairs, bool closeAfter)

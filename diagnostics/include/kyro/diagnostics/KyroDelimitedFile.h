@@ -8,6 +8,12 @@
 //   item:       pid SEP date SEP time SEP item SEP item SEP
 // Text is written as UTF-8 bytes and never escaped. The file is opened lazily in append
 // mode, may stay open across the lines of one record, and is closed on request.
+//
+// The lines written from an open to the close make one record, and the log holds a record
+// whole or not at all: once a line of it cannot be written (a full disk), the rest is not
+// written either, and the close takes back what the record had put in the file. (Writers
+// of one file take turns on a named mutex from before the open until after the close, so
+// nothing of anyone else's lies behind the record's start.)
 #ifndef KYRO_DIAGNOSTICS_KYRODELIMITEDFILE_H
 #define KYRO_DIAGNOSTICS_KYRODELIMITEDFILE_H
 
@@ -96,6 +102,11 @@ private:
     // Opened for appending: the runtime then puts every write at the end of the file, so
     // no seek (which would also flush the record's buffered lines one by one) is needed.
     bool m_appending;
+    // The record under way: the file's length at the open (-1 when unknown), the bytes its
+    // lines put there (line ends as stored), and whether a line of it failed.
+    long long m_recordStart;
+    long long m_recordBytes;
+    bool m_recordFailed;
 };
 
 #endif
