@@ -1,1 +1,465 @@
-// (being written)
+// Failing system calls, one at a time: every operation of the library that touches files or
+// mutexes is run with the nth file open, write, replacement or mutex creation failing (for
+// n = 1, 2, ... until the operation gets through without making that many calls), once and
+// from the nth call on. Each time the operation must answer as documented, leave nothing
+// behind (no memory, handles or temporary files), keep its files whole (the settings file
+// old or new, never a mixture; a log record all there or not at all), and the next
+// operation, with nothing failing, must succeed.
+#include "kyro/diagnostics/CKyroIntError.h"
+#include "kyro/diagnostics/KyroDebugLog.h"
+#include "kyro/diagnostics/KyroErrorTable.h"
+#include "kyro/diagnostics/KyroLogger.h"
+#include "kyro/diagnostics/KyroPerfLog.h"
+#include "kyro/int/CKyroIntResHandler.h"
+#include "kyro/int/CKyroUtilSettingsFile.h"
+#include "kyro/int/privacy_consent.h"
+#include "kyro/platform/fault_injection.h"
+#include "kyro/platform/filesystem.h"
+#include "kyro/platform/named_mutex.h"
+#include "kyro/platform/process_launch.h"
+#include "kyro/util/c_str.h"
+
+#include "FileBytes.h"
+#include "TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using kyro::platform::FaultPoint;
+using kyro::platform::FaultRepeat;
+namespace platform = kyro::platform;
+
+const FaultPoint kEveryPoint[] = {FaultPoint::FileOpen, FaultPoint::FileWrite,
+                                  FaultPoint::FileReplace, FaultPoint::NamedMutexOpen};
+
+const char* nameOf(FaultPoint point)
+{
+    switch (point) {
+    case FaultPoint::FileOpen:
+        return "open";
+    case FaultPoint::FileWrite:
+        return "write";
+    case FaultPoint::FileReplace:
+        return "replace";
+    case FaultPoint::NamedMutexOpen:
+        return "mutex";
+    }
+    return "?";
+}
+
+// Whatever a failed assertion left armed is disarmed at the end of the test.
+struct DisarmAtEnd {
+    ~DisarmAtEnd() { platform::disarmFaults(); }
+};
+
+// One operation under test.
+struct Operation {
+    std::function<void()> prepare;       // puts the files in their starting state
+    std::function<bool()> run;           // does it; true when it succeeded
+    std::function<void(bool)> check;     // judges the files, given run's answer
+};
+
+// The answer an operation owes when a call of `point` failed under it. A file that cannot
+// be opened, written or put in place fails the operation; a mutex that cannot be made does
+// not: the file is then used without it (the settings store and the loggers say so).
+bool succeedsDespite(FaultPoint point)
+{
+    return point == FaultPoint::NamedMutexOpen;
+}
+
+// Runs `operation` with the nth call of `point` failing, n = 1, 2, ..., until it makes
+// fewer than n such calls.
+void failEachCall(const Operation& operation, FaultPoint point)
+{
+    for (const FaultRepeat repeat : {FaultRepeat::Once, FaultRepeat::FromThenOn}) {
+        for (long n = 1;; ++n) {
+            SCOPED_TRACE(std::string(nameOf(point)) + " call " + std::to_string(n) +
+                         (repeat == FaultRepeat::Once ? " fails once" : " and later ones fail"));
+            operation.prepare();
+            const std::int64_t blocks = kyro::cstr::allocatedBlocks();
+            const int handles = platform::openHandleCount();
+            platform::armFault(point, n, repeat);
+            const bool succeeded = operation.run();
+            const long injected = platform::faultsInjected(point);
+            platform::disarmFaults();
+            EXPECT_EQ(kyro::cstr::allocatedBlocks(), blocks);
+            EXPECT_EQ(platform::openHandleCount(), handles);
+            operation.check(succeeded);
+            if (injected == 0) {
+                EXPECT_TRUE(succeeded);   // nothing failed
+                break;
+            }
+            EXPECT_EQ(succeeded, succeedsDespite(point));
+
+            // With nothing failing, the next one goes through.
+            operation.prepare();
+            EXPECT_TRUE(operation.run());
+            operation.check(true);
+            ASSERT_LT(n, 50) << "the operation never got through";
+        }
+    }
+}
+
+void failEveryKindOfCall(const Operation& operation)
+{
+    DisarmAtEnd disarm;
+    // Once first without failures: what it keeps for later (names, stamps, host facts) is
+    // then in place before memory is counted.
+    operation.prepare();
+    ASSERT_TRUE(operation.run());
+    operation.check(true);
+    for (const FaultPoint point : kEveryPoint)
+        failEachCall(operation, point);
+}
+
+// Leftovers of saves: temporary files in the folder.
+int temporaryFiles(const TPath& folder)
+{
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(nativePath(folder))) {
+        if (entry.path().extension() == ".tmp")
+            ++count;
+    }
+    return count;
+}
+
+// The value a fresh store reads from the file; "<none>" when it does not load.
+std::string storedValue(const TStr& path, const char* section, const char* key)
+{
+    CKyroUtilSettingsFile settings(false);
+    TStr value;
+    if (!settings.load(path) || !settings.getValue(section, key, value))
+        return "<none>";
+    return value.utf8();
+}
+
+// ---- the log ----------------------------------------------------------------------------
+
+// The lines of `bytes`, each of which must end with the platform's line end.
+bool splitLines(const std::string& bytes, std::vector<std::string>* lines)
+{
+    const std::string end = platform::kTextLineEnd;
+    lines->clear();
+    std::string::size_type start = 0;
+    while (start < bytes.size()) {
+        const std::string::size_type found = bytes.find(end, start);
+        if (found == std::string::npos)
+            return false;
+        lines->push_back(bytes.substr(start, found - start));
+        start = found + end.size();
+    }
+    return true;
+}
+
+// A logger on its own file with a record to write.
+struct LogCase {
+    LogCase(const TPath& path, const TPath& table, const KyroLoggable& record, bool precise,
+            const char* separator)
+        : logger(path), record(record), precise(precise), separator(separator)
+    {
+        logger.errorTable().SetPathName(table);
+        logger.errorTable().Load();
+    }
+
+    // The record's lines as the log should hold them after `earlier`.
+    std::string expected;
+    const std::string earlier = textLines("an earlier record\n");
+    KyroLogger logger;
+    const KyroLoggable& record;
+    const bool precise;
+    const char* const separator;
+    std::string stamp;   // the last record's
+
+    Operation operation()
+    {
+        const TStr path = logger.getLogFileName();
+        return Operation{
+            [this, path] { writeFileBytes(path, earlier); },
+            [this, path] {
+                if (precise)
+                    logger.startLoggingWMilliSecs();
+                else
+                    logger.startLogging();
+                TStr header = logger.getHeader();
+                header.replaceAll("\t", separator);
+                stamp = std::string(header.utf8()) + separator;
+                logger.log(record);
+                return readFileBytes(path) != earlier;
+            },
+            [this, path](bool succeeded) { checkLog(readFileBytes(path), succeeded); }};
+    }
+
+    // The earlier record, then this one whole or not at all.
+    void checkLog(const std::string& bytes, bool written)
+    {
+        ASSERT_EQ(bytes.substr(0, earlier.size()), earlier);
+        std::vector<std::string> lines;
+        ASSERT_TRUE(splitLines(bytes.substr(earlier.size()), &lines)) << "a torn line: " << bytes;
+        std::string unstamped;
+        for (const std::string& line : lines) {
+            ASSERT_EQ(line.substr(0, stamp.size()), stamp) << line;
+            unstamped += line.substr(stamp.size()) + "\n";
+        }
+        if (!written) {
+            EXPECT_EQ(unstamped, "");
+            return;
+        }
+        if (expected.empty())
+            expected = unstamped;   // the first record, written with nothing failing
+        EXPECT_EQ(unstamped, expected) << "a torn record";
+    }
+};
+
+void writeErrorTable(const TPath& path)
+{
+    writeFileBytes(path,
+                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                   "<ERRORTABLES>\n"
+                   "  <TABLE VENDORID=\"1\"><NAME>Kyro Integration Library</NAME>\n"
+                   "    <ERROR CODE=\"5\"><DESCRIPTION>The companion could not be reached</DESCRIPTION></ERROR>\n"
+                   "  </TABLE>\n"
+                   "</ERRORTABLES>\n");
+}
+
+// ---- the seam itself --------------------------------------------------------------------
+
+TEST(FaultInjection, EachPointFailsAsItsSystemCallWould)
+{
+    DisarmAtEnd disarm;
+    TempFolder temp;
+    const TPath file = temp / "file.txt";
+    const TPath source = temp / "source.txt";
+
+    // Open: the 2nd call from the arming fails, once.
+    platform::armFault(FaultPoint::FileOpen, 2);
+    std::FILE* stream = platform::openFile(file.utf8(), "wb");
+    ASSERT_NE(stream, nullptr);
+    errno = 0;
+    EXPECT_EQ(platform::openFile(file.utf8(), "rb"), nullptr);
+    EXPECT_EQ(errno, EACCES);
+    std::FILE* again = platform::openFile(file.utf8(), "rb");
+    ASSERT_NE(again, nullptr);
+    std::fclose(again);
+    EXPECT_EQ(platform::faultPointCalls(FaultPoint::FileOpen), 3);
+    EXPECT_EQ(platform::faultsInjected(FaultPoint::FileOpen), 1);
+
+    // Write, armed beside open: a short write of half the bytes, then writes as usual.
+    platform::armFault(FaultPoint::FileWrite, 1);
+    errno = 0;
+    EXPECT_EQ(platform::writeFile(stream, "abcdefgh", 8), 4u);
+    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_EQ(platform::writeFile(stream, "1234", 4), 4u);
+    std::fclose(stream);
+    EXPECT_EQ(readFileBytes(file), "abcd1234");
+    EXPECT_EQ(platform::faultPointCalls(FaultPoint::FileOpen), 3);   // still counting
+    EXPECT_EQ(platform::faultPointCalls(FaultPoint::FileWrite), 2);
+
+    // Replace, from the first call on: nothing moves, until disarmed.
+    writeFileBytes(source, "new");
+    platform::armFault(FaultPoint::FileReplace, 1, FaultRepeat::FromThenOn);
+    EXPECT_FALSE(platform::replaceFile(source.utf8(), file.utf8()));
+    EXPECT_FALSE(platform::replaceFile(source.utf8(), file.utf8()));
+    EXPECT_EQ(readFileBytes(file), "abcd1234");
+    EXPECT_EQ(readFileBytes(source), "new");
+    EXPECT_EQ(platform::faultsInjected(FaultPoint::FileReplace), 2);
+
+    // Disarmed: nothing fails, nothing is counted, the last counts stay readable.
+    platform::disarmFaults();
+    EXPECT_TRUE(platform::replaceFile(source.utf8(), file.utf8()));
+    EXPECT_EQ(readFileBytes(file), "new");
+    EXPECT_EQ(platform::faultPointCalls(FaultPoint::FileReplace), 2);
+
+    // Mutex creation; a name that cannot be a mutex's is refused before the seam counts it.
+    const std::string name = "kyro-fault-test-" + std::to_string(std::rand());
+    platform::armFault(FaultPoint::NamedMutexOpen, 1);
+    EXPECT_EQ(platform::namedMutexOpen(""), platform::kNoNamedMutex);
+    EXPECT_EQ(platform::namedMutexOpen(name.c_str()), platform::kNoNamedMutex);
+    const platform::NamedMutex mutex = platform::namedMutexOpen(name.c_str());
+    EXPECT_NE(mutex, platform::kNoNamedMutex);
+    EXPECT_EQ(platform::faultPointCalls(FaultPoint::NamedMutexOpen), 2);
+    EXPECT_TRUE(platform::namedMutexClose(mutex));
+    platform::namedMutexDiscard(name.c_str());
+}
+
+TEST(FaultInjection, CountsTheCallsOfEveryThread)
+{
+    DisarmAtEnd disarm;
+    TempFolder temp;
+    const TPath file = temp / "shared.txt";
+    writeFileBytes(file, "x");
+    const int kThreads = 4;
+    const int kOpens = 50;
+    platform::armFault(FaultPoint::FileOpen, 101, FaultRepeat::FromThenOn);
+    std::vector<int> failures(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kOpens; ++i) {
+                if (std::FILE* stream = platform::openFile(file.utf8(), "rb"))
+                    std::fclose(stream);
+                else
+                    ++failures[t];
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    int failed = 0;
+    for (int count : failures)
+        failed += count;
+    EXPECT_EQ(failed, kThreads * kOpens - 100);
+    EXPECT_EQ(platform::faultPointCalls(FaultPoint::FileOpen), kThreads * kOpens);
+    EXPECT_EQ(platform::faultsInjected(FaultPoint::FileOpen), kThreads * kOpens - 100);
+}
+
+// ---- the settings store -----------------------------------------------------------------
+
+TEST(FaultInjection, SettingsSaveKeepsTheOldFileOrWritesTheNewOne)
+{
+    TempFolder temp;
+    const TPath path = temp / "KyroUserSettings.xml";
+
+    // The old file and the new one, as a save with nothing failing writes them.
+    std::string oldBytes;
+    std::string newBytes;
+    {
+        CKyroUtilSettingsFile settings(false);
+        ASSERT_TRUE(settings.load(path));
+        ASSERT_TRUE(settings.setValue("Options", "Report", "old"));
+        ASSERT_TRUE(settings.setValue("Options", "Other", "kept"));
+        ASSERT_TRUE(settings.save(path));
+        oldBytes = readFileBytes(path);
+        ASSERT_TRUE(settings.load(path));
+        ASSERT_TRUE(settings.setValue("Options", "Report", "new"));
+        ASSERT_TRUE(settings.save(path));
+        newBytes = readFileBytes(path);
+    }
+
+    failEveryKindOfCall(Operation{
+        [&] { writeFileBytes(path, oldBytes); },
+        [&] {
+            CKyroUtilSettingsFile settings(true);
+            return settings.load(path) && settings.setValue("Options", "Report", "new") &&
+                   settings.save(path);
+        },
+        [&](bool saved) {
+            EXPECT_EQ(readFileBytes(path), saved ? newBytes : oldBytes);
+            EXPECT_EQ(storedValue(path, "Options", "Report"), saved ? "new" : "old");
+            EXPECT_EQ(storedValue(path, "Options", "Other"), "kept");
+            EXPECT_EQ(temporaryFiles(temp.path()), 0);
+        }});
+}
+
+TEST(FaultInjection, ConsentWriteAndReadAnswerFalseOrRecordTheAnswer)
+{
+    TempFolder temp;
+    const TPath folder = temp / "settings";
+    const TPath path = folder / "KyroUserSettings.xml";
+    const kyrointutil::KyroProductIdentity identity{"Product", "ProductQualifier"};
+
+    // Written into a file that is not there yet, in a folder that is not there yet.
+    failEveryKindOfCall(Operation{
+        [&] { std::filesystem::remove_all(nativePath(folder)); },
+        [&] { return kyrointutil::writePrivacyPolicyConsent(identity, true, path); },
+        [&](bool written) {
+            bool consented = false;
+            EXPECT_EQ(kyrointutil::readPrivacyPolicyConsent(identity, &consented, path), written);
+            EXPECT_EQ(consented, written);
+            if (fileExists(folder))
+                EXPECT_EQ(temporaryFiles(folder), 0);
+            else
+                EXPECT_FALSE(written);
+        }});
+
+    // Read back: not found when the file cannot be read.
+    ASSERT_TRUE(kyrointutil::writePrivacyPolicyConsent(identity, false, path));
+    const std::string bytes = readFileBytes(path);
+    failEveryKindOfCall(Operation{
+        [] {},
+        [&] {
+            bool consented = true;
+            const bool found = kyrointutil::readPrivacyPolicyConsent(identity, &consented, path);
+            EXPECT_FALSE(consented);
+            return found;
+        },
+        [&](bool) { EXPECT_EQ(readFileBytes(path), bytes); }});
+}
+
+// ---- the loggers ------------------------------------------------------------------------
+
+TEST(FaultInjection, ErrorRecordIsWrittenWholeOrNotAtAll)
+{
+    TempFolder temp;
+    writeErrorTable(temp / "KyroErrorCodes.xml");
+    const CKyroIntError record(Kyro::kVendorKyroInt, 5, "src\\dialogs.cpp", 42, "1.2.3");
+    LogCase log(temp / "Errors.log", temp / "KyroErrorCodes.xml", record, false, "\t");
+    failEveryKindOfCall(log.operation());
+    EXPECT_NE(log.expected.find("Kyro Integration Library"), std::string::npos) << log.expected;
+}
+
+TEST(FaultInjection, DebugAndPerformanceLinesAreWrittenWholeOrNotAtAll)
+{
+    TempFolder temp;
+    writeErrorTable(temp / "KyroErrorCodes.xml");
+    // Long enough that a part of the line would show.
+    const KyroDebugLog debug(Kyro::kVendorKyroInt, TStr(std::string(300, 'd').c_str()));
+    LogCase debugLog(temp / "KyroDebug.log", temp / "KyroErrorCodes.xml", debug, false, "\t");
+    failEveryKindOfCall(debugLog.operation());
+
+    KyroPerfLogData data;
+    data.marker = "FAULTS.START";
+    const KyroPerfLog perf(Kyro::kVendorKyroInt, data);
+    LogCase perfLog(temp / "KyroPerfLog.csv", temp / "KyroErrorCodes.xml", perf, true, ",");
+    failEveryKindOfCall(perfLog.operation());
+}
+
+// ---- the XML loaders --------------------------------------------------------------------
+
+TEST(FaultInjection, StringTableLoadsOrStaysUnloaded)
+{
+    TempFolder temp;
+    writeFileBytes(temp / "KyroIntRes.xml",
+                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<KYROSTRINGTABLE>"
+                   "<STRING ID=\"IDS_BUTTON_OK\"><CAPTION>OK</CAPTION></STRING>"
+                   "</KYROSTRINGTABLE>\n");
+    failEveryKindOfCall(Operation{
+        [] {},
+        [&] {
+            CKyroIntResHandler handler;
+            const bool loaded = handler.load(temp.path());
+            EXPECT_EQ(handler.getString("IDS_BUTTON_OK"), loaded ? "OK" : "");
+            return loaded;
+        },
+        [](bool) {}});
+}
+
+TEST(FaultInjection, ErrorTableLoadsOrStaysUnloaded)
+{
+    TempFolder temp;
+    const TPath path = temp / "KyroErrorCodes.xml";
+    writeErrorTable(path);
+    failEveryKindOfCall(Operation{
+        [] {},
+        [&] {
+            KyroErrorTable table(path);
+            const bool loaded = table.Load();
+            EXPECT_EQ(table.IsLoaded(), loaded);
+            EXPECT_EQ(table.GetVendorName(1), loaded ? "Kyro Integration Library" : "");
+            EXPECT_EQ(table.GetErrorDescription(1, 5),
+                      loaded ? "The companion could not be reached" : "");
+            return loaded;
+        },
+        [](bool) {}});
+}
+
+}  // namespace
