@@ -279,7 +279,15 @@ int VexPipeConduit::processIncoming()
         const TMap<long, VexPipeReadEndpoint>::Iterator found = m_readers.find(indexes[i]);
         if (found == m_readers.end() || !found.value().hasLine())
             continue;
-        const TStr line = found.value().takeLine();
+        bool unfinished = false;
+        const TStr line = found.value().takeLine(&unfinished);
+        // A line its writer left without its line end, when it went, is part of a packet
+        // at most: taken as a reply, a part would be a wrong answer.
+        if (unfinished) {
+            kyro::pipe::reportError(TStr("Dropped an unfinished incoming line of %1 bytes")
+                                        .arg(static_cast<long>(line.length())));
+            continue;
+        }
         if (!isPacketLine(line)) {
             kyro::pipe::trace("Dropped an incoming line that is not a packet: %1", line);
             continue;
@@ -358,6 +366,12 @@ void VexPipeConduit::removeAllReaders()
 int VexPipeConduit::writerCount() const
 {
     return m_writers.count();
+}
+
+VexPipeWriteEndpoint VexPipeConduit::writerEndpoint(long index) const
+{
+    const TMap<long, VexPipeWriteEndpoint>::ConstIterator found = m_writers.find(index);
+    return found != m_writers.end() ? found.value() : VexPipeWriteEndpoint();
 }
 
 std::uint32_t VexPipeConduit::lockDepth() const

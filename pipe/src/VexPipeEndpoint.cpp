@@ -94,24 +94,26 @@ void VexPipeEndpoint::close()
 
 VexPipeReadEndpoint::VexPipeReadEndpoint(VexPipeIODevice* device)
     : VexPipeEndpoint(device, kReadEndpoint), m_pendingBytes(0), m_discarding(false),
-      m_buffer(nullptr)
+      m_lastUnfinished(false), m_buffer(nullptr)
 {
 }
 
 VexPipeReadEndpoint::VexPipeReadEndpoint(const VexPipeReadEndpoint& other)
-    : VexPipeEndpoint(other), m_pendingBytes(0), m_discarding(false), m_buffer(nullptr)
+    : VexPipeEndpoint(other), m_pendingBytes(0), m_discarding(false), m_lastUnfinished(false),
+      m_buffer(nullptr)
 {
 }
 
 VexPipeReadEndpoint::VexPipeReadEndpoint(VexPipeReadEndpoint&& other) noexcept
     : VexPipeEndpoint(std::move(other)), m_pending(other.m_pending),
       m_pendingBytes(other.m_pendingBytes), m_discarding(other.m_discarding),
-      m_buffer(other.m_buffer)
+      m_lastUnfinished(other.m_lastUnfinished), m_buffer(other.m_buffer)
 {
     m_tail.swap(other.m_tail);
     other.m_pending.clear();
     other.m_pendingBytes = 0;
     other.m_discarding = false;
+    other.m_lastUnfinished = false;
     other.m_buffer = nullptr;
 }
 
@@ -123,6 +125,7 @@ VexPipeReadEndpoint& VexPipeReadEndpoint::operator=(const VexPipeReadEndpoint& o
         m_pendingBytes = 0;
         m_tail.clear();
         m_discarding = false;
+        m_lastUnfinished = false;
     }
     return *this;
 }
@@ -135,12 +138,14 @@ VexPipeReadEndpoint& VexPipeReadEndpoint::operator=(VexPipeReadEndpoint&& other)
         m_pendingBytes = other.m_pendingBytes;
         m_tail.swap(other.m_tail);
         m_discarding = other.m_discarding;
+        m_lastUnfinished = other.m_lastUnfinished;
         delete[] m_buffer;
         m_buffer = other.m_buffer;
         other.m_pending.clear();
         other.m_pendingBytes = 0;
         other.m_tail.clear();
         other.m_discarding = false;
+        other.m_lastUnfinished = false;
         other.m_buffer = nullptr;
     }
     return *this;
@@ -231,7 +236,9 @@ void VexPipeReadEndpoint::pump()
     // asked whether it still reads before whether anything is queued: once it has stopped
     // nothing more comes, so an empty queue then means everything has been read.
     if (!m_tail.empty() && !source->isReading() && source->queuedBytes() == 0) {
+        const int before = m_pending.count();
         addLine(m_tail.data(), m_tail.size());
+        m_lastUnfinished = m_pending.count() > before;
         std::string().swap(m_tail);
     }
 }
@@ -248,15 +255,23 @@ bool VexPipeReadEndpoint::hasLine()
     return m_pending.count() > 0;
 }
 
-TStr VexPipeReadEndpoint::takeLine()
+TStr VexPipeReadEndpoint::takeLine(bool* unfinished)
 {
     pump();
+    if (unfinished != nullptr)
+        *unfinished = false;
     TList<TStr>::Iterator first = m_pending.first();
     if (first.atEnd())
         return TStr("");
     TStr line = std::move(first.current());
     m_pending.remove(first);
     m_pendingBytes -= line.length();
+    // Nothing comes after the tail of a peer that has gone: it is the last line there is.
+    if (m_lastUnfinished && m_pending.count() == 0) {
+        m_lastUnfinished = false;
+        if (unfinished != nullptr)
+            *unfinished = true;
+    }
     return line;
 }
 

@@ -12,7 +12,8 @@
 //     (an empty piece too), read as ASCII (a byte above 127 reads as "?").
 //  3. Text after the last "\n" waits for the rest of its line: a line that arrives in
 //     several reads comes out whole. Once the device has ended (its peer gone) and
-//     everything is read, such a tail comes out as a last line.
+//     everything is read, such a tail comes out as a last line, which takeLine() marks
+//     as unfinished.
 //  4. A line longer than kMaxLineBytes is dropped with the report "Dropped an incoming line
 //     longer than %1 bytes"; reading goes on after its "\n".
 #ifndef KYRO_PIPE_VEXPIPEENDPOINT_H
@@ -66,8 +67,9 @@ public:
     // Bytes of the pending lines, the unfinished tail included.
     int pendingBytes();
     bool hasLine();
-    // The oldest pending line; an empty text when none is pending.
-    TStr takeLine();
+    // The oldest pending line; an empty text when none is pending. With `unfinished`, tells
+    // whether the line is the tail its peer left without a line end when it went.
+    TStr takeLine(bool* unfinished = nullptr);
 
     // Nothing pending and nothing left in the device.
     bool isIdle();
@@ -85,6 +87,7 @@ private:
     int m_pendingBytes;
     std::string m_tail;     // the unfinished last line
     bool m_discarding;      // inside a line that was too long, until its "\n"
+    bool m_lastUnfinished;  // the last pending line is the tail of a peer that has gone
     char* m_buffer;         // kBufferSize bytes, made on first need
 };
 
