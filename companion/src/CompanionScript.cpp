@@ -25,6 +25,24 @@ bool parseNumber(const std::string& text, int* value)
     return true;
 }
 
+bool parseFault(const std::string& text, Answer::Fault* fault)
+{
+    static const struct {
+        const char* name;
+        Answer::Fault fault;
+    } kFaults[] = {{"exit", Answer::ExitAfter},   {"cut", Answer::Cut},
+                   {"cutEscape", Answer::CutEscape}, {"cutClose", Answer::CutClose},
+                   {"garbage", Answer::Garbage},  {"stray", Answer::Stray},
+                   {"huge", Answer::Huge}};
+    for (const auto& known : kFaults) {
+        if (text == known.name) {
+            *fault = known.fault;
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 CompanionScript::CompanionScript()
@@ -59,11 +77,24 @@ std::map<std::string, Answer> CompanionScript::parse(const std::string& script)
                 continue;
             value.resize(at);
         }
+        // "<answer>+<fault>", or a fault alone, which spoils the default answer.
+        const std::size_t plus = value.find('+');
+        if (plus != std::string::npos) {
+            if (!parseFault(value.substr(plus + 1), &answer.fault))
+                continue;
+            value.resize(plus);
+            if (value.empty())
+                continue;
+        } else if (value != "exit" && parseFault(value, &answer.fault)) {
+            answer.kind = Answer::Default;
+            answers[entry.substr(0, equals)] = answer;
+            continue;
+        }
         if (value == "reply")
             answer.kind = Answer::Reply;
-        else if (value == "none")
+        else if (value == "none" && answer.fault == Answer::NoFault)
             answer.kind = Answer::None;
-        else if (value == "exit")
+        else if (value == "exit" && answer.fault == Answer::NoFault)
             answer.kind = Answer::Exit;
         else if (parseNumber(value, &answer.button))
             answer.kind = Answer::Button;

@@ -16,6 +16,22 @@
 // a message box answers its "focus_button_index", the privacy-policy dialog 2 (no consent
 // without a person), the other requests reply without "selected_button".
 //
+// For tests of the host's side, a number or "reply" may be followed by "+" and a fault,
+// and a fault may stand alone (then the default answer is the reply it spoils):
+//   +exit       reply, then end the companion at once
+//   +cut        write the first half of the reply line, without its line end, and end
+//   +cutEscape  write the reply line up to the middle of an escape ("!" and one digit of
+//               its two), and end
+//   +cutClose   reply; then answer the connection's "system.cndTerm" with the first half
+//               of a line, and end
+//   +garbage    before the reply, lines that are no packets or are malformed: empty, text,
+//               another version, control and high bytes, bad numbers and escapes, 1 MiB
+//   +stray      before the reply, replies for sessions that do not exist
+//   +huge       before the reply, one line of 32 MiB addressed to the waiting session
+//               (longer than a reader takes, so it must be dropped)
+// On a request sent without waiting, the faults that end the companion end it, and the
+// others write their lines with no reply after them.
+//
 //   KYRO_VEX_REQUEST_LOG=<file>
 //
 // appends every request, as the line that arrived, to that file.
@@ -31,6 +47,9 @@ struct Answer {
     // Person: no script at all, ask a person where a dialog can be shown, else Default.
     // Default: the default answer described above.
     enum Kind { Button, Reply, None, Exit, Default, Person } kind = Person;
+    // What goes wrong on purpose around the reply (see above).
+    enum Fault { NoFault, ExitAfter, Cut, CutEscape, CutClose, Garbage, Stray, Huge };
+    Fault fault = NoFault;
     int button = 0;
     int delayMs = 0;
 };

@@ -1,12 +1,15 @@
 #include "DialogFacility.h"
 
+#include "kyro/pipe/VexPipeConduit.h"
 #include "kyro/pipe/VexPipeSession.h"
 #include "kyro/platform/clock.h"
+#include "kyro/platform/process_info.h"
 #include "kyro/platform/threads.h"
 #include "kyro/platform/user_interface.h"
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <list>
 #include <string>
 
@@ -112,6 +115,140 @@ void reply(VexPipeSession* session, VexPipePacket* request, const Answer& answer
     VexPipeFacility::sendReply(session, request, &response);
 }
 
+// ---- Faults on purpose (CompanionScript.h): lines no companion should write ----------------
+
+// Writes bytes to the session's client as they are, outside the packet format.
+void writeRaw(VexPipeSession* session, const std::string& bytes)
+{
+    VexPipeConduit* const conduit = session->conduit();
+    if (conduit == nullptr || bytes.empty())
+        return;
+    const VexPipeWriteEndpoint writer = conduit->writerEndpoint(session->writerIndex());
+    if (writer.device() != nullptr)
+        writer.device()->write(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+}
+
+// The line the reply to `request` would travel as (without its line end), as sendReply()
+// and the conduit would make it.
+std::string replyLine(VexPipeSession* session, const VexPipePacket& request, const Answer& answer,
+                      const char* note = nullptr)
+{
+    VexPipePacket response;
+    response.setInt("RSCD", 0);
+    if (answer.kind == Answer::Button)
+        response.setInt("selected_button", answer.button);
+    if (note != nullptr)
+        response.setString("note", note);
+    response.setFacility(request.facility());
+    response.setMethod("RESP");
+    if (!request.method().isEmpty())
+        response.setString("RCOD", request.method());
+    response.setWaitMode(VexPipePacket::kNoWait);
+    response.setSessionNumber(static_cast<int>(session->number()));
+    response.setPeerSessionNumber(static_cast<int>(session->peerNumber()));
+    response.setInt("CPID", static_cast<int>(kyro::platform::currentProcessId()));
+    return response.marshal(true).utf8();
+}
+
+// The head of a line addressed to the client's side of `session`, from the companion's.
+std::string lineHead(const char* name, long addressee, VexPipeSession* session)
+{
+    return "65536;" + std::string(name) + ";" + std::to_string(addressee) + ";" +
+           std::to_string(session->number()) + ";0;1;";
+}
+
+std::string garbageLines(VexPipeSession* session)
+{
+    std::string lines;
+    lines += "\n";                                                  // empty
+    lines += "garbage, not a packet\n";
+    lines += "65535;vex.RESP;" + std::to_string(session->peerNumber()) + ";" +
+             std::to_string(session->number()) + ";0;1;selected_button=d7\n";   // another version
+    lines += "\x01\x02\x03\t\x7f\x80\xc3\xa9\xff\r\n";       // control and high bytes
+    lines += "65536\n";                                             // the version alone
+    lines += "65536;;;;;;;;\n";
+    lines += "65536;vex.RESP;x;y;z;w;selected_button=d!zz;=;a=b=c;;k\n";
+    lines += "65536;kyro.Note;0;0;0;1;text=hbad!z;more=h!;list=j!2;dict=i!\n";
+    lines += "65536;vex.RESP;99999999999999999999999;-;0;1;selected_button=d99999999999999\n";
+    lines += std::string(1u << 20, 'x') + "\n";                     // 1 MiB, no packet
+    return lines;
+}
+
+std::string strayLines(VexPipeSession* session, const VexPipePacket& request)
+{
+    std::string lines;
+    for (const long addressee : {999999999L, -1L, 2147483647L}) {
+        lines += lineHead((std::string(request.facility().utf8()) + ".RESP").c_str(), addressee, session);
+        lines += "RSCD=d0;selected_button=d9;RCOD=h";
+        lines += request.method().utf8();
+        lines += "\n";
+    }
+    return lines;
+}
+
+std::string hugeLine(VexPipeSession* session, const VexPipePacket& request)
+{
+    constexpr std::size_t kHugeBytes = 32u * 1024u * 1024u;
+    std::string line = lineHead((std::string(request.facility().utf8()) + ".RESP").c_str(),
+                                static_cast<long>(session->peerNumber()), session);
+    line += "selected_button=d99;padding=h";
+    line.resize(kHugeBytes, 'x');
+    line += "\n";
+    return line;
+}
+
+// Answers the connection's "system.cndTerm" with half a line, and ends the companion.
+long answerCloseHalfway(VexPipeSession* session, VexPipePacket* packet)
+{
+    if (packet->fullName() != "system.cndTerm")
+        return VexPipeSession::kPassOn;
+    Answer answer;
+    answer.kind = Answer::Reply;
+    const std::string line = replyLine(session, *packet, answer);
+    writeRaw(session, line.substr(0, line.size() / 2));
+    g_exitRequested = true;
+    return VexPipeFacility::kHandled;
+}
+
+// The lines a fault writes before the reply, or instead of it.
+void writeFaultLines(VexPipeSession* session, const VexPipePacket& request, const Answer& answer)
+{
+    if (answer.fault == Answer::Garbage)
+        writeRaw(session, garbageLines(session));
+    else if (answer.fault == Answer::Stray)
+        writeRaw(session, strayLines(session, request));
+    else if (answer.fault == Answer::Huge)
+        writeRaw(session, hugeLine(session, request));
+}
+
+// Replies as the answer says, spoiled by its fault.
+void replyWithFault(VexPipeSession* session, VexPipePacket* request, const Answer& answer)
+{
+    switch (answer.fault) {
+    case Answer::Cut: {
+        const std::string line = replyLine(session, *request, answer);
+        writeRaw(session, line.substr(0, line.size() / 2));
+        g_exitRequested = true;
+        return;
+    }
+    case Answer::CutEscape: {
+        const std::string line = replyLine(session, *request, answer, "cut short");
+        const std::size_t escape = line.find('!');
+        writeRaw(session, line.substr(0, escape != std::string::npos ? escape + 2 : line.size() / 2));
+        g_exitRequested = true;
+        return;
+    }
+    default:
+        break;
+    }
+    writeFaultLines(session, *request, answer);
+    reply(session, request, answer);
+    if (answer.fault == Answer::ExitAfter)
+        g_exitRequested = true;
+    else if (answer.fault == Answer::CutClose)
+        session->setMethodOverride(&answerCloseHalfway);
+}
+
 }  // namespace
 
 DialogFacility::DialogFacility(const char* name, const CompanionScript& script) : m_name(name)
@@ -145,7 +282,18 @@ long DialogFacility::handle(VexPipeSession* session, VexPipePacket* request, Vex
         g_exitRequested = true;
         return kHandled;
     }
-    if (request->waitMode() == VexPipePacket::kNoWait || answer.kind == Answer::None)
+    if (request->waitMode() == VexPipePacket::kNoWait) {
+        // No reply to spoil: a fault only writes its lines or ends the companion.
+        if (answer.fault == Answer::ExitAfter || answer.fault == Answer::Cut ||
+            answer.fault == Answer::CutEscape)
+            g_exitRequested = true;
+        else if (answer.fault == Answer::CutClose)
+            session->setMethodOverride(&answerCloseHalfway);
+        else
+            writeFaultLines(session, *request, answer);
+        return kHandled;
+    }
+    if (answer.kind == Answer::None)
         return kHandled;
 
     KeptAnswer kept{session, *request, answer,
@@ -160,6 +308,7 @@ long DialogFacility::handle(VexPipeSession* session, VexPipePacket* request, Vex
         }
     } else if (answer.kind == Answer::Default) {
         kept.answer = defaultAnswer(*request);
+        kept.answer.fault = answer.fault;
     }
     session->addRef();
     keptAnswers().push_back(std::move(kept));
@@ -195,7 +344,7 @@ bool DialogFacility::answerDue()
         }
         // A session whose client has gone meanwhile has no conduit to answer on.
         if (it->session->conduit() != nullptr && it->session->state() == VexPipeSession::kOpen)
-            reply(it->session, &it->request, it->answer);
+            replyWithFault(it->session, &it->request, it->answer);
         it->session->release();
         it = kept.erase(it);
     }

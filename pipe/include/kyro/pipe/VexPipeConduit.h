@@ -146,6 +146,10 @@ public:
     int sessionCount() const { return m_sessions.count(); }
     bool hasReader(long index) const { return m_readers.find(index) != m_readers.end(); }
     bool hasWriter(long index) const { return m_writers.find(index) != m_writers.end(); }
+    // A copy of the write endpoint under `index`, sharing its device; one without a device
+    // when there is none. Bytes written through it bypass the packet format (a peer that
+    // misbehaves on purpose, in tests).
+    VexPipeWriteEndpoint writerEndpoint(long index) const;
 
 protected:
     TMap<long, VexPipeReadEndpoint>& readers() { return m_readers; }
