@@ -72,22 +72,23 @@ void closeConduit(VexPipeNamedConduit* conduit)
     delete conduit;
 }
 
-// The common procedure: connect, send and wait inside the bracket, close. False (with the
-// companion's record logged) when no conduit could be opened; *answered tells whether the
-// reply came.
-bool request(VexPipePacket* request, VexPipePacket* reply, bool* answered)
+// The common procedure: connect, send and wait inside the bracket, close. True when the
+// reply came. False, with the record "the companion could not be reached", when no conduit
+// could be opened, or when the request could not be sent or the companion went without
+// answering it.
+bool request(VexPipePacket* request, VexPipePacket* reply)
 {
     DialogTurn turn;
     VexPipeNamedConduit* conduit = openCompanionConduit();
-    if (conduit == nullptr) {
+    bool answered = false;
+    if (conduit != nullptr) {
+        answered = transmitInDialog(conduit, request, reply) == 0;
+        closeConduit(conduit);
+    }
+    if (!answered)
         kyro::diagnostics::recordLibraryError(CKyroIntError::kCompanionUnreachable, __FILE__,
                                               __LINE__);
-        *answered = false;
-        return false;
-    }
-    *answered = transmitInDialog(conduit, request, reply) == 0;
-    closeConduit(conduit);
-    return true;
+    return answered;
 }
 
 }  // namespace
@@ -140,8 +141,7 @@ bool showErrorDialog(const TStr& caption, const TStr& title, const TStr& detail,
         packet.setString("detail", detail);
     }
     VexPipePacket reply;
-    bool answered = false;
-    return request(&packet, &reply, &answered) && answered;
+    return request(&packet, &reply);
 }
 
 bool showInsufficientMemory()
@@ -150,8 +150,7 @@ bool showInsufficientMemory()
     packet.setString("selector", "InsufficientMemory");
     packet.setString("locale", locale());
     VexPipePacket reply;
-    bool answered = false;
-    return request(&packet, &reply, &answered) && answered;
+    return request(&packet, &reply);
 }
 
 int showMessageBox(const TStr& caption, const TStr& title, int icon, const TStr& button0,
@@ -166,8 +165,7 @@ int showMessageBox(const TStr& caption, const TStr& title, int icon, const TStr&
     packet.setString("button_1", button1);
     packet.setInt("focus_button_index", focusIndex);
     VexPipePacket reply;
-    bool answered = false;
-    if (!request(&packet, &reply, &answered) || !answered)
+    if (!request(&packet, &reply))
         return 0;
     return reply.getInt("selected_button");
 }
@@ -186,10 +184,10 @@ int showPrivacyPolicy(const KyroProductIdentity& product, const TStr& brandingIm
     if (!heroImagePath.isEmpty())
         packet.setString("hero_image_pathname", heroImagePath);
     VexPipePacket reply;
-    bool answered = false;
-    if (!request(&packet, &reply, &answered))
+    // No answer is no refusal: the user was never asked to the end.
+    if (!request(&packet, &reply))
         return CKyroIntError::kCompanionUnreachable;
-    if (answered && reply.getInt("selected_button") == kPolicyAccepted) {
+    if (reply.getInt("selected_button") == kPolicyAccepted) {
         writePrivacyPolicyConsent(product, true);
         return 0;
     }

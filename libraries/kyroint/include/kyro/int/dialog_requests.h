@@ -4,7 +4,8 @@
 // Each request starts the companion when it is not running, connects, sends one request,
 // waits for the reply, says goodbye ("system.cndTerm") and closes. Every failure is recorded
 // in the error log as a CKyroIntError of the library (status 5: the companion could not be
-// reached; 19: the privacy policy was not accepted). Nothing throws.
+// reached, or went without answering; 19: the privacy policy was not accepted). Nothing
+// throws.
 #ifndef KYRO_INT_DIALOG_REQUESTS_H
 #define KYRO_INT_DIALOG_REQUESTS_H
 
@@ -32,7 +33,7 @@ bool showInsufficientMemory();
 int showMessageBox(const TStr& caption, const TStr& title, int icon, const TStr& button0,
                    const TStr& button1, int focusIndex);
 // 0 when consent is on record or was given now (button 3), 19 when the user chose
-// otherwise, 5 when the companion could not be reached. Empty image paths are not sent.
+// otherwise, 5 when the companion could not be reached or went without answering. Empty image paths are not sent.
 int showPrivacyPolicy(const KyroProductIdentity& product, const TStr& brandingImagePath,
                       const TStr& heroImagePath);
 
