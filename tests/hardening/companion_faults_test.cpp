@@ -1,1 +1,270 @@
-// (being written)
+// A companion that misbehaves, on purpose (the "+fault" answers of its script): it ends
+// before its reply, cuts its reply off in the middle of a line or of an escape, ends while
+// it answers the connection's close, writes lines that are no packets, replies for sessions
+// that do not exist, or writes one line of 32 MiB. Each time the host's call ends with its
+// documented result - the normal one where the fault does no harm, else the failure result
+// with the error record - soon after the fault, and the host's next request works (with a
+// fresh companion when the old one died).
+//
+// Each case runs in a fresh host process (a child role): the library reads its custom
+// environment file, which tells it where Vex.exe is, once per process.
+#include "kyro/diagnostics/KyroLogger.h"
+#include "kyro/int/dialog_requests.h"
+#include "kyro/int/privacy_consent.h"
+#include "kyro/pipe/VexMessages.h"
+#include "kyro/platform/process_launch.h"
+
+#include "ChildRole.h"
+#include "FileBytes.h"
+#include "TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using SteadyClock = std::chrono::steady_clock;
+
+const kyrointutil::KyroProductIdentity kProduct{"Kyro Faults", "KyroFaults15"};
+
+// How long a call may take once the companion has misbehaved. Natively a dead companion
+// or a spoilt line is noticed within a wait tick or two (100 ms each); Wine's process and
+// pipe calls are many times slower, and the 32 MiB line crawls through its pipes, so
+// there the bound is wider. Either way a call that hangs fails the test, not its speed.
+const auto kFaultBound = std::chrono::milliseconds(KYRO_TEST_WINDOWS ? 8000 : 2000);
+
+std::mutex g_reportsLock;
+std::set<std::string> g_reports;
+
+void noteReport(kyro::pipe::MessageKind kind, const TStr& line, void*)
+{
+    if (kind != kyro::pipe::MessageKind::Error)
+        return;
+    std::string text = line.utf8();
+    if (text.compare(0, 7, "Error  ") == 0)
+        text.erase(0, 7);
+    // The kind of report, not the line it quotes.
+    const std::string::size_type colon = text.find(':');
+    if (colon != std::string::npos)
+        text.resize(colon);
+    std::lock_guard<std::mutex> hold(g_reportsLock);
+    g_reports.insert(text);
+}
+
+// A host that runs the requests named in `argument` ("error,message,...") one after
+// another and prints "<request>=<result> <milliseconds>" for each, then the kinds of
+// report the pipe framework made ("report: <text>").
+KYRO_CHILD_ROLE(faultHost)
+{
+    std::string folder;
+    kyro::platform::environmentVariable("KYRO_TEST_FOLDER", &folder);
+    KyroLogger::instance_m()->setLogFileName(TPath(folder.c_str()) / "errors.log");
+    kyro::pipe::setMessageObserver(&noteReport, nullptr);
+
+    std::stringstream requests(argument);
+    std::string request;
+    while (std::getline(requests, request, ',')) {
+        const SteadyClock::time_point start = SteadyClock::now();
+        int result = -1;
+        if (request == "error")
+            result = kyrointutil::showErrorDialog("Kyro", "Something failed", "Details; more", 4);
+        else if (request == "memory")
+            result = kyrointutil::showInsufficientMemory();
+        else if (request == "message")
+            result = kyrointutil::showMessageBox("Kyro", "Go on?", 3, "Yes", "No", 1);
+        else if (request == "privacy")
+            result = kyrointutil::showPrivacyPolicy(kProduct, "", "");
+        else if (request == "consent") {
+            bool consented = false;
+            result = kyrointutil::readPrivacyPolicyConsent(kProduct, &consented) ? consented : -1;
+        }
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+            SteadyClock::now() - start);
+        std::printf("%s=%d %lld\n", request.c_str(), result, static_cast<long long>(took.count()));
+    }
+    kyro::pipe::setMessageObserver(nullptr, nullptr);
+    for (const std::string& report : g_reports)
+        std::printf("report: %s\n", report.c_str());
+    return 0;
+}
+
+struct HostRun {
+    Lines results;                  // "<request>=<result>"
+    std::vector<long long> times;   // milliseconds, in the same order
+    std::set<std::string> reports;
+    std::string output;             // everything, for failure messages
+};
+
+class CompanionFaults : public testing::Test {
+protected:
+    // Runs a host whose companion answers by `script`.
+    HostRun run(const char* requests, const char* script)
+    {
+        const std::string custom =
+            "<KYROCUSTOMENV><PLATFORM OS=\"Windows\">"
+            "<KEY ID=\"KYRO_USER_SETTINGS_FILE_LOCATION\"><STRING>" +
+            std::string((m_folder / "user").utf8()) +
+            "</STRING></KEY><KEY ID=\"KYRO_COMMON_BIN_LOCATION\"><STRING>" +
+            std::string(thisTestProgram().directory().utf8()) +
+            "</STRING></KEY></PLATFORM></KYROCUSTOMENV>";
+        writeFileBytes(m_folder / "custom.xml", custom);
+        writeFileBytes(m_folder / "errors.log", "");
+
+        namespace platform = kyro::platform;
+        platform::setEnvironmentVariable("NORVELDT_KYRO_CUSTOM_ENV", (m_folder / "custom.xml").utf8());
+        platform::setEnvironmentVariable("KYRO_VEX_ANSWERS", script);
+        platform::setEnvironmentVariable("KYRO_TEST_FOLDER", m_folder.path().utf8());
+        HostRun run;
+        const bool ran = runRole((std::string("faultHost:") + requests).c_str(), &run.output);
+        for (const char* name : {"NORVELDT_KYRO_CUSTOM_ENV", "KYRO_VEX_ANSWERS", "KYRO_TEST_FOLDER"})
+            platform::setEnvironmentVariable(name, nullptr);
+        if (!ran) {
+            run.output = "<not run>";
+            return run;
+        }
+        std::stringstream lines(run.output);
+        std::string line;
+        while (std::getline(lines, line)) {
+            if (line.compare(0, 8, "report: ") == 0) {
+                run.reports.insert(line.substr(8));
+                continue;
+            }
+            const std::string::size_type blank = line.find(' ');
+            run.results.push_back(line.substr(0, blank));
+            run.times.push_back(blank == std::string::npos ? -1 : std::atoll(line.c_str() + blank + 1));
+        }
+        return run;
+    }
+
+    // The status and the raising file of every library record in the error log.
+    Lines records()
+    {
+        Lines found;
+        std::stringstream log(readFileBytes(m_folder / "errors.log"));
+        std::string line;
+        std::string place;
+        while (std::getline(log, line)) {
+            const std::string::size_type file = line.find("File=");
+            if (file != std::string::npos)
+                place = line.substr(file + 5, line.find(',', file) - file - 5);
+            const std::string::size_type status = line.find("KyroIntError=");
+            if (status != std::string::npos) {
+                const std::string rest = line.substr(status + 13);
+                found.push_back(rest.substr(0, rest.find_first_of(" \r")) + "@" + place);
+            }
+        }
+        return found;
+    }
+
+    // The request at `index` (the faulty one) ended within the bound.
+    static void expectSoon(const HostRun& run, std::size_t index)
+    {
+        ASSERT_LT(index, run.times.size()) << run.output;
+        EXPECT_GE(run.times[index], 0) << run.output;
+        EXPECT_LT(run.times[index], kFaultBound.count()) << run.output;
+    }
+
+    TempFolder m_folder;
+};
+
+const char* const kUnanswered = "5@dialog_requests.cpp";
+
+TEST_F(CompanionFaults, ACompanionThatEndsBeforeItsReply)
+{
+    // The first request starts the companion; the second ends it unanswered; the third
+    // starts a fresh one.
+    HostRun host = run("error,message,error,message", "MessageBox=exit;ErrorDialog=reply");
+    EXPECT_EQ(host.results, (Lines{"error=1", "message=0", "error=1", "message=0"})) << host.output;
+    expectSoon(host, 1);
+    expectSoon(host, 3);
+    EXPECT_EQ(records(), (Lines{kUnanswered, kUnanswered}));
+
+    host = run("message,error,privacy,error,memory", "ErrorDialog=exit;PrivacyPolicyDialog=exit;*=1");
+    EXPECT_EQ(host.results,
+              (Lines{"message=1", "error=0", "privacy=5", "error=0", "memory=0"})) << host.output;
+    for (std::size_t i = 1; i < 5; ++i)
+        expectSoon(host, i);
+    EXPECT_EQ(records(), Lines(4, kUnanswered));
+}
+
+TEST_F(CompanionFaults, AReplyCutOffIsNoReply)
+{
+    // Half a line, or a line that ends inside an escape, then the companion ends: what came
+    // is not taken for an answer, whatever it held.
+    for (const char* fault : {"cut", "cutEscape"}) {
+        SCOPED_TRACE(fault);
+        const std::string script = std::string("MessageBox=1+") + fault +
+                                   ";ErrorDialog=reply+" + fault + ";PrivacyPolicyDialog=3+" +
+                                   fault;
+        HostRun host = run("message,error,privacy,consent,message", script.c_str());
+        // Consent is not recorded from a reply that never came whole.
+        EXPECT_EQ(host.results,
+                  (Lines{"message=0", "error=0", "privacy=5", "consent=-1", "message=0"}))
+            << host.output;
+        for (std::size_t i : {0, 1, 2, 4})
+            expectSoon(host, i);
+        EXPECT_EQ(records(), Lines(4, kUnanswered));
+    }
+}
+
+TEST_F(CompanionFaults, ACompanionThatEndsWhileAnsweringTheClose)
+{
+    // The answer came; the goodbye after it did not, and the companion has gone. The call
+    // keeps its answer, and the next one starts a new companion.
+    HostRun host = run("message,error,message,privacy",
+                       "MessageBox=1+cutClose;ErrorDialog=reply+cutClose;PrivacyPolicyDialog=2+cutClose");
+    EXPECT_EQ(host.results, (Lines{"message=1", "error=1", "message=1", "privacy=19"}))
+        << host.output;
+    for (std::size_t i = 0; i < 4; ++i)
+        expectSoon(host, i);
+    EXPECT_EQ(records(), Lines{"19@dialog_requests.cpp"});
+
+    // The same with a companion that ends right after its reply, before the close.
+    host = run("message,error,message", "MessageBox=1+exit;ErrorDialog=reply+exit");
+    EXPECT_EQ(host.results, (Lines{"message=1", "error=1", "message=1"})) << host.output;
+    for (std::size_t i = 0; i < 3; ++i)
+        expectSoon(host, i);
+    EXPECT_EQ(records(), Lines{});
+}
+
+TEST_F(CompanionFaults, LinesThatAreNoPacketsOrAreMalformedAreDropped)
+{
+    HostRun host = run("message,error,message,privacy",
+                       "MessageBox=1+garbage;ErrorDialog=reply+garbage;PrivacyPolicyDialog=2+garbage");
+    EXPECT_EQ(host.results, (Lines{"message=1", "error=1", "message=1", "privacy=19"}))
+        << host.output;
+    for (std::size_t i = 1; i < 4; ++i)
+        expectSoon(host, i);
+    EXPECT_EQ(records(), Lines{"19@dialog_requests.cpp"});
+}
+
+TEST_F(CompanionFaults, RepliesForSessionsThatDoNotExistChangeNothing)
+{
+    HostRun host = run("message,error,message", "MessageBox=1+stray;ErrorDialog=reply+stray");
+    EXPECT_EQ(host.results, (Lines{"message=1", "error=1", "message=1"})) << host.output;
+    for (std::size_t i = 1; i < 3; ++i)
+        expectSoon(host, i);
+    EXPECT_EQ(records(), Lines{});
+}
+
+TEST_F(CompanionFaults, ALineLongerThanAReaderTakesIsDroppedForItsLength)
+{
+    // 32 MiB addressed to the waiting call, with a button of its own: the reader drops it
+    // at its limit and the real answer after it is the reply.
+    HostRun host = run("error,message,error", "MessageBox=1+huge;ErrorDialog=reply");
+    EXPECT_EQ(host.results, (Lines{"error=1", "message=1", "error=1"})) << host.output;
+    expectSoon(host, 1);
+    EXPECT_EQ(host.reports.count("Dropped an incoming line longer than 16777216 bytes"), 1u)
+        << host.output;
+    EXPECT_EQ(records(), Lines{});
+}
+
+}  // namespace
