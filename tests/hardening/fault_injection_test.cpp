@@ -29,6 +29,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <thread>
 #include <vector>
@@ -110,16 +111,41 @@ void failEachCall(const Operation& operation, FaultPoint point)
     }
 }
 
-void failEveryKindOfCall(const Operation& operation)
+// The calls of each kind an operation makes, in the order of kEveryPoint.
+using CallCounts = std::vector<long>;
+
+CallCounts failEveryKindOfCall(const Operation& operation)
 {
     DisarmAtEnd disarm;
-    // Once first without failures: what it keeps for later (names, stamps, host facts) is
-    // then in place before memory is counted.
+    // Once first without failures, counting its calls: what it keeps for later (names,
+    // stamps, host facts) is then in place before memory is counted.
     operation.prepare();
-    ASSERT_TRUE(operation.run());
+    for (const FaultPoint point : kEveryPoint)
+        platform::armFault(point, 0);
+    EXPECT_TRUE(operation.run());
+    platform::disarmFaults();
     operation.check(true);
+    CallCounts calls;
+    for (const FaultPoint point : kEveryPoint)
+        calls.push_back(platform::faultPointCalls(point));
     for (const FaultPoint point : kEveryPoint)
         failEachCall(operation, point);
+    return calls;
+}
+
+// Every call of the kinds `reached` happens under the operation (so the sweep above tried
+// it), and none of the others.
+void expectReached(const CallCounts& calls, std::initializer_list<FaultPoint> reached)
+{
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        bool wanted = false;
+        for (const FaultPoint point : reached)
+            wanted = wanted || point == kEveryPoint[i];
+        if (wanted)
+            EXPECT_GT(calls[i], 0) << nameOf(kEveryPoint[i]);
+        else
+            EXPECT_EQ(calls[i], 0) << nameOf(kEveryPoint[i]);
+    }
 }
 
 // Leftovers of saves: temporary files in the folder.
@@ -345,7 +371,7 @@ TEST(FaultInjection, SettingsSaveKeepsTheOldFileOrWritesTheNewOne)
         newBytes = readFileBytes(path);
     }
 
-    failEveryKindOfCall(Operation{
+    const CallCounts calls = failEveryKindOfCall(Operation{
         [&] { writeFileBytes(path, oldBytes); },
         [&] {
             CKyroUtilSettingsFile settings(true);
@@ -358,6 +384,8 @@ TEST(FaultInjection, SettingsSaveKeepsTheOldFileOrWritesTheNewOne)
             EXPECT_EQ(storedValue(path, "Options", "Other"), "kept");
             EXPECT_EQ(temporaryFiles(temp.path()), 0);
         }});
+    expectReached(calls, {FaultPoint::FileOpen, FaultPoint::FileWrite, FaultPoint::FileReplace,
+                          FaultPoint::NamedMutexOpen});
 }
 
 TEST(FaultInjection, ConsentWriteAndReadAnswerFalseOrRecordTheAnswer)
@@ -368,7 +396,7 @@ TEST(FaultInjection, ConsentWriteAndReadAnswerFalseOrRecordTheAnswer)
     const kyrointutil::KyroProductIdentity identity{"Product", "ProductQualifier"};
 
     // Written into a file that is not there yet, in a folder that is not there yet.
-    failEveryKindOfCall(Operation{
+    const CallCounts writeCalls = failEveryKindOfCall(Operation{
         [&] { std::filesystem::remove_all(nativePath(folder)); },
         [&] { return kyrointutil::writePrivacyPolicyConsent(identity, true, path); },
         [&](bool written) {
@@ -380,11 +408,13 @@ TEST(FaultInjection, ConsentWriteAndReadAnswerFalseOrRecordTheAnswer)
             else
                 EXPECT_FALSE(written);
         }});
+    expectReached(writeCalls, {FaultPoint::FileOpen, FaultPoint::FileWrite,
+                               FaultPoint::FileReplace, FaultPoint::NamedMutexOpen});
 
     // Read back: not found when the file cannot be read.
     ASSERT_TRUE(kyrointutil::writePrivacyPolicyConsent(identity, false, path));
     const std::string bytes = readFileBytes(path);
-    failEveryKindOfCall(Operation{
+    const CallCounts readCalls = failEveryKindOfCall(Operation{
         [] {},
         [&] {
             bool consented = true;
@@ -393,6 +423,7 @@ TEST(FaultInjection, ConsentWriteAndReadAnswerFalseOrRecordTheAnswer)
             return found;
         },
         [&](bool) { EXPECT_EQ(readFileBytes(path), bytes); }});
+    expectReached(readCalls, {FaultPoint::FileOpen, FaultPoint::NamedMutexOpen});
 }
 
 // ---- the loggers ------------------------------------------------------------------------
@@ -403,7 +434,8 @@ TEST(FaultInjection, ErrorRecordIsWrittenWholeOrNotAtAll)
     writeErrorTable(temp / "KyroErrorCodes.xml");
     const CKyroIntError record(Kyro::kVendorKyroInt, 5, "src\\dialogs.cpp", 42, "1.2.3");
     LogCase log(temp / "Errors.log", temp / "KyroErrorCodes.xml", record, false, "\t");
-    failEveryKindOfCall(log.operation());
+    expectReached(failEveryKindOfCall(log.operation()),
+                  {FaultPoint::FileOpen, FaultPoint::FileWrite, FaultPoint::NamedMutexOpen});
     EXPECT_NE(log.expected.find("Kyro Integration Library"), std::string::npos) << log.expected;
 }
 
@@ -414,13 +446,15 @@ TEST(FaultInjection, DebugAndPerformanceLinesAreWrittenWholeOrNotAtAll)
     // Long enough that a part of the line would show.
     const KyroDebugLog debug(Kyro::kVendorKyroInt, TStr(std::string(300, 'd').c_str()));
     LogCase debugLog(temp / "KyroDebug.log", temp / "KyroErrorCodes.xml", debug, false, "\t");
-    failEveryKindOfCall(debugLog.operation());
+    expectReached(failEveryKindOfCall(debugLog.operation()),
+                  {FaultPoint::FileOpen, FaultPoint::FileWrite, FaultPoint::NamedMutexOpen});
 
     KyroPerfLogData data;
     data.marker = "FAULTS.START";
     const KyroPerfLog perf(Kyro::kVendorKyroInt, data);
     LogCase perfLog(temp / "KyroPerfLog.csv", temp / "KyroErrorCodes.xml", perf, true, ",");
-    failEveryKindOfCall(perfLog.operation());
+    expectReached(failEveryKindOfCall(perfLog.operation()),
+                  {FaultPoint::FileOpen, FaultPoint::FileWrite, FaultPoint::NamedMutexOpen});
 }
 
 // ---- the XML loaders --------------------------------------------------------------------
@@ -432,7 +466,7 @@ TEST(FaultInjection, StringTableLoadsOrStaysUnloaded)
                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<KYROSTRINGTABLE>"
                    "<STRING ID=\"IDS_BUTTON_OK\"><CAPTION>OK</CAPTION></STRING>"
                    "</KYROSTRINGTABLE>\n");
-    failEveryKindOfCall(Operation{
+    const CallCounts calls = failEveryKindOfCall(Operation{
         [] {},
         [&] {
             CKyroIntResHandler handler;
@@ -441,6 +475,7 @@ TEST(FaultInjection, StringTableLoadsOrStaysUnloaded)
             return loaded;
         },
         [](bool) {}});
+    expectReached(calls, {FaultPoint::FileOpen});
 }
 
 TEST(FaultInjection, ErrorTableLoadsOrStaysUnloaded)
@@ -448,7 +483,7 @@ TEST(FaultInjection, ErrorTableLoadsOrStaysUnloaded)
     TempFolder temp;
     const TPath path = temp / "KyroErrorCodes.xml";
     writeErrorTable(path);
-    failEveryKindOfCall(Operation{
+    const CallCounts calls = failEveryKindOfCall(Operation{
         [] {},
         [&] {
             KyroErrorTable table(path);
@@ -460,6 +495,7 @@ TEST(FaultInjection, ErrorTableLoadsOrStaysUnloaded)
             return loaded;
         },
         [](bool) {}});
+    expectReached(calls, {FaultPoint::FileOpen});
 }
 
 }  // namespace
