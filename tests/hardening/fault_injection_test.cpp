@@ -17,6 +17,7 @@
 #include "kyro/platform/filesystem.h"
 #include "kyro/platform/named_mutex.h"
 #include "kyro/platform/process_launch.h"
+#include "kyro/util/CKyroUtilCustomEnv.h"
 #include "kyro/util/c_str.h"
 
 #include "FileBytes.h"
@@ -403,10 +404,11 @@ TEST(FaultInjection, ConsentWriteAndReadAnswerFalseOrRecordTheAnswer)
             bool consented = false;
             EXPECT_EQ(kyrointutil::readPrivacyPolicyConsent(identity, &consented, path), written);
             EXPECT_EQ(consented, written);
-            if (fileExists(folder))
+            if (fileExists(folder)) {
                 EXPECT_EQ(temporaryFiles(folder), 0);
-            else
+            } else {
                 EXPECT_FALSE(written);
+            }
         }});
     expectReached(writeCalls, {FaultPoint::FileOpen, FaultPoint::FileWrite,
                                FaultPoint::FileReplace, FaultPoint::NamedMutexOpen});
@@ -495,6 +497,41 @@ TEST(FaultInjection, ErrorTableLoadsOrStaysUnloaded)
             return loaded;
         },
         [](bool) {}});
+    expectReached(calls, {FaultPoint::FileOpen});
+}
+
+TEST(FaultInjection, CustomEnvironmentFileLoadsOrReportsItsFailure)
+{
+    const char* const kThinClient = "NORVELDT_KYRO_THINCLIENT_ENV";
+    const char* const kCustom = "NORVELDT_KYRO_CUSTOM_ENV";
+    std::string ignored;
+    if (platform::environmentVariable(kThinClient, &ignored))
+        GTEST_SKIP() << "the thin client's file would be read instead";
+    TempFolder temp;
+    const TPath path = temp / "custom.xml";
+    writeFileBytes(path, "<KYROCUSTOMENV>"
+                         "<PLATFORM OS=\"Windows\"><KEY ID=\"FAULT_KEY\"><STRING>v</STRING></KEY></PLATFORM>"
+                         "<PLATFORM OS=\"Linux\"><KEY ID=\"FAULT_KEY\"><STRING>v</STRING></KEY></PLATFORM>"
+                         "</KYROCUSTOMENV>");
+    std::string previous;
+    const bool hadPrevious = platform::environmentVariable(kCustom, &previous);
+    ASSERT_TRUE(platform::setEnvironmentVariable(kCustom, path.utf8()));
+    const CallCounts calls = failEveryKindOfCall(Operation{
+        [] {},
+        [] {
+            CKyroUtilCustomEnv environment;
+            const int status = environment.load();
+            const TStr value = environment.getValue("FAULT_KEY");
+            if (status == CKyroUtilCustomEnv::kLoaded) {
+                EXPECT_EQ(value, "v");
+            } else {
+                EXPECT_EQ(status, CKyroUtilCustomEnv::kCustomFileFailed);
+                EXPECT_TRUE(value.isEmpty());
+            }
+            return status == CKyroUtilCustomEnv::kLoaded;
+        },
+        [](bool) {}});
+    platform::setEnvironmentVariable(kCustom, hadPrevious ? previous.c_str() : nullptr);
     expectReached(calls, {FaultPoint::FileOpen});
 }
 
