@@ -439,6 +439,17 @@ TEST(FaultInjection, ErrorRecordIsWrittenWholeOrNotAtAll)
     expectReached(failEveryKindOfCall(log.operation()),
                   {FaultPoint::FileOpen, FaultPoint::FileWrite, FaultPoint::NamedMutexOpen});
     EXPECT_NE(log.expected.find("Kyro Integration Library"), std::string::npos) << log.expected;
+
+    // Written without the mutex, which cannot be made: a failing write still takes its
+    // record back.
+    Operation withoutMutex = log.operation();
+    const std::function<bool()> run = withoutMutex.run;
+    withoutMutex.run = [run] {
+        platform::armFault(FaultPoint::NamedMutexOpen, 1, FaultRepeat::FromThenOn);
+        return run();
+    };
+    DisarmAtEnd disarm;
+    failEachCall(withoutMutex, FaultPoint::FileWrite);
 }
 
 TEST(FaultInjection, DebugAndPerformanceLinesAreWrittenWholeOrNotAtAll)
