@@ -189,10 +189,18 @@ long readPipe(PipeEnd end, void* buffer, std::size_t size)
     if (end == kNoPipeEnd || end == 0 || buffer == nullptr)
         return -1;
     const DWORD wanted = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(size);
-    DWORD read = 0;
-    if (::ReadFile(reinterpret_cast<HANDLE>(end), buffer, wanted, &read, nullptr))
-        return static_cast<long>(read);
-    return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+    for (;;) {
+        DWORD read = 0;
+        if (::ReadFile(reinterpret_cast<HANDLE>(end), buffer, wanted, &read, nullptr)) {
+            // A writer's zero-length write arrives as an empty read: not the end.
+            if (read > 0 || wanted == 0)
+                return static_cast<long>(read);
+            continue;
+        }
+        // The last writer gone: broken, or (as Wine may say) no longer connected.
+        const DWORD error = ::GetLastError();
+        return error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED ? 0 : -1;
+    }
 }
 
 void releaseEndedChildren()
