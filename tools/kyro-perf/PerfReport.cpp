@@ -106,7 +106,9 @@ std::string stampText(long long days, long long ms)
     const long long day = dayOfYear - (153 * mp + 2) / 5 + 1;
     const long long month = mp < 10 ? mp + 3 : mp - 9;
     const long long year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-    char text[64];
+    // Room for seven fields of any width: the parsed stamp is in range, but the compiler
+    // cannot see that at every optimisation level and warns of truncation.
+    char text[7 * 21 + 8];
     std::snprintf(text, sizeof text, "%04lld/%02lld/%02lld %02lld:%02lld:%02lld.%03lld", year,
                   month, day, ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
     return text;

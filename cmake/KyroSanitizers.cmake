@@ -1,0 +1,78 @@
+# Sanitizer builds of the whole project (native only):
+#
+#   -DKYRO_SANITIZE=address,undefined    AddressSanitizer (with leak checks) and UBSan
+#   -DKYRO_SANITIZE=thread               ThreadSanitizer
+#
+# Every target built here gets the flags, compile and link: the subsystem libraries, the
+# shared library, the companion Vex.exe, the demo host, the tools, the test programs and
+# their support, and GoogleTest, which the tests build from source. GoogleTest's own
+# threads and locks then are seen by ThreadSanitizer like everything else. What comes
+# from the system (libstdc++, TinyXML, libcrypto) stays uninstrumented.
+#
+# Include this before any target or third-party folder is added: the flags are directory
+# options and reach only what is added afterwards. scripts/check-sanitizers configures,
+# builds and runs both builds.
+
+set(KYRO_SANITIZE "" CACHE STRING
+    "Sanitizers for every target: address,undefined or thread (native builds only)")
+
+if(NOT KYRO_SANITIZE)
+  return()
+endif()
+
+if(WIN32 OR CMAKE_CROSSCOMPILING)
+  message(FATAL_ERROR "KYRO_SANITIZE is for native builds only")
+endif()
+if(NOT CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  message(FATAL_ERROR "KYRO_SANITIZE needs g++ or clang++")
+endif()
+
+string(REPLACE " " "" _kyro_sanitize "${KYRO_SANITIZE}")
+set(_kyro_sanitizer_flags -fno-omit-frame-pointer)
+if(_kyro_sanitize STREQUAL "address,undefined" OR _kyro_sanitize STREQUAL "undefined,address")
+  # Undefined behaviour stops the program (with a report) instead of going on.
+  list(APPEND _kyro_sanitizer_flags -fsanitize=address,undefined -fno-sanitize-recover=undefined)
+elseif(_kyro_sanitize STREQUAL "address")
+  list(APPEND _kyro_sanitizer_flags -fsanitize=address)
+elseif(_kyro_sanitize STREQUAL "undefined")
+  list(APPEND _kyro_sanitizer_flags -fsanitize=undefined -fno-sanitize-recover=undefined)
+elseif(_kyro_sanitize STREQUAL "thread")
+  list(APPEND _kyro_sanitizer_flags -fsanitize=thread)
+  if(KYRO_BUILD_FUZZ)
+    message(FATAL_ERROR "KYRO_SANITIZE=thread cannot be combined with KYRO_BUILD_FUZZ (ASan)")
+  endif()
+else()
+  message(FATAL_ERROR
+    "KYRO_SANITIZE='${KYRO_SANITIZE}': use address,undefined or thread (or address, undefined)")
+endif()
+
+# The shared library is linked with --no-undefined, so the sanitizer runtime must be linked
+# into it, not left for the executable to bring. g++ does that with plain -fsanitize (its
+# runtimes are shared libraries on the system's library path); clang links its runtime
+# statically into executables only, unless it is told to use the shared one, which then
+# must be found at run time.
+set(_kyro_sanitizer_link_flags ${_kyro_sanitizer_flags})
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  list(APPEND _kyro_sanitizer_link_flags -shared-libsan)
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-runtime-dir
+                  OUTPUT_VARIABLE _kyro_clang_runtime_dir OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(_kyro_clang_runtime_dir)
+    list(APPEND _kyro_sanitizer_link_flags "-Wl,-rpath,${_kyro_clang_runtime_dir}")
+  endif()
+endif()
+
+# g++'s address instrumentation hides from its flow analysis that libstdc++'s own objects
+# (std::function inside <regex>) are set before use, and -Werror turns that into a failed
+# build. The ordinary builds keep the warning.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND _kyro_sanitize MATCHES "address")
+  list(APPEND _kyro_sanitizer_flags -Wno-maybe-uninitialized)
+endif()
+
+add_compile_options(${_kyro_sanitizer_flags})
+add_link_options(${_kyro_sanitizer_link_flags})
+
+# Link-time optimisation would take the instrumented code through the linker's optimiser
+# again and blur the reports' stacks; the sanitizers need none of it.
+set(CMAKE_INTERPROCEDURAL_OPTIMIZATION OFF)
+
+message(STATUS "kyroint: sanitizers ${_kyro_sanitize} on every target")
