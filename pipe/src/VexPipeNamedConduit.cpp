@@ -187,8 +187,18 @@ bool VexPipeNamedConduit::connectionLost()
 {
     if (VexPipeConduit::connectionLost())
         return true;
+    // A companion this conduit started is known by its process; one it found running by
+    // its presence lock, which goes with it. Such a companion that was ending when it
+    // took the connection never connects back: without this look the handshake's wait
+    // would last for ever. (A host's conduits connect one at a time, so no new companion
+    // of this prefix can have taken the lock meanwhile.)
     const std::uint32_t companion = m_process.processId();
-    if (companion == 0 || kyro::platform::processIsAlive(companion)) {
+    bool running;
+    if (companion != 0)
+        running = kyro::platform::processIsAlive(companion);
+    else
+        running = isServerRole() || isServerRunning(m_prefix.utf8());
+    if (running) {
         m_companionGoneSeen = false;
         return false;
     }

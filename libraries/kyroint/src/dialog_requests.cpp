@@ -109,12 +109,14 @@ VexPipeNamedConduit* openCompanionConduit()
 
     DialogTurn turn;
     for (int attempt = 1;; ++attempt) {
+        const bool wasRunning = VexPipeNamedConduit::isServerRunning(prefix);
         VexPipeNamedConduit* conduit = VexPipeNamedConduit::connectToServer(
             TPath(program), prefix, VexPipeNamedConduit::kDefaultTimeout);
         // A running companion that turned us away was between two clients for an instant
-        // (its one listening pipe taken): a second try finds it ready.
-        if (conduit != nullptr || attempt == kConnectAttempts ||
-            !VexPipeNamedConduit::isServerRunning(prefix))
+        // (its one listening pipe taken), or was ending and took the connection with it:
+        // a second try finds it ready, or starts a new one. One that could not be started
+        // will not start the next time either.
+        if (conduit != nullptr || attempt == kConnectAttempts || !wasRunning)
             return conduit;
         std::this_thread::sleep_for(std::chrono::milliseconds(kConnectRetryDelayMs));
     }
