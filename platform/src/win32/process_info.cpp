@@ -2,6 +2,9 @@
 
 #include "windows_support.h"
 
+#include <psapi.h>
+#include <tlhelp32.h>
+
 namespace kyro::platform {
 
 std::uint32_t currentProcessId()
@@ -23,6 +26,36 @@ bool processIsAlive(std::uint32_t processId)
     const bool running = ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
     ::CloseHandle(process);
     return running;
+}
+
+int threadCount()
+{
+    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    // The snapshot holds every thread of the system; ours are those we own.
+    const DWORD self = ::GetCurrentProcessId();
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof(entry);
+    int count = 0;
+    for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == self)
+            ++count;
+        entry.dwSize = sizeof(entry);
+    }
+    ::CloseHandle(snapshot);
+    return count > 0 ? count : -1;
+}
+
+std::int64_t privateMemoryBytes()
+{
+    PROCESS_MEMORY_COUNTERS_EX counters;
+    counters.cb = sizeof(counters);
+    if (!::K32GetProcessMemoryInfo(::GetCurrentProcess(),
+                                   reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                                   sizeof(counters)))
+        return -1;
+    return static_cast<std::int64_t>(counters.PrivateUsage);
 }
 
 }  // namespace kyro::platform

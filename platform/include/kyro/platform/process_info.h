@@ -14,6 +14,17 @@ std::uint32_t currentProcessId();
 // system cannot have. Ids are reused, so a very old id may name some other process.
 bool processIsAlive(std::uint32_t processId);
 
+// The threads this process runs, the calling one included; -1 when it cannot be told.
+// A snapshot of the system's threads on Windows, the entries of /proc/self/task on POSIX.
+// Meant for leak checks.
+int threadCount();
+
+// The memory this process holds for itself alone, in bytes; -1 when it cannot be told.
+// Windows: its private bytes (committed memory no other process shares); POSIX: its
+// anonymous resident memory (RssAnon of /proc/self/status, VmRSS where that is missing).
+// Meant for leak checks: it follows the heap, not the mapped program files.
+std::int64_t privateMemoryBytes();
+
 }  // namespace kyro::platform
 
 #endif
