@@ -8,10 +8,13 @@ namespace {
 
 // One recursive lock for the registry and for singleton creation: a singleton's
 // constructor may ask for another singleton, and a clean-up may run while the registry
-// walks its records. Never destroyed, so clean-ups at exit can still take it.
+// walks its records. Never destroyed, so clean-ups at exit can still take it; built in
+// static storage rather than on the heap, so that a host that unloads the library does
+// not lose it (one lock per load).
 std::recursive_mutex& registryLock()
 {
-    static std::recursive_mutex* lock = new std::recursive_mutex;
+    alignas(std::recursive_mutex) static unsigned char storage[sizeof(std::recursive_mutex)];
+    static std::recursive_mutex* const lock = new (storage) std::recursive_mutex;
     return *lock;
 }
 
