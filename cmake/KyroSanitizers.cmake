@@ -75,4 +75,33 @@ add_link_options(${_kyro_sanitizer_link_flags})
 # again and blur the reports' stacks; the sanitizers need none of it.
 set(CMAKE_INTERPROCEDURAL_OPTIMIZATION OFF)
 
+# ThreadSanitizer does not see locks taken with pthread_mutex_clocklock (see the source):
+# every program and the shared library get the definition that tells it, once all targets
+# of the project are known.
+if(_kyro_sanitize STREQUAL "thread")
+  add_library(kyro_tsan_clocklock OBJECT ${CMAKE_CURRENT_LIST_DIR}/sanitizers/tsan_clocklock.cpp)
+
+  function(_kyro_targets_below dir out)
+    get_property(_targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+    get_property(_subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
+    foreach(_subdir IN LISTS _subdirs)
+      _kyro_targets_below(${_subdir} _more)
+      list(APPEND _targets ${_more})
+    endforeach()
+    set(${out} ${_targets} PARENT_SCOPE)
+  endfunction()
+
+  function(_kyro_link_tsan_clocklock)
+    _kyro_targets_below(${CMAKE_SOURCE_DIR} _targets)
+    foreach(_target IN LISTS _targets)
+      get_target_property(_type ${_target} TYPE)
+      if(_type MATCHES "^(EXECUTABLE|SHARED_LIBRARY|MODULE_LIBRARY)$")
+        target_sources(${_target} PRIVATE $<TARGET_OBJECTS:kyro_tsan_clocklock>)
+        target_link_libraries(${_target} PRIVATE ${CMAKE_DL_LIBS})
+      endif()
+    endforeach()
+  endfunction()
+  cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL _kyro_link_tsan_clocklock)
+endif()
+
 message(STATUS "kyroint: sanitizers ${_kyro_sanitize} on every target")
