@@ -4,7 +4,7 @@
 // And 8 processes write 5,000 error records each into one log: every record whole, each
 // process's records in the order it wrote them.
 //
-// KYRO_LONG_RUNS=<percent> scales the counts (100 when not set), for a quick look.
+// KYRO_LONG_RUN_PERCENT=<percent> scales the counts (100 when not set), for a quick look.
 #include "kyro/diagnostics/CKyroIntError.h"
 #include "kyro/diagnostics/KyroLogger.h"
 #include "kyro/int/dialog_requests.h"
@@ -35,7 +35,7 @@ using SteadyClock = std::chrono::steady_clock;
 int scaled(int count)
 {
     std::string percent;
-    if (!kyro::platform::environmentVariable("KYRO_LONG_RUNS", &percent) || percent.empty())
+    if (!kyro::platform::environmentVariable("KYRO_LONG_RUN_PERCENT", &percent) || percent.empty())
         return count;
     const int scaledCount = static_cast<int>(static_cast<long long>(count) * std::atoi(percent.c_str()) / 100);
     return scaledCount > 0 ? scaledCount : 1;
@@ -61,16 +61,19 @@ Usage measure()
     return usage;
 }
 
-// How much a run may leave behind. Handles, threads and the text library's blocks must
+// How much a run may leave behind. Threads and the text library's bytes and blocks must
 // come back exactly: each request's conduit, reader thread and companion start are given
-// back when it ends. Private memory is the heap as the system sees it, which keeps some
-// of what it was given back and fragments; 1,000 requests that each kept 8 KiB would
-// still pass 8 MiB.
+// back when it ends. Handles too, but for two: under Wine one lock of the runtime makes
+// its kernel object the first time two threads meet at it, at some moment of the run,
+// and keeps it (one handle, seen once in 3,000 requests as in 300). Private memory is the
+// heap as the system sees it, which keeps some of what it was given back and fragments;
+// 1,000 requests that each kept 8 KiB would still pass 8 MiB.
+constexpr int kHandleSlack = 2;
 constexpr std::int64_t kPrivateSlack = 8 * 1024 * 1024;
 
 bool withinBaseline(const Usage& now, const Usage& before)
 {
-    return now.handles <= before.handles && now.threads <= before.threads &&
+    return now.handles <= before.handles + kHandleSlack && now.threads <= before.threads &&
            now.textBytes <= before.textBytes && now.textBlocks <= before.textBlocks &&
            now.privateBytes <= before.privateBytes + kPrivateSlack;
 }
@@ -223,7 +226,7 @@ protected:
         EXPECT_GT(before.handles, 0) << figures.output;
         EXPECT_GT(before.threads, 0) << figures.output;
         EXPECT_GT(before.privateBytes, 0) << figures.output;
-        EXPECT_LE(after.handles, before.handles) << figures.output;
+        EXPECT_LE(after.handles, before.handles + kHandleSlack) << figures.output;
         EXPECT_LE(after.threads, before.threads) << figures.output;
         EXPECT_LE(after.textBytes, before.textBytes) << figures.output;
         EXPECT_LE(after.textBlocks, before.textBlocks) << figures.output;

@@ -49,13 +49,13 @@ int threadCount()
 
 std::int64_t privateMemoryBytes()
 {
-    PROCESS_MEMORY_COUNTERS_EX counters;
+    // The commit charge, which is the private bytes (PrivateUsage of the longer structure
+    // is the same figure, and Wine leaves it unset).
+    PROCESS_MEMORY_COUNTERS counters = {};
     counters.cb = sizeof(counters);
-    if (!::K32GetProcessMemoryInfo(::GetCurrentProcess(),
-                                   reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                                   sizeof(counters)))
+    if (!::K32GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters)))
         return -1;
-    return static_cast<std::int64_t>(counters.PrivateUsage);
+    return static_cast<std::int64_t>(counters.PagefileUsage);
 }
 
 }  // namespace kyro::platform

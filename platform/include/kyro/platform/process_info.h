@@ -20,8 +20,9 @@ bool processIsAlive(std::uint32_t processId);
 int threadCount();
 
 // The memory this process holds for itself alone, in bytes; -1 when it cannot be told.
-// Windows: its private bytes (committed memory no other process shares); POSIX: its
-// anonymous resident memory (RssAnon of /proc/self/status, VmRSS where that is missing).
+// Windows: its private bytes (the commit charge: committed memory no other process
+// shares); POSIX: its anonymous resident memory (RssAnon of /proc/self/status, VmRSS
+// where that is missing).
 // Meant for leak checks: it follows the heap, not the mapped program files.
 std::int64_t privateMemoryBytes();
 
