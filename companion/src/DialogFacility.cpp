@@ -159,18 +159,19 @@ std::string lineHead(const char* name, long addressee, VexPipeSession* session)
 
 std::string garbageLines(VexPipeSession* session)
 {
+    const std::string numbers =
+        std::to_string(session->peerNumber()) + ";" + std::to_string(session->number());
     std::string lines;
-    lines += "\n";                                                  // empty
+    lines += "\n";                                                    // empty
     lines += "garbage, not a packet\n";
-    lines += "65535;vex.RESP;" + std::to_string(session->peerNumber()) + ";" +
-             std::to_string(session->number()) + ";0;1;selected_button=d7\n";   // another version
-    lines += "\x01\x02\x03\t\x7f\x80\xc3\xa9\xff\r\n";       // control and high bytes
-    lines += "65536\n";                                             // the version alone
-    lines += "65536;;;;;;;;\n";
-    lines += "65536;vex.RESP;x;y;z;w;selected_button=d!zz;=;a=b=c;;k\n";
-    lines += "65536;kyro.Note;0;0;0;1;text=hbad!z;more=h!;list=j!2;dict=i!\n";
+    lines += "65535;vex.RESP;" + numbers + ";0;1;selected_button=d7\n";  // another version
+    lines += "\x01\x02\x03\t\x7f\x80\xc3\xa9\xff\r\n";         // control and high bytes
+    lines += "65536\n";                                               // the version alone
+    lines += "65536;;;;;;;;\n";                                       // empty fields
+    lines += "65536;vex.RESP;x;y;z;w;selected_button=d!zz;=;a=b=c;;k\n";  // bad numbers, items
+    lines += "65536;kyro.Note;0;0;0;1;text=hbad!z;more=h!;list=j!2;dict=i!\n";  // bad escapes
     lines += "65536;vex.RESP;99999999999999999999999;-;0;1;selected_button=d99999999999999\n";
-    lines += std::string(1u << 20, 'x') + "\n";                     // 1 MiB, no packet
+    lines += std::string(1u << 20, 'x') + "\n";                       // 1 MiB, no packet
     return lines;
 }
 
