@@ -3,6 +3,10 @@
 #   -DKYRO_SANITIZE=address,undefined    AddressSanitizer (with leak checks) and UBSan
 #   -DKYRO_SANITIZE=thread               ThreadSanitizer
 #
+# address,undefined builds with clang or g++ (clang is better: g++ links libubsan apart
+# from libasan, and UBSan's reports then go to standard error whatever log_path says);
+# thread builds with g++ only (see below).
+#
 # Every target built here gets the flags, compile and link: the subsystem libraries, the
 # shared library, the companion Vex.exe, the demo host, the tools, the test programs and
 # their support, and GoogleTest, which the tests build from source. GoogleTest's own
@@ -50,9 +54,15 @@ endif()
 # into it, not left for the executable to bring. g++ does that with plain -fsanitize (its
 # runtimes are shared libraries on the system's library path); clang links its runtime
 # statically into executables only, unless it is told to use the shared one, which then
-# must be found at run time.
+# must be found at run time. clang's shared ThreadSanitizer runtime crashes before main
+# (in its __cxa_atexit interceptor, called by libstdc++'s initialisation), so ThreadSanitizer
+# builds take g++.
 set(_kyro_sanitizer_link_flags ${_kyro_sanitizer_flags})
 if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  if(_kyro_sanitize STREQUAL "thread")
+    message(FATAL_ERROR "KYRO_SANITIZE=thread needs g++ (clang's shared ThreadSanitizer runtime "
+                        "does not start, and the shared library needs a shared runtime)")
+  endif()
   list(APPEND _kyro_sanitizer_link_flags -shared-libsan)
   execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-runtime-dir
                   OUTPUT_VARIABLE _kyro_clang_runtime_dir OUTPUT_STRIP_TRAILING_WHITESPACE)

@@ -220,8 +220,8 @@ TEST(StringTable, DocumentsWithoutEntriesLoadButAnswerNothing)
         "<KYROSTRINGTABLE/>",
         "<OTHERTABLE>" "<STRING ID=\"IDS_A\"><CAPTION>A</CAPTION></STRING>" "</OTHERTABLE>",
         "<KYROSTRINGTABLE><ITEM ID=\"IDS_A\"><CAPTION>A</CAPTION></ITEM></KYROSTRINGTABLE>",
-        "<ROOT><KYROSTRINGTABLE><STRING ID=\"IDS_A\"><CAPTION>A</CAPTION></STRING>"
-        "</KYROSTRINGTABLE></ROOT>",
+        ("<ROOT><KYROSTRINGTABLE><STRING ID=\"IDS_A\"><CAPTION>A</CAPTION></STRING>"
+         "</KYROSTRINGTABLE></ROOT>"),
     };
     int serial = 0;
     for (const char* document : documents) {
