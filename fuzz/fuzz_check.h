@@ -3,6 +3,7 @@
 #ifndef KYRO_FUZZ_CHECK_H
 #define KYRO_FUZZ_CHECK_H
 
+#include "kyro/util/TStr.h"
 #include "kyro/util/c_str.h"
 
 #include <cstdint>
@@ -37,6 +38,29 @@ private:
     std::int64_t m_bytes;
     std::int64_t m_blocks;
 };
+
+// Well-formed UTF-8: no stray or missing continuation bytes, no overlong forms, no
+// surrogates, nothing past U+10FFFF.
+inline bool isUtf8(const TStr& text)
+{
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text.utf8());
+    while (*p != 0) {
+        std::uint32_t c = *p++;
+        int more = c < 0x80 ? 0 : c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : -1;
+        if (more < 0 || c > 0xF4)
+            return false;
+        c &= 0x3F >> more;
+        const std::uint32_t lowest[] = {0, 0x80, 0x800, 0x10000};
+        for (int i = 0; i < more; ++i, ++p) {
+            if ((*p & 0xC0) != 0x80)
+                return false;
+            c = (c << 6) | (*p & 0x3F);
+        }
+        if (c < lowest[more] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            return false;
+    }
+    return true;
+}
 
 }  // namespace kyro_fuzz
 

@@ -29,29 +29,6 @@ const std::string& tablePath()
     return *path;
 }
 
-// Well-formed UTF-8: no stray or missing continuation bytes, no overlong forms, no
-// surrogates, nothing past U+10FFFF.
-bool isUtf8(const TStr& text)
-{
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(text.utf8());
-    while (*p != 0) {
-        std::uint32_t c = *p++;
-        int more = c < 0x80 ? 0 : c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : -1;
-        if (more < 0 || c > 0xF4)
-            return false;
-        c &= 0x3F >> more;
-        const std::uint32_t lowest[] = {0, 0x80, 0x800, 0x10000};
-        for (int i = 0; i < more; ++i, ++p) {
-            if ((*p & 0xC0) != 0x80)
-                return false;
-            c = (c << 6) | (*p & 0x3F);
-        }
-        if (c < lowest[more] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -73,11 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const TStr name = table.GetVendorName(vendor);
             FUZZ_CHECK(loaded || name.isEmpty());
             FUZZ_CHECK(copy.GetVendorName(vendor) == name);
-            FUZZ_CHECK(isUtf8(name));
+            FUZZ_CHECK(kyro_fuzz::isUtf8(name));
             for (int code : {-2147483647 - 1, -1, 0, 1, 5, 19, 2147483647}) {
                 const TStr description = table.GetErrorDescription(vendor, code);
                 FUZZ_CHECK(loaded || description.isEmpty());
-                FUZZ_CHECK(isUtf8(description));
+                FUZZ_CHECK(kyro_fuzz::isUtf8(description));
                 FUZZ_CHECK(copy.GetErrorDescription(vendor, code) == description);
             }
         }

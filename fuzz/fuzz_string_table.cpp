@@ -37,29 +37,6 @@ const std::string& tableFolder()
     return *folder;
 }
 
-// Well-formed UTF-8: no stray or missing continuation bytes, no overlong forms, no
-// surrogates, nothing past U+10FFFF.
-bool isUtf8(const TStr& text)
-{
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(text.utf8());
-    while (*p != 0) {
-        std::uint32_t c = *p++;
-        int more = c < 0x80 ? 0 : c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : -1;
-        if (more < 0 || c > 0xF4)
-            return false;
-        c &= 0x3F >> more;
-        const std::uint32_t lowest[] = {0, 0x80, 0x800, 0x10000};
-        for (int i = 0; i < more; ++i, ++p) {
-            if ((*p & 0xC0) != 0x80)
-                return false;
-            c = (c << 6) | (*p & 0x3F);
-        }
-        if (c < lowest[more] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            return false;
-    }
-    return true;
-}
-
 // The identifiers to ask for: a few fixed ones and the first values of ID="..." in the
 // input, so that entries the fuzzer builds are found.
 std::vector<std::string> identifiers(const std::uint8_t* data, std::size_t size)
@@ -110,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const std::string& id : ids) {
             const TStr text = handler.getString(TStr(id.c_str()));
             FUZZ_CHECK(loaded || text.isEmpty());
-            FUZZ_CHECK(isUtf8(text));
+            FUZZ_CHECK(kyro_fuzz::isUtf8(text));
             answers.push_back(text);
         }
         // Loading again (with a trailing separator this time) finds what the first did.
