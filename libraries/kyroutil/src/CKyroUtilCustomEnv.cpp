@@ -147,8 +147,9 @@ TStr CKyroUtilCustomEnv::lookUp(const TStr& name) const
             const TiXmlElement* text = firstElement(key, "STRING");
             if (text == nullptr)
                 continue;
+            // A value that is not UTF-8 text cannot name a folder: the key answers empty.
             if (const char* found = text->GetText())
-                value = found;
+                value = kyro::util::isWellFormedUtf8(found) ? TStr(found) : TStr();
             break;
         }
     }
