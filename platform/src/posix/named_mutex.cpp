@@ -73,7 +73,10 @@ struct Entry {
     std::string key;
     SharedBlock* block = nullptr;
     std::size_t handles = 0;                 // guarded by the cache lock
-    std::atomic<long> owned{0};              // ownership levels held by threads of ours
+    // The thread of ours that owns the mutex (see thisThread()), and how many levels it
+    // holds. Only the owner changes them; other threads read them.
+    std::atomic<std::uintptr_t> owner{0};
+    std::atomic<long> owned{0};
     std::list<Entry*>::iterator idlePosition;
     bool idle = false;
     bool discarded = false;                  // in Cache::discarded, not in the map
@@ -315,6 +318,13 @@ Handle* toHandle(NamedMutex mutex)
     return reinterpret_cast<Handle*>(mutex);
 }
 
+// Tells the live threads of this process apart.
+std::uintptr_t thisThread()
+{
+    static thread_local char tag;
+    return reinterpret_cast<std::uintptr_t>(&tag);
+}
+
 bool discard(const char* name)
 {
     std::string key;
@@ -378,13 +388,20 @@ NamedMutexWait namedMutexWait(NamedMutex mutex, int timeoutMs)
     }
     switch (result) {
     case 0:
-        entry->owned.fetch_add(1);
+        if (entry->owner.load() == thisThread()) {
+            entry->owned.fetch_add(1);
+        } else {
+            entry->owned.store(1);
+            entry->owner.store(thisThread());
+        }
         return NamedMutexWait::Obtained;
     case EOWNERDEAD:
-        // Its owner ended while holding it. We own it now; mark it usable again, as the
-        // kernel does for an abandoned Windows mutex.
+        // Its owner ended while holding it. We own it now, at one level (whatever the dead
+        // thread held is gone); mark it usable again, as the kernel does for an abandoned
+        // Windows mutex.
         ::pthread_mutex_consistent(m);
-        entry->owned.fetch_add(1);
+        entry->owned.store(1);
+        entry->owner.store(thisThread());
         return NamedMutexWait::Abandoned;
     case EBUSY:
     case ETIMEDOUT:
@@ -399,10 +416,25 @@ bool namedMutexRelease(NamedMutex mutex)
     if (mutex == kNoNamedMutex)
         return false;
     Entry* entry = toHandle(mutex)->entry;
-    // Robust mutexes check the owner: any other thread gets EPERM.
-    if (::pthread_mutex_unlock(&entry->block->mutex) != 0)
+    // Refused here rather than left to the mutex's own owner check: unlocking a mutex the
+    // thread does not hold is undefined for pthread mutexes in general.
+    if (entry->owner.load() != thisThread())
         return false;
-    entry->owned.fetch_sub(1);
+    const long levels = entry->owned.load();
+    if (levels > 1) {
+        if (::pthread_mutex_unlock(&entry->block->mutex) != 0)
+            return false;
+        entry->owned.store(levels - 1);
+        return true;
+    }
+    // The last level: the mark goes before the mutex, so the next owner finds it cleared.
+    entry->owner.store(0);
+    entry->owned.store(0);
+    if (::pthread_mutex_unlock(&entry->block->mutex) != 0) {
+        entry->owned.store(levels);
+        entry->owner.store(thisThread());
+        return false;
+    }
     return true;
 }
 
