@@ -79,6 +79,10 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND _kyro_sanitize MATCHES "address")
 endif()
 
 add_compile_options(${_kyro_sanitizer_flags})
+# Tests that weigh the process's memory need to know that freed memory is held back.
+if(_kyro_sanitize MATCHES "address")
+  add_compile_definitions(KYRO_SANITIZE_ADDRESS=1)
+endif()
 add_link_options(${_kyro_sanitizer_link_flags})
 
 # Link-time optimisation would take the instrumented code through the linker's optimiser

@@ -15,6 +15,7 @@
 
 #include "ChildRole.h"
 #include "FileBytes.h"
+#include "HostProcess.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -51,9 +52,7 @@ void noteState(int* state, void*)
 // in this host process and prints "<operation>=<result>" for each.
 KYRO_CHILD_ROLE(dialogs)
 {
-    std::string folder;
-    kyro::platform::environmentVariable("KYRO_TEST_FOLDER", &folder);
-    KyroLogger::instance_m()->setLogFileName((TPath(folder.c_str()) / "errors.log"));
+    KyroLogger::instance_m()->setLogFileName(hostTestFolder() / "errors.log");
 
     std::stringstream operations(argument);
     std::string operation;
@@ -148,39 +147,14 @@ protected:
     // null, where Vex.exe is; "" for none) and whose companion answers by `script`.
     std::string run(const char* operations, const char* script, const TStr* binaries = nullptr)
     {
-        const TStr programs = binaries != nullptr ? *binaries : thisTestProgram().directory();
-        std::string custom =
-            "<KYROCUSTOMENV><PLATFORM OS=\"Windows\">"
-            "<KEY ID=\"KYRO_USER_SETTINGS_FILE_LOCATION\"><STRING>" +
-            std::string((m_folder / "user").utf8()) + "</STRING></KEY>";
-        if (!programs.isEmpty())
-            custom += "<KEY ID=\"KYRO_COMMON_BIN_LOCATION\"><STRING>" +
-                      std::string(programs.utf8()) + "</STRING></KEY>";
-        custom += "</PLATFORM></KYROCUSTOMENV>";
-        writeFileBytes(m_folder / "custom.xml", custom);
-
-        namespace platform = kyro::platform;
-        platform::setEnvironmentVariable("NORVELDT_KYRO_CUSTOM_ENV", (m_folder / "custom.xml").utf8());
-        platform::setEnvironmentVariable("KYRO_VEX_ANSWERS", script);
-        platform::setEnvironmentVariable("KYRO_VEX_REQUEST_LOG", (m_folder / "requests.log").utf8());
-        platform::setEnvironmentVariable("KYRO_TEST_FOLDER", m_folder.path().utf8());
-        std::string output;
-        const bool ran = runRole((std::string("dialogs:") + operations).c_str(), &output);
-        for (const char* name : {"NORVELDT_KYRO_CUSTOM_ENV", "KYRO_VEX_ANSWERS",
-                                 "KYRO_VEX_REQUEST_LOG", "KYRO_TEST_FOLDER"})
-            platform::setEnvironmentVariable(name, nullptr);
-        return ran ? output : "<not run>";
+        return runHost(m_folder, std::string("dialogs:") + operations, script, binaries);
     }
 
     // What the companion received, one description per request.
     Lines requests()
     {
         Lines lines;
-        std::stringstream log(readFileBytes(m_folder / "requests.log"));
-        std::string line;
-        while (std::getline(log, line)) {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
+        for (const std::string& line : textLines(m_folder / "requests.log")) {
             if (!line.empty())
                 lines.push_back(describe(line));
         }
@@ -188,24 +162,7 @@ protected:
     }
 
     // The status and the raising file of every library record in the error log.
-    Lines records()
-    {
-        Lines found;
-        std::stringstream log(readFileBytes(m_folder / "errors.log"));
-        std::string line;
-        std::string place;
-        while (std::getline(log, line)) {
-            const std::string::size_type file = line.find("File=");
-            if (file != std::string::npos)
-                place = line.substr(file + 5, line.find(',', file) - file - 5);
-            const std::string::size_type status = line.find("KyroIntError=");
-            if (status != std::string::npos) {
-                const std::string rest = line.substr(status + 13);
-                found.push_back(rest.substr(0, rest.find_first_of(" \r")) + "@" + place);
-            }
-        }
-        return found;
-    }
+    Lines records() { return libraryRecords(m_folder / "errors.log"); }
 
     TempFolder m_folder;
 };

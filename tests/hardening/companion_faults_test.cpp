@@ -16,6 +16,7 @@
 
 #include "ChildRole.h"
 #include "FileBytes.h"
+#include "HostProcess.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -64,9 +65,7 @@ void noteReport(kyro::pipe::MessageKind kind, const TStr& line, void*)
 // report the pipe framework made ("report: <text>").
 KYRO_CHILD_ROLE(faultHost)
 {
-    std::string folder;
-    kyro::platform::environmentVariable("KYRO_TEST_FOLDER", &folder);
-    KyroLogger::instance_m()->setLogFileName(TPath(folder.c_str()) / "errors.log");
+    KyroLogger::instance_m()->setLogFileName(hostTestFolder() / "errors.log");
     kyro::pipe::setMessageObserver(&noteReport, nullptr);
 
     std::stringstream requests(argument);
@@ -108,28 +107,9 @@ protected:
     // Runs a host whose companion answers by `script`.
     HostRun run(const char* requests, const char* script)
     {
-        const std::string custom =
-            "<KYROCUSTOMENV><PLATFORM OS=\"Windows\">"
-            "<KEY ID=\"KYRO_USER_SETTINGS_FILE_LOCATION\"><STRING>" +
-            std::string((m_folder / "user").utf8()) +
-            "</STRING></KEY><KEY ID=\"KYRO_COMMON_BIN_LOCATION\"><STRING>" +
-            std::string(thisTestProgram().directory().utf8()) +
-            "</STRING></KEY></PLATFORM></KYROCUSTOMENV>";
-        writeFileBytes(m_folder / "custom.xml", custom);
         writeFileBytes(m_folder / "errors.log", "");
-
-        namespace platform = kyro::platform;
-        platform::setEnvironmentVariable("NORVELDT_KYRO_CUSTOM_ENV", (m_folder / "custom.xml").utf8());
-        platform::setEnvironmentVariable("KYRO_VEX_ANSWERS", script);
-        platform::setEnvironmentVariable("KYRO_TEST_FOLDER", m_folder.path().utf8());
         HostRun run;
-        const bool ran = runRole((std::string("faultHost:") + requests).c_str(), &run.output);
-        for (const char* name : {"NORVELDT_KYRO_CUSTOM_ENV", "KYRO_VEX_ANSWERS", "KYRO_TEST_FOLDER"})
-            platform::setEnvironmentVariable(name, nullptr);
-        if (!ran) {
-            run.output = "<not run>";
-            return run;
-        }
+        run.output = runHost(m_folder, std::string("faultHost:") + requests, script);
         std::stringstream lines(run.output);
         std::string line;
         while (std::getline(lines, line)) {
@@ -144,25 +124,7 @@ protected:
         return run;
     }
 
-    // The status and the raising file of every library record in the error log.
-    Lines records()
-    {
-        Lines found;
-        std::stringstream log(readFileBytes(m_folder / "errors.log"));
-        std::string line;
-        std::string place;
-        while (std::getline(log, line)) {
-            const std::string::size_type file = line.find("File=");
-            if (file != std::string::npos)
-                place = line.substr(file + 5, line.find(',', file) - file - 5);
-            const std::string::size_type status = line.find("KyroIntError=");
-            if (status != std::string::npos) {
-                const std::string rest = line.substr(status + 13);
-                found.push_back(rest.substr(0, rest.find_first_of(" \r")) + "@" + place);
-            }
-        }
-        return found;
-    }
+    Lines records() { return libraryRecords(m_folder / "errors.log"); }
 
     // The request at `index` (the faulty one) ended within the bound.
     static void expectSoon(const HostRun& run, std::size_t index)

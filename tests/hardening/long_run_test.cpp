@@ -1,11 +1,9 @@
 // Long runs. One host process makes 1,000 dialog requests through a companion that keeps
 // running, and 200 through a companion that ends after each answer and is started again;
 // afterwards it holds no more handles, threads, text blocks or private memory than before.
-// And 8 processes write 5,000 error records each into one log: every record whole, each
-// process's records in the order it wrote them.
+// (Eight processes writing 5,000 records each into one log are among the diagnostics tests.)
 //
 // KYRO_LONG_RUN_PERCENT=<percent> scales the counts (100 when not set), for a quick look.
-#include "kyro/diagnostics/CKyroIntError.h"
 #include "kyro/diagnostics/KyroLogger.h"
 #include "kyro/int/dialog_requests.h"
 #include "kyro/platform/process_info.h"
@@ -14,6 +12,7 @@
 
 #include "ChildRole.h"
 #include "FileBytes.h"
+#include "HostProcess.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -22,7 +21,6 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -71,11 +69,19 @@ Usage measure()
 constexpr int kHandleSlack = 2;
 constexpr std::int64_t kPrivateSlack = 8 * 1024 * 1024;
 
+// AddressSanitizer holds freed memory back (its quarantine) so that late uses are caught:
+// private memory grows by design there, and its leak check covers what this one would.
+#ifdef KYRO_SANITIZE_ADDRESS
+constexpr bool kHeapHoldsFreedMemory = true;
+#else
+constexpr bool kHeapHoldsFreedMemory = false;
+#endif
+
 bool withinBaseline(const Usage& now, const Usage& before)
 {
     return now.handles <= before.handles + kHandleSlack && now.threads <= before.threads &&
            now.textBytes <= before.textBytes && now.textBlocks <= before.textBlocks &&
-           now.privateBytes <= before.privateBytes + kPrivateSlack;
+           (kHeapHoldsFreedMemory || now.privateBytes <= before.privateBytes + kPrivateSlack);
 }
 
 std::string describe(const Usage& usage)
@@ -107,9 +113,7 @@ bool requestOnce(int index)
 // they took.
 KYRO_CHILD_ROLE(longRunHost)
 {
-    std::string folder;
-    kyro::platform::environmentVariable("KYRO_TEST_FOLDER", &folder);
-    KyroLogger::instance_m()->setLogFileName(TPath(folder.c_str()) / "errors.log");
+    KyroLogger::instance_m()->setLogFileName(hostTestFolder() / "errors.log");
     const int count = std::atoi(argument.c_str());
 
     // The first requests make what lives for the rest of the process: the logger, the
@@ -139,26 +143,6 @@ KYRO_CHILD_ROLE(longRunHost)
     return 0;
 }
 
-// Writes `count` error records into the log `path`, tagged with the job's tag.
-KYRO_CHILD_ROLE(longRunLogWriter)
-{
-    const ChildJob job = parseChildJob(argument);
-    KyroLogger* logger = KyroLogger::instance_m();
-    logger->setLogFileName(job.path.c_str());
-    for (int i = 0; i < job.count; ++i) {
-        CKyroIntError error(Kyro::kVendorVex, i, "C:\\src\\writer.cpp", i, "");
-        // Now and then a record longer than the runtime's file buffer, which reaches the
-        // file in several writes.
-        std::string reason = job.tag + " " + std::to_string(i);
-        if (i % 16 == 5)
-            reason += " " + std::string(5000, 'x');
-        error.setReason(reason.c_str());
-        logger->startLogging();
-        logger->log(error);
-    }
-    return 0;
-}
-
 struct HostFigures {
     Usage before, after;
     int wrong = -1;
@@ -182,26 +166,10 @@ bool readUsage(const std::string& line, const char* head, Usage* usage)
 
 class LongRuns : public testing::Test {
 protected:
-    HostFigures runHost(int count, const char* script)
+    HostFigures runLongHost(int count, const char* script)
     {
-        const std::string custom =
-            "<KYROCUSTOMENV><PLATFORM OS=\"Windows\">"
-            "<KEY ID=\"KYRO_USER_SETTINGS_FILE_LOCATION\"><STRING>" +
-            std::string((m_folder / "user").utf8()) +
-            "</STRING></KEY><KEY ID=\"KYRO_COMMON_BIN_LOCATION\"><STRING>" +
-            std::string(thisTestProgram().directory().utf8()) +
-            "</STRING></KEY></PLATFORM></KYROCUSTOMENV>";
-        writeFileBytes(m_folder / "custom.xml", custom);
-        namespace platform = kyro::platform;
-        platform::setEnvironmentVariable("NORVELDT_KYRO_CUSTOM_ENV", (m_folder / "custom.xml").utf8());
-        platform::setEnvironmentVariable("KYRO_VEX_ANSWERS", script);
-        platform::setEnvironmentVariable("KYRO_TEST_FOLDER", m_folder.path().utf8());
         HostFigures figures;
-        const bool ran = runRole(("longRunHost:" + std::to_string(count)).c_str(), &figures.output);
-        for (const char* name : {"NORVELDT_KYRO_CUSTOM_ENV", "KYRO_VEX_ANSWERS", "KYRO_TEST_FOLDER"})
-            platform::setEnvironmentVariable(name, nullptr);
-        if (!ran)
-            return figures;
+        figures.output = runHost(m_folder, "longRunHost:" + std::to_string(count), script);
         std::stringstream lines(figures.output);
         std::string line;
         bool ok = true;
@@ -230,7 +198,9 @@ protected:
         EXPECT_LE(after.threads, before.threads) << figures.output;
         EXPECT_LE(after.textBytes, before.textBytes) << figures.output;
         EXPECT_LE(after.textBlocks, before.textBlocks) << figures.output;
-        EXPECT_LE(after.privateBytes, before.privateBytes + kPrivateSlack) << figures.output;
+        if (!kHeapHoldsFreedMemory) {
+            EXPECT_LE(after.privateBytes, before.privateBytes + kPrivateSlack) << figures.output;
+        }
     }
 
     TempFolder m_folder;
@@ -238,7 +208,7 @@ protected:
 
 TEST_F(LongRuns, AThousandRequestsThroughACompanionThatKeepsRunning)
 {
-    const HostFigures figures = runHost(scaled(1000), "MessageBox=1;ErrorDialog=reply");
+    const HostFigures figures = runLongHost(scaled(1000), "MessageBox=1;ErrorDialog=reply");
     expectNothingLeft(figures);
     EXPECT_EQ(readFileBytes(m_folder / "errors.log"), "");
 }
@@ -246,102 +216,9 @@ TEST_F(LongRuns, AThousandRequestsThroughACompanionThatKeepsRunning)
 TEST_F(LongRuns, TwoHundredRequestsEachThroughANewCompanion)
 {
     // Each companion ends right after its answer; the next request starts another.
-    const HostFigures figures = runHost(scaled(200), "MessageBox=1+exit;ErrorDialog=reply+exit");
+    const HostFigures figures = runLongHost(scaled(200), "MessageBox=1+exit;ErrorDialog=reply+exit");
     expectNothingLeft(figures);
     EXPECT_EQ(readFileBytes(m_folder / "errors.log"), "");
-}
-
-// The lines of a file, each without its line end ("\r\n" where the runtime writes text so).
-std::vector<std::string> fileLines(const TStr& path)
-{
-    std::vector<std::string> lines;
-    std::stringstream text(readFileBytes(path));
-    std::string line;
-    while (std::getline(text, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-// Every record of `counts`' tags whole, as one run of lines with one stamp, each tag's in
-// the order its process wrote them. A description of what is wrong, or empty.
-std::string checkRecords(const TStr& path, const std::map<std::string, int>& counts)
-{
-    // Reason, ComputerName, OS, File/Line, KyroIntError, VendorID, VendorError.
-    constexpr std::size_t kLinesPerRecord = 7;
-    const std::vector<std::string> lines = fileLines(path);
-    std::map<std::string, int> next;
-    std::ostringstream problems;
-    for (std::size_t i = 0; i < lines.size() && problems.tellp() < 2000; i += kLinesPerRecord) {
-        if (i + kLinesPerRecord > lines.size()) {
-            problems << "a record cut short at line " << i << "; ";
-            break;
-        }
-        // The stamp: the text up to the third tab.
-        std::string::size_type at = 0;
-        for (int tabs = 0; tabs < 3 && at != std::string::npos; ++tabs)
-            at = lines[i].find('\t', tabs == 0 ? 0 : at + 1);
-        if (at == std::string::npos || lines[i].compare(at + 1, 7, "Reason=") != 0) {
-            problems << "line " << i << " does not start a record: " << lines[i].substr(0, 100) << "; ";
-            break;
-        }
-        const std::string stamp = lines[i].substr(0, at + 1);
-        const std::string reason = lines[i].substr(at + 8);
-        const std::string tag = reason.substr(0, reason.find(' '));
-        const int number = std::atoi(reason.c_str() + tag.size() + 1);
-        std::string expectedReason = tag + " " + std::to_string(number);
-        if (number % 16 == 5)
-            expectedReason += " " + std::string(5000, 'x');
-        const std::string expected[kLinesPerRecord] = {
-            "Reason=" + expectedReason,
-            "ComputerName=",
-            "OS=",
-            "File=writer.cpp,Line=" + std::to_string(number),
-            "KyroIntError=" + std::to_string(number),
-            "VendorID=2",
-            "VendorError=" + std::to_string(number)};
-        for (std::size_t k = 0; k < kLinesPerRecord; ++k) {
-            const std::string& line = lines[i + k];
-            // Computer and system names vary; the rest is known to the byte.
-            const bool prefixOnly = k == 1 || k == 2;
-            const bool matches = line.compare(0, stamp.size(), stamp) == 0 &&
-                                 (prefixOnly ? line.compare(stamp.size(), expected[k].size(), expected[k]) == 0
-                                             : line.substr(stamp.size()) == expected[k]);
-            if (!matches)
-                problems << "line " << i + k << " is not part of record " << tag << " " << number
-                         << ": " << line.substr(0, 100) << "; ";
-        }
-        if (number != next[tag])
-            problems << tag << " record " << number << " where " << next[tag] << " was due; ";
-        next[tag] = number + 1;
-    }
-    for (const auto& [tag, count] : counts) {
-        if (next[tag] != count)
-            problems << tag << ": " << next[tag] << " records of " << count << "; ";
-    }
-    return problems.str();
-}
-
-TEST_F(LongRuns, EightProcessesFiveThousandRecordsEachIntoOneLog)
-{
-    const int records = scaled(5000);
-    const TPath path = m_folder / "shared.log";
-    std::vector<std::string> roles;
-    std::map<std::string, int> counts;
-    for (int p = 0; p < 8; ++p) {
-        const std::string tag = "W" + std::to_string(p);
-        roles.push_back(childJobRole("longRunLogWriter", tag, records, path));
-        counts[tag] = records;
-    }
-    const SteadyClock::time_point start = SteadyClock::now();
-    ASSERT_TRUE(runRolesTogether(roles));
-    RecordProperty("milliseconds",
-                   std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                      SteadyClock::now() - start).count()));
-    EXPECT_EQ(fileLines(path).size(), static_cast<std::size_t>(8 * records * 7));
-    EXPECT_EQ(checkRecords(path, counts), "");
 }
 
 }  // namespace

@@ -1,0 +1,77 @@
+#include "HostProcess.h"
+
+#include "ChildRole.h"
+#include "FileBytes.h"
+
+#include "kyro/platform/process_launch.h"
+
+#include <sstream>
+
+namespace {
+
+const char* const kVariables[] = {"NORVELDT_KYRO_CUSTOM_ENV", "KYRO_VEX_ANSWERS",
+                                  "KYRO_VEX_REQUEST_LOG", "KYRO_TEST_FOLDER"};
+
+}  // namespace
+
+std::string runHost(const TempFolder& folder, const std::string& role, const char* script,
+                    const TStr* binaries)
+{
+    const TStr programs = binaries != nullptr ? *binaries : thisTestProgram().directory();
+    std::string custom = "<KYROCUSTOMENV><PLATFORM OS=\"Windows\">"
+                         "<KEY ID=\"KYRO_USER_SETTINGS_FILE_LOCATION\"><STRING>" +
+                         std::string((folder / "user").utf8()) + "</STRING></KEY>";
+    if (!programs.isEmpty())
+        custom += "<KEY ID=\"KYRO_COMMON_BIN_LOCATION\"><STRING>" + std::string(programs.utf8()) +
+                  "</STRING></KEY>";
+    custom += "</PLATFORM></KYROCUSTOMENV>";
+    writeFileBytes(folder / "custom.xml", custom);
+
+    namespace platform = kyro::platform;
+    const std::string values[] = {(folder / "custom.xml").utf8(), script,
+                                  (folder / "requests.log").utf8(), folder.path().utf8()};
+    for (int i = 0; i < 4; ++i)
+        platform::setEnvironmentVariable(kVariables[i], values[i].c_str());
+    std::string output;
+    const bool ran = runRole(role.c_str(), &output);
+    for (const char* name : kVariables)
+        platform::setEnvironmentVariable(name, nullptr);
+    return ran ? output : "<not run>";
+}
+
+TPath hostTestFolder()
+{
+    std::string folder;
+    kyro::platform::environmentVariable("KYRO_TEST_FOLDER", &folder);
+    return TPath(folder.c_str());
+}
+
+std::vector<std::string> textLines(const TStr& path)
+{
+    std::vector<std::string> lines;
+    std::stringstream text(readFileBytes(path));
+    std::string line;
+    while (std::getline(text, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> libraryRecords(const TStr& log)
+{
+    std::vector<std::string> found;
+    std::string place;
+    for (const std::string& line : textLines(log)) {
+        const std::string::size_type file = line.find("File=");
+        if (file != std::string::npos)
+            place = line.substr(file + 5, line.find(',', file) - file - 5);
+        const std::string::size_type status = line.find("KyroIntError=");
+        if (status != std::string::npos) {
+            const std::string rest = line.substr(status + 13);
+            found.push_back(rest.substr(0, rest.find_first_of(" \r")) + "@" + place);
+        }
+    }
+    return found;
+}
