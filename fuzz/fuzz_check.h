@@ -1,14 +1,19 @@
-// Shared helpers of the fuzz targets: a check that stops the run with a message, and a
-// guard that every string allocator block taken during one input is given back.
+// Shared helpers of the fuzz targets: a check that stops the run with a message, a guard
+// that every string allocator block taken during one input is given back, a UTF-8 check,
+// and scratch files for the loaders that read files.
 #ifndef KYRO_FUZZ_CHECK_H
 #define KYRO_FUZZ_CHECK_H
 
+#include "kyro/platform/process_info.h"
 #include "kyro/util/TStr.h"
 #include "kyro/util/c_str.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 
 namespace kyro_fuzz {
 
@@ -60,6 +65,42 @@ inline bool isUtf8(const TStr& text)
             return false;
     }
     return true;
+}
+
+// This process's scratch folder under $TMPDIR (else /tmp), made on first use and removed
+// with everything in it at exit. Never destroyed: the clean-up at exit still needs it.
+inline const std::string& scratchFolder()
+{
+    static const std::string* const folder = [] {
+        const char* temp = std::getenv("TMPDIR");
+        const std::string* name = new std::string(
+            std::string(temp != nullptr && *temp != '\0' ? temp : "/tmp") + "/kyro_fuzz_" +
+            std::to_string(kyro::platform::currentProcessId()));
+        std::error_code ignored;
+        std::filesystem::create_directories(*name, ignored);
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(scratchFolder(), ignored);
+        });
+        return name;
+    }();
+    return *folder;
+}
+
+// "<scratch folder>/<name>".
+inline std::string scratchFile(const char* name)
+{
+    return scratchFolder() + "/" + name;
+}
+
+// Writes the input to `path` as a whole file; false when it could not.
+inline bool writeInput(const std::string& path, const std::uint8_t* data, std::size_t size)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr)
+        return false;
+    const bool written = std::fwrite(data, 1, size, file) == size;
+    return std::fclose(file) == 0 && written;
 }
 
 }  // namespace kyro_fuzz

@@ -6,7 +6,6 @@
 // refers to itself, so expansion has to stop).
 #include "fuzz_check.h"
 
-#include "kyro/platform/process_info.h"
 #include "kyro/util/CKyroUtilCustomEnv.h"
 
 #include <cstddef>
@@ -17,18 +16,10 @@
 
 namespace {
 
-// Never destroyed: the clean-up at exit still reads it.
 const std::string& environmentPath()
 {
-    static const std::string* const path = new std::string([] {
-        const char* folder = std::getenv("TMPDIR");
-        std::string name = std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") +
-                           "/kyro_fuzz_custom_env_" +
-                           std::to_string(kyro::platform::currentProcessId()) + ".xml";
-        std::atexit([] { std::remove(environmentPath().c_str()); });
-        return name;
-    }());
-    return *path;
+    static const std::string path = kyro_fuzz::scratchFile("custom_env.xml");
+    return path;
 }
 
 void prepareProcess()
@@ -64,12 +55,7 @@ constexpr std::size_t kLongestAnswer = 64 * 1024 + 64;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     prepareProcess();
-    std::FILE* file = std::fopen(environmentPath().c_str(), "wb");
-    if (file == nullptr)
-        return 0;
-    const bool written = std::fwrite(data, 1, size, file) == size;
-    std::fclose(file);
-    if (!written)
+    if (!kyro_fuzz::writeInput(environmentPath(), data, size))
         return 0;
 
     kyro_fuzz::AllocationBalance balance;

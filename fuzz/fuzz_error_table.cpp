@@ -5,7 +5,6 @@
 #include "fuzz_check.h"
 
 #include "kyro/diagnostics/KyroErrorTable.h"
-#include "kyro/platform/process_info.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -15,18 +14,10 @@
 
 namespace {
 
-// Never destroyed: the clean-up at exit still reads it.
 const std::string& tablePath()
 {
-    static const std::string* const path = new std::string([] {
-        const char* folder = std::getenv("TMPDIR");
-        std::string name = std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") +
-                           "/kyro_fuzz_error_table_" +
-                           std::to_string(kyro::platform::currentProcessId()) + ".xml";
-        std::atexit([] { std::remove(tablePath().c_str()); });
-        return name;
-    }());
-    return *path;
+    static const std::string path = kyro_fuzz::scratchFile("KyroErrorCodes.xml");
+    return path;
 }
 
 }  // namespace

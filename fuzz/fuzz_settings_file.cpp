@@ -6,7 +6,6 @@
 
 #include "kyro/int/CKyroUtilSettingsFile.h"
 #include "kyro/int/privacy_consent.h"
-#include "kyro/platform/process_info.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -16,46 +15,24 @@
 
 namespace {
 
-std::string temporaryPath(const char* name)
-{
-    const char* folder = std::getenv("TMPDIR");
-    return std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") +
-           "/kyro_fuzz_settings_" + std::to_string(kyro::platform::currentProcessId()) + "_" +
-           name + ".xml";
-}
-
-// Never destroyed: the clean-up at exit still needs them.
 const std::string& inputPath()
 {
-    static const std::string* const path = new std::string(temporaryPath("in"));
-    return *path;
+    static const std::string path = kyro_fuzz::scratchFile("settings_in.xml");
+    return path;
 }
 
 const std::string& outputPath()
 {
-    static const std::string* const path = new std::string(temporaryPath("out"));
-    return *path;
-}
-
-void removeFiles()
-{
-    std::remove(inputPath().c_str());
-    std::remove(outputPath().c_str());
+    static const std::string path = kyro_fuzz::scratchFile("settings_out.xml");
+    return path;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const bool cleanUpAtExit = (std::atexit(removeFiles), true);
-    (void)cleanUpAtExit;
-    removeFiles();
-    std::FILE* file = std::fopen(inputPath().c_str(), "wb");
-    if (file == nullptr)
-        return 0;
-    const bool written = std::fwrite(data, 1, size, file) == size;
-    std::fclose(file);
-    if (!written)
+    std::remove(outputPath().c_str());
+    if (!kyro_fuzz::writeInput(inputPath(), data, size))
         return 0;
 
     kyro_fuzz::AllocationBalance balance;

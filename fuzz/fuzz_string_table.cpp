@@ -7,7 +7,6 @@
 
 #include "kyro/int/CKyroIntResHandler.h"
 #include "kyro/platform/filesystem.h"
-#include "kyro/platform/process_info.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -19,22 +18,15 @@
 
 namespace {
 
-// The folder is never destroyed: the clean-up at exit still needs its name.
+// The table's folder, with nothing else in it.
 const std::string& tableFolder()
 {
-    static const std::string* const folder = [] {
-        const char* temp = std::getenv("TMPDIR");
-        const std::string* name = new std::string(
-            std::string(temp != nullptr && *temp != '\0' ? temp : "/tmp") +
-            "/kyro_fuzz_string_table_" + std::to_string(kyro::platform::currentProcessId()));
-        kyro::platform::makeDirectory(name->c_str());
-        std::atexit([] {
-            std::remove((tableFolder() + "/KyroIntRes.xml").c_str());
-            std::remove(tableFolder().c_str());
-        });
+    static const std::string folder = [] {
+        const std::string name = kyro_fuzz::scratchFile("strings");
+        kyro::platform::makeDirectory(name.c_str());
         return name;
     }();
-    return *folder;
+    return folder;
 }
 
 // The identifiers to ask for: a few fixed ones and the first values of ID="..." in the
@@ -68,13 +60,7 @@ std::vector<std::string> identifiers(const std::uint8_t* data, std::size_t size)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const std::string path = tableFolder() + "/KyroIntRes.xml";
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr)
-        return 0;
-    const bool written = std::fwrite(data, 1, size, file) == size;
-    std::fclose(file);
-    if (!written)
+    if (!kyro_fuzz::writeInput(tableFolder() + "/KyroIntRes.xml", data, size))
         return 0;
     const std::vector<std::string> ids = identifiers(data, size);
 
