@@ -249,6 +249,67 @@ TEST(Loggers, ProcessWideLoggersAreDistinct)
     KyroLogger::close();
 }
 
+TEST(Loggers, ThreadsOfOneProcessWriteWholeRecords)
+{
+    // Two threads record library errors through the shared logger while two more write
+    // through loggers of their own into the same file: each record stays whole, one run of
+    // lines under one stamp, and each thread's records keep their order.
+    TempFolder temp;
+    const TPath path = temp / "threads.log";
+    KyroLogger* shared = KyroLogger::instance_m();
+    const TStr previous = shared->getLogFileName();
+    shared->setLogFileName(path);
+    constexpr int kThreads = 4;
+    constexpr int kRecords = 200;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t, &path] {
+            const std::string file = "t" + std::to_string(t) + ".cpp";
+            KyroLogger own(false);
+            own.setLogFileName(path);
+            for (int i = 0; i < kRecords; ++i) {
+                if (t < 2) {
+                    kyro::diagnostics::recordLibraryError(CKyroIntError::kCompanionUnreachable,
+                                                          file.c_str(), i);
+                } else {
+                    own.startLogging();
+                    own.log(KyroErrorBase(Kyro::kVendorVex, 1, file.c_str(), i, ""));
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    shared->setLogFileName(previous);
+
+    int next[kThreads] = {};
+    std::string stamp;
+    bool fileSeen = true;
+    for (const std::string& line : fileLines(path)) {
+        std::string::size_type at = 0;
+        for (int tabs = 0; tabs < 3 && at != std::string::npos; ++tabs)
+            at = line.find('\t', tabs == 0 ? 0 : at + 1);
+        ASSERT_NE(at, std::string::npos) << line;
+        const std::string body = line.substr(at + 1);
+        if (body.compare(0, 7, "Reason=") == 0) {
+            ASSERT_TRUE(fileSeen) << "a record without its File line before: " << line;
+            stamp = line.substr(0, at + 1);
+            fileSeen = false;
+            continue;
+        }
+        ASSERT_EQ(line.substr(0, at + 1), stamp) << "a line of another record: " << line;
+        int thread = -1, number = -1;
+        if (std::sscanf(body.c_str(), "File=t%d.cpp,Line=%d", &thread, &number) == 2) {
+            ASSERT_TRUE(thread >= 0 && thread < kThreads) << line;
+            EXPECT_EQ(number, next[thread]) << line;
+            next[thread] = number + 1;
+            fileSeen = true;
+        }
+    }
+    for (int t = 0; t < kThreads; ++t)
+        EXPECT_EQ(next[t], kRecords) << "thread " << t;
+}
+
 namespace {
 
 const char* const kCustomEnvironment =
