@@ -177,6 +177,16 @@ int VexPipeConduit::transmit(VexPipePacket* request, VexPipePacket* reply, long 
         session->prepareWait();
 
     TStr line = request->marshal(true);
+    // The peer's reader drops a longer line, and a wait for its reply would never end.
+    if (static_cast<std::size_t>(line.length()) > VexPipeReadEndpoint::kMaxLineBytes) {
+        if (wait)
+            session->cancelWait();
+        kyro::pipe::reportError(TStr("Could not send %1: its line of %2 bytes is longer than %3")
+                                    .arg(request->fullName())
+                                    .arg(static_cast<long>(line.length()))
+                                    .arg(static_cast<long>(VexPipeReadEndpoint::kMaxLineBytes)));
+        return 1;
+    }
     line += "\n";
     vexpipe::allowCompanionForeground();
 

@@ -79,6 +79,9 @@ KYRO_CHILD_ROLE(faultHost)
             result = kyrointutil::showInsufficientMemory();
         else if (request == "message")
             result = kyrointutil::showMessageBox("Kyro", "Go on?", 3, "Yes", "No", 1);
+        else if (request == "hugeMessage")
+            result = kyrointutil::showMessageBox("Kyro", TStr(std::string(17 << 20, 'x').c_str()), 3,
+                                                 "Yes", "No", 1);
         else if (request == "privacy")
             result = kyrointutil::showPrivacyPolicy(kProduct, "", "");
         else if (request == "consent") {
@@ -227,6 +230,17 @@ TEST_F(CompanionFaults, ALineLongerThanAReaderTakesIsDroppedForItsLength)
     EXPECT_EQ(host.reports.count("Dropped an incoming line longer than 16777216 bytes"), 1u)
         << host.output;
     EXPECT_EQ(records(), Lines{});
+}
+
+TEST_F(CompanionFaults, ARequestLongerThanTheCompanionReadsIsNotSent)
+{
+    // The companion would drop the line and never answer: the call fails at once instead
+    // of waiting for ever, and the next request goes through.
+    HostRun host = run("message,hugeMessage,message", "MessageBox=1");
+    EXPECT_EQ(host.results, (Lines{"message=1", "hugeMessage=0", "message=1"})) << host.output;
+    expectSoon(host, 1);
+    EXPECT_EQ(host.reports.count("Could not send vex.MessageBox"), 1u) << host.output;
+    EXPECT_EQ(records(), Lines{kUnanswered});
 }
 
 }  // namespace
