@@ -84,8 +84,9 @@ public:
     // session it names (else the default session), and waits for the reply when the
     // request's wait mode (else the session's, else the conduit's) says so and `reply` is
     // given. 0 when sent (and, when waiting, the reply came into `reply`); 1 when the writer
-    // is unknown ("Attempt to write to unknown writer %1"), nothing could be written, or
-    // the wait ended without a reply.
+    // is unknown ("Attempt to write to unknown writer %1"), the line is longer than the
+    // peer's reader takes (VexPipeReadEndpoint::kMaxLineBytes; nothing is sent), nothing
+    // could be written, or the wait ended without a reply.
     virtual int transmit(VexPipePacket* request, VexPipePacket* reply, long writerIndex);
     // Slot 6: the orderly close. As initiator it ends the other sessions, tells the peer
     // ("system.cndTerm") and waits for its answer; otherwise it only ends the default
