@@ -2,6 +2,8 @@
 
 #include "kyro/platform/process_launch.h"
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -50,8 +52,12 @@ bool runForOutput(const TStr& program, const TStr& commandLine, const char* role
 {
     output->clear();
     kyro::platform::LaunchedProcess child;
-    kyro::platform::LaunchResult result;
-    {
+    kyro::platform::LaunchResult result = kyro::platform::LaunchResult::ProcessFailed;
+    // A start that fails is tried again: a loaded machine (Wine especially) now and then
+    // refuses one, and no test is about that.
+    for (int attempt = 0; attempt < 3 && result != kyro::platform::LaunchResult::Started; ++attempt) {
+        if (attempt > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
         // The role travels in the environment, which all threads share: without the lock a
         // thread could start its child while another has just taken the role away, and a
         // child without a role runs every test again (children of children, without end).
@@ -61,8 +67,12 @@ bool runForOutput(const TStr& program, const TStr& commandLine, const char* role
         result = kyro::platform::launchProcess(program.utf8(), commandLine.utf8(), &child);
         kyro::platform::setEnvironmentVariable(kChildRoleVariable, nullptr);
     }
-    if (result != kyro::platform::LaunchResult::Started)
+    if (result != kyro::platform::LaunchResult::Started) {
+        std::fprintf(stderr, "%s (role %s) could not be started: %s\n", program.utf8(),
+                     role != nullptr ? role : "none",
+                     result == kyro::platform::LaunchResult::PipeFailed ? "no pipe" : "no process");
         return false;
+    }
 
     // Our end of the child's input goes at once: a child that reads sees its end.
     kyro::platform::closePipeEnd(child.input);
@@ -75,6 +85,9 @@ bool runForOutput(const TStr& program, const TStr& commandLine, const char* role
         }
     }
     kyro::platform::closePipeEnd(child.output);
+    if (got != 0)
+        std::fprintf(stderr, "%s (role %s): its output could not be read to the end\n",
+                     program.utf8(), role != nullptr ? role : "none");
     return got == 0;
 }
 
