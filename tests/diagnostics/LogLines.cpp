@@ -77,17 +77,6 @@ std::vector<std::string> logLines(KyroLogger& logger, const KyroLoggable& record
     return added;
 }
 
-ScopedVariable::ScopedVariable(const char* name, const char* value) : m_name(name)
-{
-    m_hadValue = kyro::platform::environmentVariable(name, &m_old);
-    kyro::platform::setEnvironmentVariable(name, value);
-}
-
-ScopedVariable::~ScopedVariable()
-{
-    kyro::platform::setEnvironmentVariable(m_name.c_str(), m_hadValue ? m_old.c_str() : nullptr);
-}
-
 void writeTestTable(const TPath& path)
 {
     writeFileBytes(path,

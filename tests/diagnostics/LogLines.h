@@ -1,11 +1,13 @@
-// Helpers of the diagnostics tests: loggers on temporary files, the lines a record adds,
-// and the environment switches set for the length of a test.
+// Helpers of the diagnostics tests: loggers on temporary files and the lines a record adds
+// (and ScopedVariable, for the environment switches).
 #ifndef KYRO_TESTS_DIAGNOSTICS_LOGLINES_H
 #define KYRO_TESTS_DIAGNOSTICS_LOGLINES_H
 
 #include "kyro/diagnostics/KyroLoggable.h"
 #include "kyro/diagnostics/KyroLogger.h"
 #include "kyro/util/TPath.h"
+
+#include "ScopedVariable.h"
 
 #include <string>
 #include <vector>
@@ -25,20 +27,6 @@ std::vector<std::string> fileLines(const TStr& path);
 // does not start with the stamp is returned whole, prefixed with "UNSTAMPED:".
 std::vector<std::string> logLines(KyroLogger& logger, const KyroLoggable& record,
                                   const char* separator = "\t", bool precise = false);
-
-// Sets (or, with null, removes) an environment variable and puts back what was there.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const char* value);
-    ~ScopedVariable();
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-
-private:
-    std::string m_name;
-    std::string m_old;
-    bool m_hadValue;
-};
 
 // The error table the record tests use, written to `path`:
 //   vendor 1 "Kyro Integration Library": 5 "The companion could not be reached"

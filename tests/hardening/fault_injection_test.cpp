@@ -21,6 +21,7 @@
 #include "kyro/util/c_str.h"
 
 #include "FileBytes.h"
+#include "ScopedVariable.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -524,9 +525,7 @@ TEST(FaultInjection, CustomEnvironmentFileLoadsOrReportsItsFailure)
                          "<PLATFORM OS=\"Windows\"><KEY ID=\"FAULT_KEY\"><STRING>v</STRING></KEY></PLATFORM>"
                          "<PLATFORM OS=\"Linux\"><KEY ID=\"FAULT_KEY\"><STRING>v</STRING></KEY></PLATFORM>"
                          "</KYROCUSTOMENV>");
-    std::string previous;
-    const bool hadPrevious = platform::environmentVariable(kCustom, &previous);
-    ASSERT_TRUE(platform::setEnvironmentVariable(kCustom, path.utf8()));
+    ScopedVariable custom(kCustom, path.utf8());
     const CallCounts calls = failEveryKindOfCall(Operation{
         [] {},
         [] {
@@ -542,7 +541,6 @@ TEST(FaultInjection, CustomEnvironmentFileLoadsOrReportsItsFailure)
             return status == CKyroUtilCustomEnv::kLoaded;
         },
         [](bool) {}});
-    platform::setEnvironmentVariable(kCustom, hadPrevious ? previous.c_str() : nullptr);
     expectReached(calls, {FaultPoint::FileOpen});
 }
 

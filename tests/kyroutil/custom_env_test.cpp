@@ -4,6 +4,7 @@
 
 #include "ChildRole.h"
 #include "FileBytes.h"
+#include "ScopedVariable.h"
 #include "TempFolder.h"
 #include "kyro/platform/process_launch.h"
 #include "kyro/util/XmlFile.h"
@@ -16,25 +17,6 @@ namespace {
 
 const char* const kThin = "NORVELDT_KYRO_THINCLIENT_ENV";
 const char* const kCustom = "NORVELDT_KYRO_CUSTOM_ENV";
-
-// Sets an environment variable for the life of the object.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const char* value) : m_name(name)
-    {
-        m_had = kyro::platform::environmentVariable(name, &m_old);
-        kyro::platform::setEnvironmentVariable(name, value);
-    }
-    ~ScopedVariable()
-    {
-        kyro::platform::setEnvironmentVariable(m_name, m_had ? m_old.c_str() : nullptr);
-    }
-
-private:
-    const char* m_name;
-    std::string m_old;
-    bool m_had = false;
-};
 
 const char* const kFile =
     "<?xml version=\"1.0\"?>\n"

@@ -10,6 +10,7 @@
 
 #include "ChildRole.h"
 #include "FileBytes.h"
+#include "ScopedVariable.h"
 #include "TempFolder.h"
 #include "TrustTestSupport.h"
 
@@ -49,27 +50,6 @@ const char kNoStore[] = "KyRO: checkC7Certificate - Unable to open certificate s
 const char kUpdating[] =
     "KyRO: updateRootCertificate - Updating certificate for Corvel 'PRODUCTION'...";
 const char kUrlFailed[] = "KyRO: updateRootCertificate - Failed to open URL !!!";
-
-// An environment variable set for a while, then put back as it was.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const char* value)
-        : m_name(name), m_wasSet(kyro::platform::environmentVariable(name, &m_saved))
-    {
-        kyro::platform::setEnvironmentVariable(name, value);
-    }
-    ~ScopedVariable()
-    {
-        kyro::platform::setEnvironmentVariable(m_name, m_wasSet ? m_saved.c_str() : nullptr);
-    }
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-
-private:
-    const char* m_name;
-    std::string m_saved;
-    bool m_wasSet;
-};
 
 Lines splitLines(const std::string& text)
 {

@@ -2,40 +2,31 @@
 
 #include "ChildRole.h"
 #include "FileBytes.h"
+#include "ScopedVariable.h"
 
 #include "kyro/platform/process_launch.h"
 
 #include <sstream>
 
-namespace {
-
-const char* const kVariables[] = {"NORVELDT_KYRO_CUSTOM_ENV", "KYRO_VEX_ANSWERS",
-                                  "KYRO_VEX_REQUEST_LOG", "KYRO_TEST_FOLDER"};
-
-}  // namespace
-
 std::string runHost(const TempFolder& folder, const std::string& role, const char* script,
                     const TStr* binaries)
 {
     const TStr programs = binaries != nullptr ? *binaries : thisTestProgram().directory();
-    std::string custom = "<KYROCUSTOMENV><PLATFORM OS=\"Windows\">"
+    std::string environment = "<KYROCUSTOMENV><PLATFORM OS=\"Windows\">"
                          "<KEY ID=\"KYRO_USER_SETTINGS_FILE_LOCATION\"><STRING>" +
                          std::string((folder / "user").utf8()) + "</STRING></KEY>";
     if (!programs.isEmpty())
-        custom += "<KEY ID=\"KYRO_COMMON_BIN_LOCATION\"><STRING>" + std::string(programs.utf8()) +
+        environment += "<KEY ID=\"KYRO_COMMON_BIN_LOCATION\"><STRING>" + std::string(programs.utf8()) +
                   "</STRING></KEY>";
-    custom += "</PLATFORM></KYROCUSTOMENV>";
-    writeFileBytes(folder / "custom.xml", custom);
+    environment += "</PLATFORM></KYROCUSTOMENV>";
+    writeFileBytes(folder / "custom.xml", environment);
 
-    namespace platform = kyro::platform;
-    const std::string values[] = {(folder / "custom.xml").utf8(), script,
-                                  (folder / "requests.log").utf8(), folder.path().utf8()};
-    for (int i = 0; i < 4; ++i)
-        platform::setEnvironmentVariable(kVariables[i], values[i].c_str());
+    ScopedVariable custom("NORVELDT_KYRO_CUSTOM_ENV", (folder / "custom.xml").utf8());
+    ScopedVariable answers("KYRO_VEX_ANSWERS", script);
+    ScopedVariable requests("KYRO_VEX_REQUEST_LOG", (folder / "requests.log").utf8());
+    ScopedVariable testFolder("KYRO_TEST_FOLDER", folder.path().utf8());
     std::string output;
     const bool ran = runRole(role.c_str(), &output);
-    for (const char* name : kVariables)
-        platform::setEnvironmentVariable(name, nullptr);
     return ran ? output : "<not run>";
 }
 

@@ -3,6 +3,7 @@
 #include "PerfReport.h"
 
 #include "FileBytes.h"
+#include "ScopedVariable.h"
 #include "TempFolder.h"
 #include "kyro/diagnostics/KyroLogger.h"
 #include "kyro/diagnostics/KyroPerfLog.h"
@@ -61,25 +62,6 @@ int run(const std::vector<std::string>& args, std::string* out, std::string* err
     *err = e.str();
     return code;
 }
-
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const char* value) : m_name(name)
-    {
-        m_had = kyro::platform::environmentVariable(name, &m_old);
-        kyro::platform::setEnvironmentVariable(name, value);
-    }
-    ~ScopedVariable()
-    {
-        kyro::platform::setEnvironmentVariable(m_name.c_str(), m_had ? m_old.c_str() : nullptr);
-    }
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-
-private:
-    std::string m_name, m_old;
-    bool m_had = false;
-};
 
 }  // namespace
 
