@@ -34,24 +34,6 @@ std::string HostFacts::platformOS()
     return os.utf8();
 }
 
-std::vector<std::string> fileLines(const TStr& path)
-{
-    const std::string bytes = readFileBytes(path);
-    const std::string end = kyro::platform::kTextLineEnd;
-    std::vector<std::string> lines;
-    std::string::size_type start = 0;
-    while (start < bytes.size()) {
-        const std::string::size_type found = bytes.find(end, start);
-        if (found == std::string::npos) {
-            lines.push_back("UNTERMINATED:" + bytes.substr(start));
-            break;
-        }
-        lines.push_back(bytes.substr(start, found - start));
-        start = found + end.size();
-    }
-    return lines;
-}
-
 std::vector<std::string> logLines(KyroLogger& logger, const KyroLoggable& record,
                                   const char* separator, bool precise)
 {

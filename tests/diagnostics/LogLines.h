@@ -18,9 +18,6 @@ struct HostFacts {
     static std::string platformOS();
 };
 
-// The file's lines, split at the platform's line end (every line must end with it).
-std::vector<std::string> fileLines(const TStr& path);
-
 // Stamps `logger` (with milliseconds when `precise`), logs `record` and returns the lines
 // it added to the logger's file, each without its stamp and the separator after it
 // (`separator`: "\t" for error and debug lines, "," for performance lines). A line that

@@ -154,7 +154,7 @@ protected:
     Lines requests()
     {
         Lines lines;
-        for (const std::string& line : textLines(m_folder / "requests.log")) {
+        for (const std::string& line : looseFileLines(m_folder / "requests.log")) {
             if (!line.empty())
                 lines.push_back(describe(line));
         }

@@ -5,6 +5,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 std::filesystem::path nativePath(const TStr& path)
 {
@@ -49,4 +50,39 @@ void PrintTo(const TStr& text, std::ostream* out)
         *out << "(null)";
     else
         *out << '"' << text.utf8() << '"';
+}
+
+std::vector<std::string> platformLines(const std::string& bytes)
+{
+    const std::string end = kyro::platform::kTextLineEnd;
+    std::vector<std::string> lines;
+    std::string::size_type start = 0;
+    while (start < bytes.size()) {
+        const std::string::size_type found = bytes.find(end, start);
+        if (found == std::string::npos) {
+            lines.push_back("UNTERMINATED:" + bytes.substr(start));
+            break;
+        }
+        lines.push_back(bytes.substr(start, found - start));
+        start = found + end.size();
+    }
+    return lines;
+}
+
+std::vector<std::string> fileLines(const TStr& path)
+{
+    return platformLines(readFileBytes(path));
+}
+
+std::vector<std::string> looseFileLines(const TStr& path)
+{
+    std::vector<std::string> lines;
+    std::stringstream text(readFileBytes(path));
+    std::string line;
+    while (std::getline(text, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
 }

@@ -6,7 +6,6 @@
 
 #include "kyro/platform/process_launch.h"
 
-#include <sstream>
 
 std::string runHost(const TempFolder& folder, const std::string& role, const char* script,
                     const TStr* binaries)
@@ -37,24 +36,11 @@ TPath hostTestFolder()
     return TPath(folder.c_str());
 }
 
-std::vector<std::string> textLines(const TStr& path)
-{
-    std::vector<std::string> lines;
-    std::stringstream text(readFileBytes(path));
-    std::string line;
-    while (std::getline(text, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 std::vector<std::string> libraryRecords(const TStr& log)
 {
     std::vector<std::string> found;
     std::string place;
-    for (const std::string& line : textLines(log)) {
+    for (const std::string& line : looseFileLines(log)) {
         const std::string::size_type file = line.find("File=");
         if (file != std::string::npos)
             place = line.substr(file + 5, line.find(',', file) - file - 5);

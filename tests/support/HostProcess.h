@@ -23,9 +23,6 @@ std::string runHost(const TempFolder& folder, const std::string& role, const cha
 // In the host: the test's folder, where its error log belongs (<folder>\errors.log).
 TPath hostTestFolder();
 
-// The lines of a text file, each without its line end ("\n" or "\r\n").
-std::vector<std::string> textLines(const TStr& path);
-
 // "<status>@<raising file>" of every library record in an error log, in order.
 std::vector<std::string> libraryRecords(const TStr& log);
 
