@@ -30,7 +30,8 @@ bool parseFault(const std::string& text, Answer::Fault* fault)
     static const struct {
         const char* name;
         Answer::Fault fault;
-    } kFaults[] = {{"exit", Answer::ExitAfter},   {"cut", Answer::Cut},
+    } kFaults[] = {{"exit", Answer::ExitAfter},   {"slowExit", Answer::SlowExit},
+                   {"cut", Answer::Cut},
                    {"cutEscape", Answer::CutEscape}, {"cutClose", Answer::CutClose},
                    {"garbage", Answer::Garbage},  {"stray", Answer::Stray},
                    {"huge", Answer::Huge}};

@@ -19,6 +19,8 @@
 // For tests of the host's side, a number or "reply" may be followed by "+" and a fault,
 // and a fault may stand alone (then the default answer is the reply it spoils):
 //   +exit       reply, then end the companion at once
+//   +slowExit   reply, then end, but hold the presence lock for 600 ms after the pipes are
+//               closed (as an ending process does while a loaded system tears it down)
 //   +cut        write the first half of the reply line, without its line end, and end
 //   +cutEscape  write the reply line up to the middle of an escape ("!" and one digit of
 //               its two), and end
@@ -48,7 +50,7 @@ struct Answer {
     // Default: the default answer described above.
     enum Kind { Button, Reply, None, Exit, Default, Person } kind = Person;
     // What goes wrong on purpose around the reply (see above).
-    enum Fault { NoFault, ExitAfter, Cut, CutEscape, CutClose, Garbage, Stray, Huge };
+    enum Fault { NoFault, ExitAfter, SlowExit, Cut, CutEscape, CutClose, Garbage, Stray, Huge };
     Fault fault = NoFault;
     int button = 0;
     int delayMs = 0;

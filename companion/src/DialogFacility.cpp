@@ -21,6 +21,17 @@ using SteadyClock = std::chrono::steady_clock;
 
 const CompanionScript* g_script = nullptr;
 bool g_exitRequested = false;
+int g_presenceLingerMs = 0;
+
+constexpr int kSlowExitLingerMs = 600;
+
+// Ends the companion after this loop; a slow exit keeps its presence lock a while longer.
+void requestExit(Answer::Fault fault)
+{
+    g_exitRequested = true;
+    if (fault == Answer::SlowExit)
+        g_presenceLingerMs = kSlowExitLingerMs;
+}
 
 // A person deciding in a dialog, on a thread of its own.
 struct PersonDialog {
@@ -244,8 +255,8 @@ void replyWithFault(VexPipeSession* session, VexPipePacket* request, const Answe
     }
     writeFaultLines(session, *request, answer);
     reply(session, request, answer);
-    if (answer.fault == Answer::ExitAfter)
-        g_exitRequested = true;
+    if (answer.fault == Answer::ExitAfter || answer.fault == Answer::SlowExit)
+        requestExit(answer.fault);
     else if (answer.fault == Answer::CutClose)
         session->setMethodOverride(&answerCloseHalfway);
 }
@@ -285,9 +296,9 @@ long DialogFacility::handle(VexPipeSession* session, VexPipePacket* request, Vex
     }
     if (request->waitMode() == VexPipePacket::kNoWait) {
         // No reply to spoil: a fault only writes its lines or ends the companion.
-        if (answer.fault == Answer::ExitAfter || answer.fault == Answer::Cut ||
-            answer.fault == Answer::CutEscape)
-            g_exitRequested = true;
+        if (answer.fault == Answer::ExitAfter || answer.fault == Answer::SlowExit ||
+            answer.fault == Answer::Cut || answer.fault == Answer::CutEscape)
+            requestExit(answer.fault);
         else if (answer.fault == Answer::CutClose)
             session->setMethodOverride(&answerCloseHalfway);
         else
@@ -350,6 +361,11 @@ bool DialogFacility::answerDue()
         it = kept.erase(it);
     }
     return g_exitRequested;
+}
+
+int DialogFacility::presenceLingerMs()
+{
+    return g_presenceLingerMs;
 }
 
 bool DialogFacility::hasKeptAnswers()

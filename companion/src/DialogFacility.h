@@ -22,6 +22,8 @@ public:
     // Sends every kept answer whose time has come. True when the companion must end
     // (a scripted "exit").
     static bool answerDue();
+    // How long the companion, once ended, still holds its presence lock (a "slowExit").
+    static int presenceLingerMs();
     // Whether answers are still kept for later.
     static bool hasKeptAnswers();
 

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -98,6 +99,8 @@ int main(int argc, char** argv)
         kyro::platform::PresenceResult::Acquired)
         return 3;  // another companion serves this prefix
     const int status = serve(prefix.c_str(), hostProcessId(prefix));
+    if (DialogFacility::presenceLingerMs() > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(DialogFacility::presenceLingerMs()));
     kyro::platform::releasePresenceLock(lock);
     return status;
 }

@@ -11,19 +11,18 @@
 #include "kyro/diagnostics/KyroLogger.h"
 #include "kyro/int/dialog_requests.h"
 #include "kyro/int/privacy_consent.h"
-#include "kyro/pipe/VexMessages.h"
 #include "kyro/platform/process_launch.h"
 
 #include "ChildRole.h"
 #include "FileBytes.h"
 #include "HostProcess.h"
+#include "PipeReports.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
-#include <mutex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -42,31 +41,13 @@ const kyrointutil::KyroProductIdentity kProduct{"Kyro Faults", "KyroFaults15"};
 // there the bound is wider. Either way a call that hangs fails the test, not its speed.
 const auto kFaultBound = std::chrono::milliseconds(KYRO_TEST_WINDOWS ? 8000 : 2000);
 
-std::mutex g_reportsLock;
-std::set<std::string> g_reports;
-
-void noteReport(kyro::pipe::MessageKind kind, const TStr& line, void*)
-{
-    if (kind != kyro::pipe::MessageKind::Error)
-        return;
-    std::string text = line.utf8();
-    if (text.compare(0, 7, "Error  ") == 0)
-        text.erase(0, 7);
-    // The kind of report, not the line it quotes.
-    const std::string::size_type colon = text.find(':');
-    if (colon != std::string::npos)
-        text.resize(colon);
-    std::lock_guard<std::mutex> hold(g_reportsLock);
-    g_reports.insert(text);
-}
-
 // A host that runs the requests named in `argument` ("error,message,...") one after
 // another and prints "<request>=<result> <milliseconds>" for each, then the kinds of
 // report the pipe framework made ("report: <text>").
 KYRO_CHILD_ROLE(faultHost)
 {
     KyroLogger::instance_m()->setLogFileName(hostTestFolder() / "errors.log");
-    kyro::pipe::setMessageObserver(&noteReport, nullptr);
+    watchPipeReports();
 
     std::stringstream requests(argument);
     std::string request;
@@ -92,9 +73,7 @@ KYRO_CHILD_ROLE(faultHost)
             SteadyClock::now() - start);
         std::printf("%s=%d %lld\n", request.c_str(), result, static_cast<long long>(took.count()));
     }
-    kyro::pipe::setMessageObserver(nullptr, nullptr);
-    for (const std::string& report : g_reports)
-        std::printf("report: %s\n", report.c_str());
+    printPipeReports();
     return 0;
 }
 
@@ -196,6 +175,18 @@ TEST_F(CompanionFaults, ACompanionThatEndsWhileAnsweringTheClose)
     host = run("message,error,message", "MessageBox=1+exit;ErrorDialog=reply+exit");
     EXPECT_EQ(host.results, (Lines{"message=1", "error=1", "message=1"})) << host.output;
     for (std::size_t i = 0; i < 3; ++i)
+        expectSoon(host, i);
+    EXPECT_EQ(records(), Lines{});
+}
+
+TEST_F(CompanionFaults, ACompanionSlowToEndIsWaitedFor)
+{
+    // Each companion replies and closes its pipes, but holds its presence lock 600 ms
+    // longer: the next request finds it "running" yet cannot reach it, and waits for it
+    // to be gone to start the next one.
+    HostRun host = run("message,error,message,error", "MessageBox=1+slowExit;ErrorDialog=reply+slowExit");
+    EXPECT_EQ(host.results, (Lines{"message=1", "error=1", "message=1", "error=1"})) << host.output;
+    for (std::size_t i = 1; i < 4; ++i)
         expectSoon(host, i);
     EXPECT_EQ(records(), Lines{});
 }

@@ -13,6 +13,7 @@
 #include "ChildRole.h"
 #include "FileBytes.h"
 #include "HostProcess.h"
+#include "PipeReports.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -109,8 +110,9 @@ bool requestOnce(int index)
 }
 
 // A host that makes `count` requests ("<count>") after a few to warm up, and prints what
-// it held before and after them, how many were not answered as scripted, and how long
-// they took.
+// it held before and after them, how many were not answered as scripted, how long they
+// took, and the kinds of report the pipe framework made meanwhile (which tell why a
+// request went wrong).
 KYRO_CHILD_ROLE(longRunHost)
 {
     KyroLogger::instance_m()->setLogFileName(hostTestFolder() / "errors.log");
@@ -124,6 +126,7 @@ KYRO_CHILD_ROLE(longRunHost)
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const Usage before = measure();
 
+    watchPipeReports();
     const SteadyClock::time_point start = SteadyClock::now();
     int wrong = 0;
     for (int i = 0; i < count; ++i) {
@@ -140,6 +143,7 @@ KYRO_CHILD_ROLE(longRunHost)
     }
     std::printf("before %s\nafter %s\nwrong=%d ms=%lld\n", describe(before).c_str(),
                 describe(after).c_str(), wrong, static_cast<long long>(took.count()));
+    printPipeReports();
     return 0;
 }
 

@@ -21,8 +21,10 @@ namespace {
 const char* const kCompanionProgram = "Vex.exe";
 const int kCompanionLocation = 0;
 const int kPolicyAccepted = 3;
-const int kConnectAttempts = 3;
-const int kConnectRetryDelayMs = 50;
+// How long a companion that shows itself running (its presence lock is held) may turn
+// connections away before the request gives up on it, and how often it is tried meanwhile.
+const auto kTurnedAwayPatience = std::chrono::milliseconds(2000);
+const int kConnectRetryDelayMs = 25;
 const int kTurnPumpIntervalMs = 100;
 
 // The companion answers a host on one pipe, named for the host's process id, and the
@@ -108,15 +110,18 @@ VexPipeNamedConduit* openCompanionConduit()
     const TStr prefix = VexPipeNamedConduit::makePipePrefix(kCompanionProgram);
 
     DialogTurn turn;
-    for (int attempt = 1;; ++attempt) {
+    const auto giveUp = std::chrono::steady_clock::now() + kTurnedAwayPatience;
+    for (;;) {
         const bool wasRunning = VexPipeNamedConduit::isServerRunning(prefix);
         VexPipeNamedConduit* conduit = VexPipeNamedConduit::connectToServer(
             TPath(program), prefix, VexPipeNamedConduit::kDefaultTimeout);
         // A running companion that turned us away was between two clients for an instant
-        // (its one listening pipe taken), or was ending and took the connection with it:
-        // a second try finds it ready, or starts a new one. One that could not be started
-        // will not start the next time either.
-        if (conduit != nullptr || attempt == kConnectAttempts || !wasRunning)
+        // (its one listening pipe taken), or was ending: it took the connection with it,
+        // or had closed its pipes already and holds its presence lock until the system has
+        // torn it down, which takes a while on a loaded machine. Later tries find it ready,
+        // or gone, and start a new one. One that could not be started will not start the
+        // next time either.
+        if (conduit != nullptr || !wasRunning || std::chrono::steady_clock::now() >= giveUp)
             return conduit;
         std::this_thread::sleep_for(std::chrono::milliseconds(kConnectRetryDelayMs));
     }
