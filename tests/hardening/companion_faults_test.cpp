@@ -11,6 +11,8 @@
 #include "kyro/diagnostics/KyroLogger.h"
 #include "kyro/int/dialog_requests.h"
 #include "kyro/int/privacy_consent.h"
+#include "kyro/pipe/VexPipeConduit.h"
+#include "kyro/platform/presence_lock.h"
 #include "kyro/platform/process_launch.h"
 
 #include "ChildRole.h"
@@ -60,6 +62,17 @@ KYRO_CHILD_ROLE(faultHost)
             result = kyrointutil::showInsufficientMemory();
         else if (request == "message")
             result = kyrointutil::showMessageBox("Kyro", "Go on?", 3, "Yes", "No", 1);
+        else if (request == "unreachable") {
+            // A companion that holds its presence lock but never listens: the host holds it.
+            using namespace kyro::platform;
+            PresenceLock lock = kNoPresenceLock;
+            const TStr name = VexPipeNamedConduit::presenceLockName(
+                VexPipeNamedConduit::makePipePrefix("Vex.exe"));
+            if (acquirePresenceLock(name.utf8(), &lock) == PresenceResult::Acquired) {
+                result = kyrointutil::showMessageBox("Kyro", "Go on?", 3, "Yes", "No", 1);
+                releasePresenceLock(lock);
+            }
+        }
         else if (request == "hugeMessage")
             result = kyrointutil::showMessageBox("Kyro", TStr(std::string(17 << 20, 'x').c_str()), 3,
                                                  "Yes", "No", 1);
@@ -189,6 +202,17 @@ TEST_F(CompanionFaults, ACompanionSlowToEndIsWaitedFor)
     for (std::size_t i = 1; i < 4; ++i)
         expectSoon(host, i);
     EXPECT_EQ(records(), Lines{});
+}
+
+TEST_F(CompanionFaults, ACompanionThatShowsItselfRunningButNeverListensIsGivenUp)
+{
+    // The call gives up after its patience (2 s) with the failure result, and once the
+    // lock is gone the next request starts a companion.
+    HostRun host = run("unreachable,message", "MessageBox=1");
+    EXPECT_EQ(host.results, (Lines{"unreachable=0", "message=1"})) << host.output;
+    ASSERT_EQ(host.times.size(), 2u) << host.output;
+    EXPECT_LT(host.times[0], 2 * kFaultBound.count()) << host.output;
+    EXPECT_EQ(records(), Lines{kUnanswered});
 }
 
 TEST_F(CompanionFaults, LinesThatAreNoPacketsOrAreMalformedAreDropped)
