@@ -292,11 +292,16 @@ VexPipeNamedConduit* VexPipeNamedConduit::connectToServer(const TStr& serverPath
             kyro::pipe::reportError(TStr("Could not execute server process"));
             return nullptr;
         }
-        // The companion needs a moment to make its pipe.
+        // The companion needs a moment to make its pipe. One that has ended meanwhile
+        // never will: waiting out the timeout for it would hold the caller for nothing.
+        // (A wrapping program may end before the companion it started, so the companion
+        // counts as ended only once its presence lock is gone too.)
         for (int waited = 0;; waited += static_cast<int>(kStartPollMs)) {
             if (conduit->connectWriter(0))
                 break;
-            if (waited >= timeout) {
+            const bool ended = !kyro::platform::processIsAlive(process.processId()) &&
+                               !isServerRunning(prefix);
+            if (waited >= timeout || ended) {
                 delete conduit;
                 return nullptr;
             }

@@ -68,12 +68,15 @@ public:
 
 // "die:<prefix>": a server conduit that answers the connection, and ends its process on
 // "test.die" without an answer. "mute:<prefix>": takes the first bytes on its inbound
-// pipe and ends without ever connecting back.
+// pipe and ends without ever connecting back. "gone:<prefix>": ends at once, before it
+// opens any pipe (as a companion that cannot start does).
 KYRO_CHILD_ROLE(vexCompanion)
 {
     const std::string::size_type colon = argument.find(':');
     const std::string mode = argument.substr(0, colon);
     const std::string prefix = argument.substr(colon + 1);
+    if (mode == "gone")
+        return 3;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     if (mode == "mute") {
         VexPipeNamedConduit names(TPath(prefix.c_str()), true, 0);
@@ -608,6 +611,14 @@ TEST(VexPipeNamedConduit, ConnectionFailures)
         EXPECT_EQ(VexPipeNamedConduit::connectToServer("C:\\Nowhere\\Vex.exe", prefix.c_str(), 100), nullptr);
         EXPECT_EQ(errors.lines(), Lines{"Error  Could not create client pipe"});
         releasePresenceLock(lock);
+    }
+    // A companion that ends before it opens its pipe is not waited for until the timeout
+    // (30 s here).
+    {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(connectToChild("gone", pipetest::uniqueName()), nullptr);
+        EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - start).count(), 10000);
     }
     // A companion that cannot be started.
     {
