@@ -21,6 +21,7 @@ constexpr std::uint32_t kWaitForPipeMs = 1000;
 constexpr std::uint32_t kPipeBusy = 231;
 constexpr std::uint32_t kStartPollMs = 10;
 constexpr std::uint32_t kInboundRetryMs = 100;
+constexpr int kInboundAttempts = 10;
 // The listening instance of a server starts under this reader index; each instance that
 // gets its client keeps its index and the next one listens under the index below.
 constexpr long kFirstListeningIndex = -1;
@@ -310,10 +311,13 @@ VexPipeNamedConduit* VexPipeNamedConduit::connectToServer(const TStr& serverPath
     }
 
     if (!failed) {
+        // Making a pipe fails when the process is out of handles or memory, which passes
+        // or does not: a few tries, not `timeout` of them 100 ms apart (hours).
+        const int attempts = timeout < kInboundAttempts ? timeout : kInboundAttempts;
         for (int attempt = 0;; ++attempt) {
             if (conduit->openReader(static_cast<long>(clientProcessId())))
                 break;
-            if (attempt >= timeout) {
+            if (attempt >= attempts) {
                 delete conduit;
                 return nullptr;
             }

@@ -12,6 +12,7 @@
 #include "kyro/int/dialog_requests.h"
 #include "kyro/int/privacy_consent.h"
 #include "kyro/pipe/VexPipeConduit.h"
+#include "kyro/platform/fault_injection.h"
 #include "kyro/platform/presence_lock.h"
 #include "kyro/platform/process_launch.h"
 
@@ -72,6 +73,14 @@ KYRO_CHILD_ROLE(faultHost)
                 result = kyrointutil::showMessageBox("Kyro", "Go on?", 3, "Yes", "No", 1);
                 releasePresenceLock(lock);
             }
+        }
+        else if (request == "noPipes" || request == "onePipeFails") {
+            // This host cannot make its inbound pipe: ever (out of handles), or once.
+            using namespace kyro::platform;
+            armFault(FaultPoint::PipeCreate, 1,
+                     request == "noPipes" ? FaultRepeat::FromThenOn : FaultRepeat::Once);
+            result = kyrointutil::showMessageBox("Kyro", "Go on?", 3, "Yes", "No", 1);
+            disarmFaults();
         }
         else if (request == "hugeMessage")
             result = kyrointutil::showMessageBox("Kyro", TStr(std::string(17 << 20, 'x').c_str()), 3,
@@ -212,6 +221,18 @@ TEST_F(CompanionFaults, ACompanionThatShowsItselfRunningButNeverListensIsGivenUp
     EXPECT_EQ(host.results, (Lines{"unreachable=0", "message=1"})) << host.output;
     ASSERT_EQ(host.times.size(), 2u) << host.output;
     EXPECT_LT(host.times[0], 2 * kFaultBound.count()) << host.output;
+    EXPECT_EQ(records(), Lines{kUnanswered});
+}
+
+TEST_F(CompanionFaults, AHostThatCannotMakeItsPipeGivesUpSoon)
+{
+    // Making the pipe the answers come back on fails from some call on: the request gives
+    // up after a few tries rather than trying for hours; one failure alone is tried again.
+    HostRun host = run("message,noPipes,message,onePipeFails", "MessageBox=1");
+    EXPECT_EQ(host.results, (Lines{"message=1", "noPipes=0", "message=1", "onePipeFails=1"}))
+        << host.output;
+    ASSERT_EQ(host.times.size(), 4u) << host.output;
+    EXPECT_LT(host.times[1], 2 * kFaultBound.count()) << host.output;
     EXPECT_EQ(records(), Lines{kUnanswered});
 }
 

@@ -16,6 +16,8 @@
 #include "kyro/platform/fault_injection.h"
 #include "kyro/platform/filesystem.h"
 #include "kyro/platform/named_mutex.h"
+#include "kyro/platform/named_pipe.h"
+#include "kyro/platform/process_info.h"
 #include "kyro/platform/process_launch.h"
 #include "kyro/util/CKyroUtilCustomEnv.h"
 #include "kyro/util/c_str.h"
@@ -42,6 +44,7 @@ using kyro::platform::FaultPoint;
 using kyro::platform::FaultRepeat;
 namespace platform = kyro::platform;
 
+// The points the file operations below go through (pipes are the companion tests').
 const FaultPoint kEveryPoint[] = {FaultPoint::FileOpen, FaultPoint::FileWrite,
                                   FaultPoint::FileReplace, FaultPoint::NamedMutexOpen};
 
@@ -56,6 +59,8 @@ const char* nameOf(FaultPoint point)
         return "replace";
     case FaultPoint::NamedMutexOpen:
         return "mutex";
+    case FaultPoint::PipeCreate:
+        return "pipe";
     }
     return "?";
 }
@@ -302,6 +307,18 @@ TEST(FaultInjection, EachPointFailsAsItsSystemCallWould)
     EXPECT_EQ(platform::faultPointCalls(FaultPoint::NamedMutexOpen), 2);
     EXPECT_TRUE(platform::namedMutexClose(mutex));
     platform::namedMutexDiscard(name.c_str());
+
+    // Pipe creation, as in a process out of handles.
+    const std::string pipeName = "\\\\.\\pipe\\Norveldt\\kyro\\kyrofaulttest" +
+                                 std::to_string(platform::currentProcessId()) + "\\inbound0";
+    platform::armFault(FaultPoint::PipeCreate, 1);
+    std::uint32_t error = 0;
+    EXPECT_EQ(platform::createInboundPipe(pipeName.c_str(), &error), platform::kNoPipe);
+    EXPECT_EQ(error, KYRO_TEST_WINDOWS ? 1450u : static_cast<std::uint32_t>(EMFILE));
+    const platform::PipeHandle pipe = platform::createInboundPipe(pipeName.c_str(), &error);
+    EXPECT_NE(pipe, platform::kNoPipe);
+    EXPECT_EQ(platform::faultsInjected(FaultPoint::PipeCreate), 1);
+    platform::closePipe(pipe);
 }
 
 TEST(FaultInjection, CountsTheCallsOfEveryThread)

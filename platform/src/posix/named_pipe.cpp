@@ -14,6 +14,7 @@
 //    closePipe() writes to that pipe, so blocked calls return at once; descriptors are
 //    closed only when no call uses them any more, so none is reused under a running call.
 #include "kyro/platform/named_pipe.h"
+#include "kyro/platform/fault_injection.h"
 
 #include "../handle_table.h"
 
@@ -596,6 +597,10 @@ std::string pipeRuntimeFolder()
 
 PipeHandle createInboundPipe(const char* name, std::uint32_t* error)
 {
+    if (failThisCall(FaultPoint::PipeCreate)) {
+        setError(error, EMFILE);
+        return kNoPipe;
+    }
     const std::string path = socketPath(name);
     if (path.empty()) {
         setError(error, errno);

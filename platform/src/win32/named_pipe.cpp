@@ -8,6 +8,7 @@
 // under Wine, where a thread blocked in a synchronous ConnectNamedPipe is not released by
 // DisconnectNamedPipe.
 #include "kyro/platform/named_pipe.h"
+#include "kyro/platform/fault_injection.h"
 
 #include "../handle_table.h"
 
@@ -232,6 +233,10 @@ std::string pipeRuntimeFolder()
 
 PipeHandle createInboundPipe(const char* name, std::uint32_t* error)
 {
+    if (failThisCall(FaultPoint::PipeCreate)) {
+        setError(error, ERROR_NO_SYSTEM_RESOURCES);
+        return kNoPipe;
+    }
     if (name == nullptr || *name == '\0') {
         setError(error, ERROR_INVALID_NAME);
         return kNoPipe;

@@ -219,7 +219,9 @@ public:
 
     // The client connection routine: finds or starts the companion (`serverPath`, with
     // `prefix` as its argument), opens both pipes and performs the handshake. A connected
-    // conduit owned by the caller, or null.
+    // conduit owned by the caller, or null. A companion it started is waited for about
+    // `timeout` ms to open its pipe, unless it ends first; making its own inbound pipe is
+    // retried at most 10 times, 100 ms apart.
     static VexPipeNamedConduit* connectToServer(const TStr& serverPath, const TStr& prefix,
                                                 int timeout);
     // Whether a companion holds the presence lock of `prefix`.

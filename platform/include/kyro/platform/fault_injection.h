@@ -1,6 +1,6 @@
 // Failing system calls on purpose.
 //
-// The platform calls that touch files and mutexes ask this table, before they go to the
+// The platform calls that touch files, mutexes and pipes ask this table, before they go to the
 // system, whether to fail. A test arms a point ("the 3rd openFile from now fails", or "every
 // openFile from the 3rd on") and then drives the library above, which cannot tell the
 // difference from a full disk or a refused open: the call answers exactly as the failing
@@ -27,8 +27,10 @@ enum class FaultPoint {
                       // for too long)
     NamedMutexOpen,   // namedMutexOpen(): kNoNamedMutex; errno EACCES (Windows:
                       // ERROR_ACCESS_DENIED, as for a mutex of that name made by another user)
+    PipeCreate,       // createInboundPipe(): kNoPipe; error EMFILE (Windows:
+                      // ERROR_NO_SYSTEM_RESOURCES), as in a process out of handles
 };
-constexpr int kFaultPointCount = 4;
+constexpr int kFaultPointCount = 5;
 
 enum class FaultRepeat {
     Once,        // only the nth call fails
