@@ -6,17 +6,16 @@
 
 #include "kyro/platform/process_launch.h"
 
-
 std::string runHost(const TempFolder& folder, const std::string& role, const char* script,
                     const TStr* binaries)
 {
     const TStr programs = binaries != nullptr ? *binaries : thisTestProgram().directory();
     std::string environment = "<KYROCUSTOMENV><PLATFORM OS=\"Windows\">"
-                         "<KEY ID=\"KYRO_USER_SETTINGS_FILE_LOCATION\"><STRING>" +
-                         std::string((folder / "user").utf8()) + "</STRING></KEY>";
+                              "<KEY ID=\"KYRO_USER_SETTINGS_FILE_LOCATION\"><STRING>" +
+                              std::string((folder / "user").utf8()) + "</STRING></KEY>";
     if (!programs.isEmpty())
-        environment += "<KEY ID=\"KYRO_COMMON_BIN_LOCATION\"><STRING>" + std::string(programs.utf8()) +
-                  "</STRING></KEY>";
+        environment += "<KEY ID=\"KYRO_COMMON_BIN_LOCATION\"><STRING>" +
+                       std::string(programs.utf8()) + "</STRING></KEY>";
     environment += "</PLATFORM></KYROCUSTOMENV>";
     writeFileBytes(folder / "custom.xml", environment);
 
