@@ -44,6 +44,17 @@ install(FILES ${PROJECT_SOURCE_DIR}/data/KyroErrorCodes.xml ${PROJECT_SOURCE_DIR
         DESTINATION ${CMAKE_INSTALL_DATADIR}/kyroint)
 install(FILES ${PROJECT_SOURCE_DIR}/data/de-DE/KyroIntRes.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/kyroint/de-DE)
+# The companion's own texts: on Linux in the localized data folders beside Vex.exe, where
+# it looks by default.
+if(WIN32)
+  set(_kyro_vex_texts ${CMAKE_INSTALL_DATADIR}/kyroint)
+else()
+  set(_kyro_vex_texts "lib/Norveldt Shared/Kyro/R${PROJECT_VERSION_MAJOR}")
+endif()
+foreach(_locale en-US de-DE fr-FR ja-JP)
+  install(FILES ${PROJECT_SOURCE_DIR}/data/${_locale}/VexRes.xml
+          DESTINATION "${_kyro_vex_texts}/${_locale}")
+endforeach()
 
 set(_kyro_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/kyroint)
 install(EXPORT kyrointTargets NAMESPACE kyroint:: DESTINATION ${_kyro_cmake_dir})

@@ -49,7 +49,8 @@ bool parseFault(const std::string& text, Answer::Fault* fault)
 CompanionScript::CompanionScript()
 {
     std::string script;
-    if (platform::environmentVariable("KYRO_VEX_ANSWERS", &script)) {
+    // An empty script is no script: a person answers.
+    if (platform::environmentVariable("KYRO_VEX_ANSWERS", &script) && !script.empty()) {
         m_scripted = true;
         m_answers = parse(script);
     }

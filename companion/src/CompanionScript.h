@@ -11,10 +11,11 @@
 //   none       never reply (the caller keeps waiting, as for a person who never decides)
 //   exit       end the companion at once, without a reply (also on a request sent
 //              without waiting, such as the please-wait indication)
-// The delay comes before the answer. Without the variable, a real dialog is shown where the
-// system can show one; otherwise (Linux, or no window system) the default answers apply:
-// a message box answers its "focus_button_index", the privacy-policy dialog 2 (no consent
-// without a person), the other requests reply without "selected_button".
+// The delay comes before the answer. Without the variable, or with it empty, a person
+// answers in a real window where one can be shown (PersonWindows.h); where none can (no
+// display), the default answers apply: a message box answers its "focus_button_index", the
+// privacy-policy dialog 2 (no consent without a person), the other requests reply without
+// "selected_button".
 //
 // For tests of the host's side, a number or "reply" may be followed by "+" and a fault,
 // and a fault may stand alone (then the default answer is the reply it spoils):

@@ -1,13 +1,12 @@
 #include "DialogFacility.h"
 
+#include "PersonWindows.h"
+
 #include "kyro/pipe/VexPipeConduit.h"
 #include "kyro/pipe/VexPipeSession.h"
 #include "kyro/platform/clock.h"
 #include "kyro/platform/process_info.h"
-#include "kyro/platform/threads.h"
-#include "kyro/platform/user_interface.h"
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <list>
@@ -17,6 +16,7 @@ namespace {
 
 using kyro::companion::Answer;
 using kyro::companion::CompanionScript;
+using kyro::companion::PersonDialog;
 using SteadyClock = std::chrono::steady_clock;
 
 const CompanionScript* g_script = nullptr;
@@ -33,27 +33,6 @@ void requestExit(Answer::Fault fault)
         g_presenceLingerMs = kSlowExitLingerMs;
 }
 
-// A person deciding in a dialog, on a thread of its own.
-struct PersonDialog {
-    std::string caption, text, buttons[2];
-    int focus = 0;
-    int icon = 0;
-    std::atomic<int> chosen{-2};  // -2 while the dialog is up
-};
-
-void runPersonDialog(void* argument)
-{
-    auto* dialog = static_cast<PersonDialog*>(argument);
-    kyro::platform::MessageDialog shown;
-    shown.caption = dialog->caption.c_str();
-    shown.text = dialog->text.c_str();
-    shown.buttons[0] = dialog->buttons[0].c_str();
-    shown.buttons[1] = dialog->buttons[1].c_str();
-    shown.focusButton = dialog->focus;
-    shown.icon = dialog->icon;
-    dialog->chosen = kyro::platform::showMessageDialog(shown);
-}
-
 // A request answered later, with the session it arrived in.
 struct KeptAnswer {
     VexPipeSession* session;
@@ -61,60 +40,12 @@ struct KeptAnswer {
     Answer answer;
     SteadyClock::time_point due;
     PersonDialog* person = nullptr;
-    kyro::platform::ThreadHandle thread = kyro::platform::kNoThread;
 };
 
 std::list<KeptAnswer>& keptAnswers()
 {
     static std::list<KeptAnswer> answers;
     return answers;
-}
-
-std::string text(const VexPipePacket& request, const char* key)
-{
-    const TStr value = request.getString(key);
-    return value.isNull() ? std::string() : std::string(value.utf8());
-}
-
-// What nobody in front of the companion would answer: a message box its focused button,
-// the privacy policy no consent, everything else a plain reply.
-Answer defaultAnswer(const VexPipePacket& request)
-{
-    Answer answer;
-    const TStr method = request.method();
-    if (method == "MessageBox") {
-        answer.kind = Answer::Button;
-        answer.button = request.getInt("focus_button_index");
-    } else if (method == "PrivacyPolicyDialog") {
-        answer.kind = Answer::Button;
-        answer.button = 2;
-    } else {
-        answer.kind = Answer::Reply;
-    }
-    return answer;
-}
-
-// A dialog for a person, where the system can show one; null otherwise.
-PersonDialog* startPersonDialog(const VexPipePacket& request)
-{
-    auto* dialog = new PersonDialog;
-    const TStr method = request.method();
-    dialog->caption = text(request, "caption");
-    dialog->text = text(request, "title");
-    dialog->icon = request.getInt("icon");
-    if (method == "MessageBox") {
-        dialog->buttons[0] = text(request, "button_0");
-        dialog->buttons[1] = text(request, "button_1");
-        dialog->focus = request.getInt("focus_button_index");
-    } else if (method == "PrivacyPolicyDialog") {
-        dialog->caption = "Privacy policy";
-        dialog->text = "Do you agree to the privacy policy?";
-        dialog->buttons[0] = "I agree";
-        dialog->buttons[1] = "I do not agree";
-    } else if (text(request, "enable_description") == "True") {
-        dialog->text += "\n\n" + text(request, "detail");
-    }
-    return dialog;
 }
 
 void reply(VexPipeSession* session, VexPipePacket* request, const Answer& answer)
@@ -285,6 +216,16 @@ long DialogFacility::dispatch(VexPipeSession* session, VexPipePacket* request)
     return VexPipeFacility::dispatch(session, request);
 }
 
+long DialogFacility::unknownMethod(VexPipeSession* session, VexPipePacket* request,
+                                   VexPipePacket* reply)
+{
+    if (request->waitMode() == VexPipePacket::kNoWait || reply == nullptr)
+        return kFailed;
+    reply->setInt("RSCD", kFailed);
+    sendReply(session, request, reply);
+    return kHandled;
+}
+
 long DialogFacility::handle(VexPipeSession* session, VexPipePacket* request, VexPipePacket*)
 {
     Answer answer = g_script->answerFor(request->facility().utf8(), request->method().utf8());
@@ -295,6 +236,11 @@ long DialogFacility::handle(VexPipeSession* session, VexPipePacket* request, Vex
         return kHandled;
     }
     if (request->waitMode() == VexPipePacket::kNoWait) {
+        if (answer.kind == Answer::Person) {
+            if (request->method() == "PleaseWaitDialog")
+                kyro::companion::updateWaitWindow(session, *request);
+            return kHandled;
+        }
         // No reply to spoil: a fault only writes its lines or ends the companion.
         if (answer.fault == Answer::ExitAfter || answer.fault == Answer::SlowExit ||
             answer.fault == Answer::Cut || answer.fault == Answer::CutEscape)
@@ -311,15 +257,11 @@ long DialogFacility::handle(VexPipeSession* session, VexPipePacket* request, Vex
     KeptAnswer kept{session, *request, answer,
                     SteadyClock::now() + std::chrono::milliseconds(answer.delayMs)};
     if (answer.kind == Answer::Person) {
-        kept.person = startPersonDialog(*request);
-        kept.thread = kyro::platform::startThread(runPersonDialog, kept.person);
-        if (kept.thread == kyro::platform::kNoThread) {
-            delete kept.person;
-            kept.person = nullptr;
-            kept.answer = defaultAnswer(*request);
-        }
+        kept.person = PersonDialog::start(*request);
+        if (kept.person == nullptr)
+            kept.answer = kyro::companion::defaultAnswer(*request);
     } else if (answer.kind == Answer::Default) {
-        kept.answer = defaultAnswer(*request);
+        kept.answer = kyro::companion::defaultAnswer(*request);
         kept.answer.fault = answer.fault;
     }
     session->addRef();
@@ -334,20 +276,11 @@ bool DialogFacility::answerDue()
     std::list<KeptAnswer>& kept = keptAnswers();
     for (auto it = kept.begin(); it != kept.end();) {
         if (it->person != nullptr) {
-            const int chosen = it->person->chosen.load();
-            if (chosen == -2) {
+            if (!it->person->done()) {
                 ++it;
                 continue;
             }
-            kyro::platform::waitForThread(it->thread, kyro::platform::kWaitForever);
-            kyro::platform::releaseThread(it->thread);
-            // No dialog could be shown (no window system): answer as if nobody were there.
-            if (chosen < 0) {
-                it->answer = defaultAnswer(it->request);
-            } else {
-                it->answer.kind = Answer::Button;
-                it->answer.button = chosen;
-            }
+            it->answer = it->person->answer();
             delete it->person;
             it->person = nullptr;
         } else if (it->due > now) {

@@ -1,5 +1,6 @@
 // The dialog facilities of the companion: "kyro" and "vex", each answering "ErrorDialog",
-// "MessageBox", "PrivacyPolicyDialog" and "PleaseWaitDialog".
+// "MessageBox", "PrivacyPolicyDialog" and "PleaseWaitDialog", with a person's window
+// (PersonWindows.h) or as the script says (CompanionScript.h).
 //
 // An answer that must wait (a scripted delay, or a person deciding in a dialog) does not
 // hold up the companion: the request is kept with its session and answered from the main
@@ -18,6 +19,10 @@ public:
 
     TStr name() const override;
     long dispatch(VexPipeSession* session, VexPipePacket* request) override;
+    // A request this companion does not know is answered, with "RSCD" 1, so that a caller
+    // waiting for it is not left waiting for ever.
+    long unknownMethod(VexPipeSession* session, VexPipePacket* request,
+                       VexPipePacket* reply) override;
 
     // Sends every kept answer whose time has come. True when the companion must end
     // (a scripted "exit").

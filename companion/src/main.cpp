@@ -10,6 +10,7 @@
 // standard output or error: nobody reads them.
 #include "CompanionScript.h"
 #include "DialogFacility.h"
+#include "PersonWindows.h"
 
 #include "kyro/pipe/VexPipeConduit.h"
 #include "kyro/pipe/VexPipeFacility.h"
@@ -44,7 +45,7 @@ bool hasClients(const VexPipeNamedConduit& server)
     // Besides the listening instance of inbound0: readers of connected clients, writers to
     // their inbound pipes, kept answers.
     return server.readerCount() > 1 || server.writerCount() > 0 ||
-           DialogFacility::hasKeptAnswers();
+           DialogFacility::hasKeptAnswers() || kyro::companion::hasWaitWindows();
 }
 
 int serve(const TStr& prefix, std::uint32_t hostId)
@@ -65,6 +66,8 @@ int serve(const TStr& prefix, std::uint32_t hostId)
             server.idleTick(VexPipeConduit::kWaitIntervalMs);
             if (DialogFacility::answerDue())
                 break;
+            // A please-wait window lives no longer than the session that asked for it.
+            kyro::companion::closeOrphanedWaitWindows();
             // Once per tick is enough, and keeps the check off the path of busy clients.
             const SteadyClock::time_point now = SteadyClock::now();
             if (now - hostChecked >= std::chrono::milliseconds(VexPipeConduit::kWaitIntervalMs)) {
@@ -78,6 +81,7 @@ int serve(const TStr& prefix, std::uint32_t hostId)
                 break;
         }
     }
+    kyro::companion::closeAllWaitWindows();
     server.close(false, true, true);
     VexPipeFacilityRegistry::remove("kyro");
     VexPipeFacilityRegistry::remove("vex");

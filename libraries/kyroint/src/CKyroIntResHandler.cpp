@@ -14,13 +14,10 @@ struct CKyroIntResHandler::Document {
     TiXmlDocument xml;
 };
 
-namespace {
+CKyroIntResHandler::CKyroIntResHandler() : CKyroIntResHandler(DEFAULT_FILE_NAME) {}
 
-const char kFileName[] = "KyroIntRes.xml";
-
-}  // namespace
-
-CKyroIntResHandler::CKyroIntResHandler() : m_document(new (std::nothrow) Document()), m_loaded(false)
+CKyroIntResHandler::CKyroIntResHandler(const char* fileName)
+    : m_document(new (std::nothrow) Document()), m_fileName(fileName), m_loaded(false)
 {
 }
 
@@ -41,7 +38,7 @@ bool CKyroIntResHandler::load(const TStr& folder)
             return false;
         TPath path(folder);
         path.replaceAll("/", "\\");
-        path /= kFileName;
+        path /= m_fileName;
         if (!path.isFile())
             return false;
         m_loaded = kyro::util::readXmlFile(path, &m_document->xml, TIXML_ENCODING_UTF8);

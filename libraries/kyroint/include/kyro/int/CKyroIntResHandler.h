@@ -42,8 +42,13 @@
 
 class CKyroIntResHandler {
 public:
-    // Unloaded.
+    static constexpr const char* DEFAULT_FILE_NAME = "KyroIntRes.xml";
+
+    // Unloaded; load() reads "KyroIntRes.xml".
     CKyroIntResHandler();
+    // Unloaded; load() reads `fileName` (a table of the same shape under another name, such
+    // as the companion's own).
+    explicit CKyroIntResHandler(const char* fileName);
     virtual ~CKyroIntResHandler();
     CKyroIntResHandler(const CKyroIntResHandler&) = delete;
     CKyroIntResHandler& operator=(const CKyroIntResHandler&) = delete;
@@ -58,6 +63,7 @@ private:
     struct Document;
 
     Document* m_document;   // the parsed file and its lock; null only when memory ran out
+    const char* m_fileName;
     bool m_loaded;          // guarded by the document's lock
 };
 
