@@ -81,31 +81,44 @@ KYRO_EXPORT int kyrointGetString(const char* id, char* buffer, int size);
 
 /* ---- Dialogs --------------------------------------------------------------------------- */
 
-/* An error dialog; an empty or null detail turns its details off. icon: as the companion
- * reads it (3 warning, 4 error). 1 when the companion answered, 0 when it could not be
- * reached. */
+/* Icon codes, for the error dialog and the message box: 1 information, 2 question,
+ * 3 warning, 4 error; any other value shows no icon.
+ *
+ * Every dialog is a window of the companion, which the person answers; the call returns
+ * when they have. A companion that can show no window (no display) gives the default
+ * answer at once: the message box its focused button, the privacy policy no consent. */
+
+/* An error dialog: caption as the window title, title as its main text, the detail behind
+ * a "Details" control; an empty or null detail turns the details off. 1 when the companion
+ * answered (the person closed the dialog), 0 when it could not be reached. */
 KYRO_EXPORT int kyrointShowErrorDialog(const char* caption, const char* title,
                                        const char* detail, int icon);
 
 /* The companion's own "not enough memory" notice. 1 when it answered. */
 KYRO_EXPORT int kyrointShowInsufficientMemory(void);
 
-/* A message box with two buttons; focusIndex is the button that has the focus. The index
- * of the button chosen, or 0 when there was no answer. */
+/* A message box with two buttons carrying the texts button0 and button1; focusIndex is the
+ * button that has the focus (0 or 1). The index of the button chosen (0 or 1); -1 when the
+ * person closed the box without choosing (Esc, the close box); 0 when there was no answer
+ * (the companion could not be reached). */
 KYRO_EXPORT int kyrointShowMessageBox(const char* caption, const char* title, int icon,
                                       const char* button0, const char* button1,
                                       int focusIndex);
 
 /* The privacy-policy dialog for a product (its name, and the qualifier its consent is
- * kept under in the user's settings). Shown only until the user has consented. 0 when
- * consent is on record or was given now; 19 when the user declined; 5 when the companion
- * could not be reached. Null or empty image paths are not sent. */
+ * kept under in the user's settings). Shown only until the user has consented: the
+ * branding and hero images (PNG, JPEG or BMP; a missing or unreadable one is left out), the
+ * companion's policy text in the host's locale, Agree and Decline. 0 when consent is on
+ * record or was given now (Agree); 19 when the user declined or closed the window; 5 when
+ * the companion could not be reached. Null or empty image paths are not sent. */
 KYRO_EXPORT int kyrointShowPrivacyPolicy(const char* productName, const char* productQualifier,
                                          const char* brandingImagePath,
                                          const char* heroImagePath);
 
-/* The please-wait dialog, shared by the whole process. Acquire (connectNow: start the
- * companion at once) and release in pairs; show and hide between. Show: 0, or 5 when the
+/* The please-wait dialog, shared by the whole process: a small window with a moving
+ * progress bar and no close box, which goes away on hide, on the last release, or when the
+ * process ends. Acquire (connectNow: start the companion at once) and release in pairs;
+ * show and hide between. Show: 0, or 5 when the
  * companion cannot be reached, 2 when the request could not be sent. Hide: 0, or the
  * failure of the send. */
 KYRO_EXPORT void kyrointAcquireWaitDialog(int connectNow);
