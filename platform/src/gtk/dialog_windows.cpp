@@ -7,14 +7,17 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 
+#include <X11/Xatom.h>
+#include <gdk/gdkx.h>
 #include <glib/gstdio.h>
-#include <sys/stat.h>
 #include <gtk/gtk.h>
+#include <sys/stat.h>
 
 namespace kyro::platform {
 
@@ -33,7 +36,7 @@ constexpr int kHeroMaxHeight = 240;
 
 // Layout, in pixels unless said otherwise.
 constexpr int kTextWidthChars = 70;     // a wrapped text's widest line, in characters
-constexpr int kButtonWidthChars = 40;   // longer button texts are cut short with an ellipsis
+constexpr int kButtonMaxWidth = 300;    // longer button texts are cut short with an ellipsis
 constexpr int kScreenMargin = 24;       // kept free on each side of the monitor's work area
 constexpr int kDetailWidth = 400;
 constexpr int kPolicyWidth = 520;
@@ -43,6 +46,12 @@ constexpr int kDetailMaxHeight = 240;
 constexpr int kPolicyMinHeight = 120;
 constexpr int kPolicyMaxHeight = 260;
 constexpr int kWaitWidth = 360;
+constexpr int kLongTextWidth = 440;
+constexpr int kLongTextMinHeight = 60;
+constexpr double kHeadingScale = 1.2;
+// Longer texts go to a text view: a wrapping label lays out its whole text again on every
+// size request, which takes seconds for 64 KiB.
+constexpr std::size_t kLabelMaxBytes = 2048;
 constexpr int kPulseMs = 100;
 
 // How long a caller waits for the GTK thread to put up or take down a wait window, and how
@@ -162,6 +171,27 @@ gboolean focusWhenMapped(GtkWidget* window, GdkEvent*, gpointer)
     return FALSE;
 }
 
+// GDK writes the legacy title property (WM_NAME, which xdotool and older window managers
+// read) in the process's own encoding only, and the process locale here stays "C": a title
+// beyond Latin-1 would have none. It is written as UTF-8 instead, as other toolkits do.
+void setLegacyTitle(GtkWidget* widget, gpointer)
+{
+    GdkWindow* window = gtk_widget_get_window(widget);
+    const char* title = gtk_window_get_title(GTK_WINDOW(widget));
+    if (window == nullptr || !GDK_IS_X11_WINDOW(window) || title == nullptr)
+        return;
+    bool latin1 = true;
+    for (const char* at = title; *at != '\0' && latin1; at = g_utf8_next_char(at))
+        latin1 = g_utf8_get_char(at) < 0x100;
+    if (latin1)
+        return;
+    GdkDisplay* display = gdk_window_get_display(window);
+    XChangeProperty(GDK_DISPLAY_XDISPLAY(display), GDK_WINDOW_XID(window), XA_WM_NAME,
+                    gdk_x11_get_xatom_by_name_for_display(display, "UTF8_STRING"), 8,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(title),
+                    static_cast<int>(std::strlen(title)));
+}
+
 // What every window shares: titled by its caption, never larger than the monitor's work
 // area, centred on it (again whenever its size changes, as when the details open), on top.
 void prepareWindow(GtkWindow* window, const std::string& caption, const GdkRectangle& area)
@@ -174,6 +204,7 @@ void prepareWindow(GtkWindow* window, const std::string& caption, const GdkRecta
     gtk_window_set_position(window, GTK_WIN_POS_CENTER_ALWAYS);
     gtk_window_set_keep_above(window, TRUE);
     g_signal_connect(window, "map-event", G_CALLBACK(focusWhenMapped), nullptr);
+    g_signal_connect(window, "realize", G_CALLBACK(setLegacyTitle), nullptr);
 }
 
 // A text that may be long: wraps at words (inside a word when it must), each paragraph
@@ -196,14 +227,15 @@ GtkWidget* headingLabel(const std::string& text)
     GtkWidget* widget = textLabel(text);
     PangoAttrList* attributes = pango_attr_list_new();
     pango_attr_list_insert(attributes, pango_attr_weight_new(PANGO_WEIGHT_BOLD));
-    pango_attr_list_insert(attributes, pango_attr_scale_new(1.2));
+    pango_attr_list_insert(attributes, pango_attr_scale_new(kHeadingScale));
     gtk_label_set_attributes(GTK_LABEL(widget), attributes);
     pango_attr_list_unref(attributes);
     return widget;
 }
 
-// A read-only, wrapping text view, for texts that are long by nature.
-GtkWidget* textView(const std::string& text)
+// A read-only, wrapping text view: for texts that are long by nature, and any text too long
+// for a label.
+GtkWidget* textView(const std::string& text, bool heading = false)
 {
     GtkWidget* widget = gtk_text_view_new();
     GtkTextView* view = GTK_TEXT_VIEW(widget);
@@ -214,7 +246,16 @@ GtkWidget* textView(const std::string& text)
     gtk_text_view_set_right_margin(view, 6);
     gtk_text_view_set_top_margin(view, 4);
     gtk_text_view_set_bottom_margin(view, 4);
-    gtk_text_buffer_set_text(gtk_text_view_get_buffer(view), utf8(text).c_str(), -1);
+    GtkTextBuffer* buffer = gtk_text_view_get_buffer(view);
+    gtk_text_buffer_set_text(buffer, utf8(text).c_str(), -1);
+    if (heading) {
+        GtkTextTag* tag = gtk_text_buffer_create_tag(buffer, nullptr, "weight", PANGO_WEIGHT_BOLD,
+                                                     "scale", kHeadingScale, nullptr);
+        GtkTextIter start;
+        GtkTextIter end;
+        gtk_text_buffer_get_bounds(buffer, &start, &end);
+        gtk_text_buffer_apply_tag(buffer, tag, &start, &end);
+    }
     return widget;
 }
 
@@ -255,6 +296,12 @@ const char* iconName(int icon)
     }
 }
 
+// The widest a button's text may be, with `count` buttons in a row.
+int buttonWidth(const GdkRectangle& area, int count)
+{
+    return std::max(40, std::min(kButtonMaxWidth, usableWidth(area) / count - 48));
+}
+
 // A dialog of our own making: its buttons below the content, whatever the desktop's
 // preference for header bars.
 GtkDialog* newDialog()
@@ -262,17 +309,28 @@ GtkDialog* newDialog()
     return GTK_DIALOG(g_object_new(GTK_TYPE_DIALOG, "use-header-bar", FALSE, nullptr));
 }
 
-// A button that shows its text as given (no mnemonic underscores), cut short when long.
-GtkWidget* addButton(GtkDialog* dialog, const std::string& text, int response)
+// A button that shows its text as given (no mnemonic underscores), cut short with an
+// ellipsis only beyond `maxWidth` pixels.
+GtkWidget* addButton(GtkDialog* dialog, const std::string& text, int response, int maxWidth)
 {
-    GtkWidget* button = gtk_button_new_with_label(utf8(text).c_str());
-    GtkWidget* label = gtk_bin_get_child(GTK_BIN(button));
-    if (label != nullptr && GTK_IS_LABEL(label)) {
-        gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
-        gtk_label_set_max_width_chars(GTK_LABEL(label), kButtonWidthChars);
-    }
+    const std::string shown = utf8(text);
+    GtkWidget* button = gtk_button_new_with_label(shown.c_str());
     gtk_widget_set_can_default(button, TRUE);
     gtk_dialog_add_action_widget(dialog, button, response);
+    GtkWidget* label = gtk_bin_get_child(GTK_BIN(button));
+    if (label != nullptr && GTK_IS_LABEL(label)) {
+        // The button row sizes buttons by their smallest width, which for a label that may
+        // be cut short is the ellipsis alone: ask for the text's own width instead.
+        PangoLayout* layout = gtk_widget_create_pango_layout(label, shown.c_str());
+        int width = 0;
+        pango_layout_get_pixel_size(layout, &width, nullptr);
+        g_object_unref(layout);
+        // One line, whatever the text holds (a line break shows as a mark), cut short when
+        // too long.
+        gtk_label_set_single_line_mode(GTK_LABEL(label), TRUE);
+        gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
+        gtk_widget_set_size_request(label, std::min(width, maxWidth), -1);
+    }
     return button;
 }
 
@@ -291,16 +349,28 @@ GtkWidget* withIcon(int icon, GtkWidget* texts)
     return row;
 }
 
-// The main instruction and the text below it, scrolling together when they are long.
-GtkWidget* messageBlock(const std::string& title, const std::string& text,
-                        const GdkRectangle& area)
+// A text of any length, `heading` or not, scrolling beyond `maxHeight`: a label when it is
+// short, else a framed text view `width` wide.
+GtkWidget* textBlock(const std::string& text, bool heading, int width, int maxHeight)
 {
-    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 8);
-    gtk_box_pack_start(GTK_BOX(box), headingLabel(title), FALSE, FALSE, 0);
-    if (!text.empty())
-        gtk_box_pack_start(GTK_BOX(box), textLabel(text), FALSE, FALSE, 0);
+    if (text.size() <= kLabelMaxBytes)
+        return scroller(heading ? headingLabel(text) : textLabel(text), 0, maxHeight, 0, false);
+    return scroller(textView(text, heading), kLongTextMinHeight, maxHeight, width, true);
+}
+
+// The main instruction and the text below it (when there is one), together no taller than
+// half the monitor before they scroll.
+GtkWidget* messageBlock(const std::string& title, const std::string& text,
+                        const GdkRectangle& area, int width)
+{
     const int maxHeight = std::min(kMessageMaxHeight, usableHeight(area) / 2);
-    return scroller(box, 0, maxHeight, 0, false);
+    if (text.empty())
+        return textBlock(title, true, width, maxHeight);
+    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 8);
+    gtk_box_pack_start(GTK_BOX(box), textBlock(title, true, width, maxHeight / 2), FALSE, FALSE,
+                       0);
+    gtk_box_pack_start(GTK_BOX(box), textBlock(text, false, width, maxHeight / 2), TRUE, TRUE, 0);
+    return box;
 }
 
 // Hands the dialog's answer to the waiting caller: the button's own answer, or
@@ -338,6 +408,8 @@ void showDialog(GtkDialog* dialog, GtkWidget* focus, int response, const ReplyPt
     gtk_dialog_set_default_response(dialog, response);
     gtk_widget_grab_default(focus);
     gtk_widget_grab_focus(focus);
+    // Show from the start which button Enter and Space press.
+    gtk_window_set_focus_visible(GTK_WINDOW(dialog), TRUE);
     gtk_window_present(GTK_WINDOW(dialog));
 }
 
@@ -422,11 +494,11 @@ void buildWaitWindow(const WaitWindow& request, const std::shared_ptr<WaitRecord
 
     GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 12);
     gtk_container_set_border_width(GTK_CONTAINER(box), 18);
-    GtkWidget* text = textLabel(request.text);
-    gtk_box_pack_start(GTK_BOX(box),
-                       scroller(text, 0, std::min(kMessageMaxHeight, usableHeight(area) / 2),
-                                std::min(kWaitWidth, usableWidth(area) - 36), false),
-                       TRUE, TRUE, 0);
+    const int width = std::min(kWaitWidth, usableWidth(area) - 36);
+    GtkWidget* text =
+        textBlock(request.text, false, width, std::min(kMessageMaxHeight, usableHeight(area) / 2));
+    gtk_widget_set_size_request(text, width, -1);
+    gtk_box_pack_start(GTK_BOX(box), text, TRUE, TRUE, 0);
     GtkWidget* bar = gtk_progress_bar_new();
     gtk_progress_bar_set_pulse_step(GTK_PROGRESS_BAR(bar), 0.05);
     gtk_box_pack_start(GTK_BOX(box), bar, FALSE, FALSE, 0);
@@ -467,8 +539,9 @@ int showErrorWindow(const ErrorWindow& window)
         prepareWindow(GTK_WINDOW(dialog), window.caption, area);
 
         GtkWidget* texts = gtk_box_new(GTK_ORIENTATION_VERTICAL, 12);
-        gtk_box_pack_start(GTK_BOX(texts), messageBlock(window.title, window.text, area), TRUE,
-                           TRUE, 0);
+        const int width = std::min(kLongTextWidth, usableWidth(area) - 96);
+        gtk_box_pack_start(GTK_BOX(texts), messageBlock(window.title, window.text, area, width),
+                           TRUE, TRUE, 0);
         if (!window.detail.empty()) {
             GtkWidget* expander =
                 gtk_expander_new(utf8(orDefault(window.detailsLabel, "Details")).c_str());
@@ -482,7 +555,7 @@ int showErrorWindow(const ErrorWindow& window)
         gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(dialog)),
                            withIcon(window.icon, texts), TRUE, TRUE, 0);
 
-        GtkWidget* ok = addButton(dialog, orDefault(window.okButton, "OK"), 0);
+        GtkWidget* ok = addButton(dialog, orDefault(window.okButton, "OK"), 0, buttonWidth(area, 1));
         showDialog(dialog, ok, 0, reply, 0);
     });
 }
@@ -494,10 +567,12 @@ int showChoiceWindow(const ChoiceWindow& window)
         GtkDialog* dialog = newDialog();
         prepareWindow(GTK_WINDOW(dialog), window.caption, area);
         gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(dialog)),
-                           withIcon(window.icon, messageBlock(window.title, "", area)), TRUE,
-                           TRUE, 0);
-        GtkWidget* buttons[2] = {addButton(dialog, window.buttons[0], 0),
-                                 addButton(dialog, window.buttons[1], 1)};
+                           withIcon(window.icon,
+                                    messageBlock(window.title, "", area,
+                                                 std::min(kLongTextWidth, usableWidth(area) - 96))),
+                           TRUE, TRUE, 0);
+        GtkWidget* buttons[2] = {addButton(dialog, window.buttons[0], 0, buttonWidth(area, 2)),
+                                 addButton(dialog, window.buttons[1], 1, buttonWidth(area, 2))};
         const int focus = window.focusButton == 1 ? 1 : 0;
         showDialog(dialog, buttons[focus], focus, reply, kWindowClosed);
     });
@@ -521,15 +596,18 @@ int showPolicyWindow(const PolicyWindow& window)
                 gtk_box_pack_start(GTK_BOX(content), gtk_image_new_from_pixbuf(image->pixbuf),
                                    FALSE, FALSE, 0);
         }
-        gtk_box_pack_start(GTK_BOX(content), headingLabel(window.heading), FALSE, FALSE, 0);
         const int width = std::min(kPolicyWidth, usableWidth(area) - 24);
+        gtk_box_pack_start(GTK_BOX(content),
+                           textBlock(window.heading, true, width,
+                                     std::min(kMessageMaxHeight, usableHeight(area) / 6)),
+                           FALSE, FALSE, 0);
         const int maxHeight = std::min(kPolicyMaxHeight, usableHeight(area) / 3);
         gtk_box_pack_start(GTK_BOX(content),
                            scroller(textView(window.text), kPolicyMinHeight, maxHeight, width,
                                     true),
                            TRUE, TRUE, 0);
-        addButton(dialog, window.declineButton, 0);
-        GtkWidget* agree = addButton(dialog, window.agreeButton, 1);
+        addButton(dialog, window.declineButton, 0, buttonWidth(area, 2));
+        GtkWidget* agree = addButton(dialog, window.agreeButton, 1, buttonWidth(area, 2));
         showDialog(dialog, agree, 1, reply, 0);
     });
 }
