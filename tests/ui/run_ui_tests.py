@@ -35,6 +35,19 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+def png_header(width, height):
+    """The start of a PNG of that size: signature, header chunk, one row of pixels."""
+    import struct
+    import zlib
+
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+    header = struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)
+    row = zlib.compress(b"\0" + b"\xff\0\0" * width)
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", row)
+
+
 class Display:
     """An Xvfb server on the first free display number, stopped by its process id."""
 
@@ -72,6 +85,14 @@ class Session:
         self.env.pop("KYRO_VEX_ANSWERS", None)
         self.env["DISPLAY"] = self.display.name
         self.host = None
+        self.atspi = None
+        if side == "posix":
+            # The accessibility bus, through which the live GTK windows are read.
+            self.atspi = subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
+                                          env=self.env, stdout=subprocess.DEVNULL,
+                                          stderr=subprocess.DEVNULL)
+            self.env.pop("NO_AT_BRIDGE", None)
+            time.sleep(0.3)
         self.write_environment()
         self.make_images()
         if side == "win32":
@@ -120,18 +141,22 @@ class Session:
     def make_images(self):
         self.images = {}
         specs = {
-            "branding.png": ["-size", "520x90", "gradient:#1f4e79-#4f9fd9", "-fill", "white",
-                             "-pointsize", "36", "-gravity", "center", "-annotate", "0",
-                             "Kyro"],
+            "branding.png": ["-size", "520x90", "gradient:#1f4e79-#4f9fd9", "-font",
+                             "DejaVu-Sans-Bold", "-fill", "white", "-pointsize", "36",
+                             "-gravity", "center", "-annotate", "0", "Kyro"],
             "hero.jpg": ["-size", "800x300", "plasma:steelblue-gold", "-blur", "0x2"],
             "hero.bmp": ["-size", "400x150", "xc:seagreen"],
-            "huge.png": ["-size", "10000x10000", "xc:red"],
         }
         for name, spec in specs.items():
             target = os.path.join(self.folder, name)
             subprocess.run(["convert"] + spec + [target], check=True,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             self.images[name] = self.path(target)
+        # 100 megapixels as its header says: refused before any pixel is decoded.
+        huge = os.path.join(self.folder, "huge.png")
+        with open(huge, "wb") as out:
+            out.write(png_header(10000, 10000))
+        self.images["huge.png"] = self.path(huge)
         corrupt = os.path.join(self.folder, "corrupt.png")
         with open(corrupt, "wb") as out:
             out.write(b"\x89PNG\r\n\x1a\n" + os.urandom(4096))
@@ -240,7 +265,8 @@ class Session:
                                  text=True, encoding="utf-8", timeout=WAIT_LIMIT * 3)
             return [line.split("\t", 1)[-1].replace("\\n", "\n")
                     for line in run.stdout.splitlines()]
-        run = subprocess.run([sys.executable, os.path.join(HERE, "read_gtk_window.py"), title],
+        # The system's Python, which has the accessibility bindings.
+        run = subprocess.run(["/usr/bin/python3", os.path.join(HERE, "read_gtk_window.py"), title],
                              env=self.env, capture_output=True, text=True, timeout=WAIT_LIMIT)
         return run.stdout.splitlines()
 
@@ -266,6 +292,9 @@ class Session:
         if self.side == "win32":
             subprocess.run([self.wineserver, "-k"], env=self.env, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL)
+        if self.atspi is not None:
+            self.atspi.terminate()
+            self.atspi.wait()
         self.display.stop()
         shutil.rmtree(self.folder, ignore_errors=True)
 
@@ -434,6 +463,11 @@ def main():
     parser.add_argument("--side", choices=["posix", "win32"], required=True)
     parser.add_argument("--only", default="")
     options = parser.parse_args()
+    if options.side == "posix" and os.environ.get("KYRO_UI_SESSION_BUS") != "1":
+        # A session bus of our own for the accessibility bus, gone when the run ends.
+        env = dict(os.environ, KYRO_UI_SESSION_BUS="1")
+        return subprocess.run(["dbus-run-session", "--", sys.executable] + sys.argv,
+                              env=env).returncode
     build = os.path.abspath(options.build)
     screens = os.path.join(TOP, "build", "test-results", "screens",
                            "linux" if options.side == "posix" else "windows")
