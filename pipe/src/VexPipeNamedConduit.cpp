@@ -297,16 +297,25 @@ VexPipeNamedConduit* VexPipeNamedConduit::connectToServer(const TStr& serverPath
         // never will: waiting out the timeout for it would hold the caller for nothing.
         // (A wrapping program may end before the companion it started, so the companion
         // counts as ended only once its presence lock is gone too.)
-        for (int waited = 0;; waited += static_cast<int>(kStartPollMs)) {
+        // Its pipe is waited for, not polled: the wait ends as soon as it appears, and
+        // every kStartPollMs the companion is checked for having ended.
+        const TStr inbound = conduit->pipeName(0);
+        const auto started = std::chrono::steady_clock::now();
+        for (;;) {
             if (conduit->connectWriter(0))
                 break;
             const bool ended = !kyro::platform::processIsAlive(process.processId()) &&
                                !isServerRunning(prefix);
-            if (waited >= timeout || ended) {
+            if (std::chrono::steady_clock::now() - started >= std::chrono::milliseconds(timeout) ||
+                ended) {
                 delete conduit;
                 return nullptr;
             }
-            kyro::platform::sleepAlertable(kStartPollMs);
+            // There but not listening yet: a moment's pause rather than a busy loop.
+            if (kyro::platform::waitForPipeToAppear(inbound.utf8(), 0))
+                kyro::platform::sleepAlertable(1);
+            else
+                kyro::platform::waitForPipeToAppear(inbound.utf8(), kStartPollMs);
         }
     }
 

@@ -21,6 +21,7 @@
 #include "posix_support.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +33,7 @@
 #include <poll.h>
 #include <string>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -674,6 +676,45 @@ bool waitForPipe(const char* name, std::uint32_t)
         return false;
     // The probe sends no opening byte: the server drops it unseen.
     return tryConnect(path, nullptr) == 0;
+}
+
+bool waitForPipeToAppear(const char* name, std::uint32_t timeoutMs)
+{
+    const std::string path = socketPath(name);
+    if (path.empty())
+        return false;
+    const auto exists = [&path] {
+        struct stat info;
+        return ::lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+    };
+    if (exists() || timeoutMs == 0)
+        return exists();
+    // Watch the folder before looking again, so that a socket made in between is seen.
+    const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    const std::string folder = path.substr(0, path.rfind('/'));
+    if (watch < 0 || ::inotify_add_watch(watch, folder.c_str(), IN_CREATE | IN_MOVED_TO) < 0) {
+        if (watch >= 0)
+            ::close(watch);
+        ::poll(nullptr, 0, static_cast<int>(timeoutMs));
+        return exists();
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    bool found = exists();
+    while (!found) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0)
+            break;
+        struct pollfd ready = {watch, POLLIN, 0};
+        if (::poll(&ready, 1, static_cast<int>(left)) < 0 && errno != EINTR)
+            break;
+        char events[4096];
+        while (::read(watch, events, sizeof events) > 0) {
+        }
+        found = exists();
+    }
+    ::close(watch);
+    return found;
 }
 
 PipeHandle openPipeForWriting(const char* name, std::uint32_t* error)

@@ -295,6 +295,22 @@ bool waitForPipe(const char* name, std::uint32_t timeoutMs)
     return ::WaitNamedPipeW(win32::widen(name).c_str(), timeoutMs) != FALSE;
 }
 
+bool waitForPipeToAppear(const char* name, std::uint32_t timeoutMs)
+{
+    if (name == nullptr || *name == '\0')
+        return false;
+    const std::wstring wide = win32::widen(name);
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    for (;;) {
+        // A pipe whose instances are all busy exists too.
+        if (::WaitNamedPipeW(wide.c_str(), 1) != FALSE || ::GetLastError() != ERROR_FILE_NOT_FOUND)
+            return true;
+        if (::GetTickCount64() >= deadline)
+            return false;
+        ::Sleep(1);
+    }
+}
+
 PipeHandle openPipeForWriting(const char* name, std::uint32_t* error)
 {
     if (name == nullptr || *name == '\0') {

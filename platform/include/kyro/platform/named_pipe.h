@@ -79,6 +79,11 @@ PipeConnectResult waitForClient(PipeHandle pipe, std::uint32_t* error = nullptr)
 // an instance is never busy and the answer comes at once.
 bool waitForPipe(const char* name, std::uint32_t timeoutMs);
 
+// Client: waits up to `timeoutMs` for `name` to exist (0: only looks), ending as soon as
+// it appears; whether it exists now. POSIX watches the runtime folder (inotify); Windows
+// has no notice of a pipe's creation and looks every millisecond.
+bool waitForPipeToAppear(const char* name, std::uint32_t timeoutMs);
+
 // Client: opens `name` for writing (CreateFileW(GENERIC_WRITE, FILE_SHARE_READ,
 // OPEN_EXISTING)). kNoPipe when there is no such pipe (Windows 2, POSIX ENOENT or
 // ECONNREFUSED), every instance is busy (231), or access is denied; *error gets the code.
