@@ -423,7 +423,8 @@ long VexPipeConduit::connectClientWriter(long clientProcessId)
 {
     long key = clientProcessId;
     if (m_lineFromReader) {
-        // The writer of the reader's own earlier handshake would be replaced, as before.
+        // Only another connection's binding counts: a reader that handshakes again has its
+        // writer replaced, as any writer under the same key is.
         bool taken = false;
         for (const auto& entry : m_connections) {
             if (entry.value() == clientProcessId && entry.key() != m_lineReader)
@@ -459,6 +460,22 @@ VexPipeSession* VexPipeConduit::sessionHoldingWriter(long writerIndex) const
             return session;
     }
     return nullptr;
+}
+
+void VexPipeConduit::endSessionsSharing(long writerIndex)
+{
+    TList<VexPipeSession*> sharing;
+    for (const auto& entry : m_sessions) {
+        VexPipeSession* const session = entry.value();
+        if (session->sharesConnection() && session->writerIndex() == writerIndex) {
+            session->addRef();
+            sharing.append(session);
+        }
+    }
+    for (VexPipeSession* session : sharing) {
+        session->terminate(false);
+        session->release();
+    }
 }
 
 void VexPipeConduit::unbindReader(long readerIndex)

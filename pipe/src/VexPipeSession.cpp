@@ -241,8 +241,11 @@ void VexPipeSession::detach(long writerIndex)
     Hold self(this);
     VexPipeConduit* const conduit = m_conduit;
     if (conduit != nullptr) {
-        // The connection's pipes belong to the session of its handshake.
+        // The connection's pipes belong to the session of its handshake; in a server, the
+        // sessions that shared them end with it.
         if (!m_sharesConnection) {
+            if (conduit->isServerRole() && writerIndex != 0)
+                conduit->endSessionsSharing(writerIndex);
             conduit->removeWriter(writerIndex);
             if (!conduit->isServerRole())
                 conduit->removeReader(conduit->ownReaderIndex());

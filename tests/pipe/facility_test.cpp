@@ -204,6 +204,7 @@ TEST(VexPipeSystemFacility, AnswersEachHandshakenClientOnItsOwnWriter)
     ASSERT_TRUE(deliver(second, "65536;system.cndCnct;0;9;0;2;CPID=d4242"));
     ASSERT_TRUE(secondInbound.next(&line));
     EXPECT_EQ(line.rfind("65536;system.RESP;9;", 0), 0u) << line;
+    const std::string secondConnection = senderOf(line);
     const long secondWriter = server.connectionWriter(-2);
     EXPECT_LT(secondWriter, 0);
     EXPECT_TRUE(server.hasWriter(4242));
@@ -211,6 +212,7 @@ TEST(VexPipeSystemFacility, AnswersEachHandshakenClientOnItsOwnWriter)
     ASSERT_TRUE(deliver(second, "65536;system.listLocales;0;11;0;2"));
     ASSERT_TRUE(secondInbound.next(&line));
     EXPECT_EQ(line.rfind("65536;system.RESP;11;", 0), 0u) << line;
+    const long leftOpen = std::atol(senderOf(line).c_str());
 
     // A session that shares its connection ends alone; the handshake's session ends the
     // connection and takes its writer along, and the other connection goes on.
@@ -229,6 +231,14 @@ TEST(VexPipeSystemFacility, AnswersEachHandshakenClientOnItsOwnWriter)
     ASSERT_TRUE(secondInbound.next(&line));
     EXPECT_EQ(line.rfind("65536;system.RESP;12;", 0), 0u) << line;
     EXPECT_FALSE(firstInbound.next(&line, 100));
+
+    // The end of a connection ends the sessions that shared it and were left open.
+    ASSERT_NE(server.findSession(leftOpen), nullptr);
+    ASSERT_TRUE(deliver(second, "65536;system.cndTerm;" + secondConnection + ";9;0;2"));
+    ASSERT_TRUE(secondInbound.next(&line));
+    EXPECT_EQ(line.rfind("65536;system.RESP;9;", 0), 0u) << line;
+    EXPECT_EQ(server.findSession(leftOpen), nullptr);
+    EXPECT_EQ(server.writerCount(), 0);
     EXPECT_EQ(errors.lines(), Lines{});
     VexPipeNamedConduit::setClientProcessId(0);
 }

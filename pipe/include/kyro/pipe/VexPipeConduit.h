@@ -51,8 +51,8 @@
 //    second conduit's as long as a client process makes its inbound pipe just before its
 //    handshake and handshakes one conduit at a time (connectToServer does both).
 //  - "system.ssnTerm" and "system.cndTerm" answer, then end the session; the session of a
-//    handshake removes its writer (the connection's end), a session that shares the
-//    connection only itself. A server may register facilities of its own
+//    handshake ends the sessions that share its connection and removes its writer (the
+//    connection's end), a session that shares the connection ends only itself. A server may register facilities of its own
 //    (VexPipeFacilityRegistry).
 //  - A server that accepts clients itself can hand each accepted pipe over as a reader:
 //    addReader(index, VexPipeReadEndpoint(new VexPipeFile(handle, VexPipeFile::kRead, true))).
@@ -188,6 +188,9 @@ private:
     void releaseFromSession();
     // Registers this thread's waker with every reader.
     void ensureWaker();
+    // Ends, without a word, the sessions that share the connection of writer `writerIndex`
+    // (a server's connection has ended).
+    void endSessionsSharing(long writerIndex);
     // Forgets the connection bindings of a reader, or of a writer key.
     void unbindReader(long readerIndex);
     void unbindWriter(long writerIndex);
