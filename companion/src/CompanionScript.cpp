@@ -94,6 +94,8 @@ std::map<std::string, Answer> CompanionScript::parse(const std::string& script)
         }
         if (value == "reply")
             answer.kind = Answer::Reply;
+        else if (value == "default")
+            answer.kind = Answer::Default;
         else if (value == "none" && answer.fault == Answer::NoFault)
             answer.kind = Answer::None;
         else if (value == "exit" && answer.fault == Answer::NoFault)

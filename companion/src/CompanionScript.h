@@ -8,6 +8,8 @@
 // for every dialog request the script does not name. An answer is
 //   a number   reply with that "selected_button"
 //   reply      reply without "selected_button"
+//   default    the answer nobody in front of the companion would give (below), such as a
+//              message box's "focus_button_index"
 //   none       never reply (the caller keeps waiting, as for a person who never decides)
 //   exit       end the companion at once, without a reply (also on a request sent
 //              without waiting, such as the please-wait indication)
@@ -17,8 +19,8 @@
 // privacy-policy dialog 2 (no consent without a person), the other requests reply without
 // "selected_button".
 //
-// For tests of the host's side, a number or "reply" may be followed by "+" and a fault,
-// and a fault may stand alone (then the default answer is the reply it spoils):
+// For tests of the host's side, a number, "reply" or "default" may be followed by "+" and
+// a fault, and a fault may stand alone (then the default answer is the reply it spoils):
 //   +exit       reply, then end the companion at once
 //   +slowExit   reply, then end, but hold the presence lock for 600 ms after the pipes are
 //               closed (as an ending process does while a loaded system tears it down)

@@ -189,7 +189,7 @@ void replyWithFault(VexPipeSession* session, VexPipePacket* request, const Answe
     if (answer.fault == Answer::ExitAfter || answer.fault == Answer::SlowExit)
         requestExit(answer.fault);
     else if (answer.fault == Answer::CutClose)
-        session->setMethodOverride(&answerCloseHalfway);
+        session->connectionSession()->setMethodOverride(&answerCloseHalfway);
 }
 
 }  // namespace
@@ -246,7 +246,7 @@ long DialogFacility::handle(VexPipeSession* session, VexPipePacket* request, Vex
             answer.fault == Answer::Cut || answer.fault == Answer::CutEscape)
             requestExit(answer.fault);
         else if (answer.fault == Answer::CutClose)
-            session->setMethodOverride(&answerCloseHalfway);
+            session->connectionSession()->setMethodOverride(&answerCloseHalfway);
         else
             writeFaultLines(session, *request, answer);
         return kHandled;

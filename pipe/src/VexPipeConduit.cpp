@@ -73,7 +73,8 @@ private:
 }  // namespace
 
 VexPipeConduit::VexPipeConduit(bool serverRole, std::uint32_t waitMode, bool internalSystemFacility)
-    : m_readers(17), m_writers(17), m_sessions(17), m_systemFacility(nullptr),
+    : m_readers(17), m_writers(17), m_sessions(17), m_connections(17), m_lineReader(0),
+      m_lineFromReader(false), m_nextSharedKey(-1), m_systemFacility(nullptr),
       m_defaultSession(nullptr), m_waitMode(waitMode), m_state(kNew), m_idleCallback(nullptr),
       m_idleContext(nullptr), m_arrivals(0), m_lockDepth(0), m_serverRole(serverRole),
       m_currentSession(nullptr), m_destroying(false), m_waker(kNoSleepWaker), m_wakerThread(0)
@@ -306,7 +307,15 @@ int VexPipeConduit::processIncoming()
         if (packet == nullptr)
             continue;
         packet->unmarshal(line);
+        // Sessions the line opens, and a handshake it carries, belong to this reader's
+        // connection. (A handler may wait and so dispatch lines of other readers inside.)
+        const long outerReader = m_lineReader;
+        const bool outerFromReader = m_lineFromReader;
+        m_lineReader = indexes[i];
+        m_lineFromReader = true;
         count += dispatchIncoming(packet);
+        m_lineReader = outerReader;
+        m_lineFromReader = outerFromReader;
         packet->release();
     }
     afterIncoming();
@@ -342,6 +351,7 @@ void VexPipeConduit::addWriter(long index, const VexPipeWriteEndpoint& endpoint)
 
 void VexPipeConduit::removeReader(long index)
 {
+    unbindReader(index);
     const TMap<long, VexPipeReadEndpoint>::Iterator found = m_readers.find(index);
     if (found == m_readers.end())
         return;
@@ -355,6 +365,8 @@ void VexPipeConduit::removeReader(long index)
 
 void VexPipeConduit::removeWriter(long index)
 {
+    // A connection whose writer has gone is no connection any more.
+    unbindWriter(index);
     const TMap<long, VexPipeWriteEndpoint>::Iterator found = m_writers.find(index);
     if (found == m_writers.end())
         return;
@@ -371,6 +383,7 @@ void VexPipeConduit::removeAllReaders()
         entry.value().close();
     }
     m_readers.clear();
+    m_connections.clear();
 }
 
 int VexPipeConduit::writerCount() const
@@ -399,6 +412,85 @@ void VexPipeConduit::afterIncoming() {}
 bool VexPipeConduit::openReader(long)
 {
     return false;
+}
+
+bool VexPipeConduit::connectWriterAs(long pipeIndex, long writerIndex)
+{
+    return pipeIndex == writerIndex && connectWriter(pipeIndex);
+}
+
+long VexPipeConduit::connectClientWriter(long clientProcessId)
+{
+    long key = clientProcessId;
+    if (m_lineFromReader) {
+        // Only another connection's binding counts: a reader that handshakes again has its
+        // writer replaced, as any writer under the same key is.
+        bool taken = false;
+        for (const auto& entry : m_connections) {
+            if (entry.value() == clientProcessId && entry.key() != m_lineReader)
+                taken = true;
+        }
+        if (taken) {
+            while (hasWriter(m_nextSharedKey))
+                --m_nextSharedKey;
+            key = m_nextSharedKey--;
+        }
+    }
+    if (key == clientProcessId)
+        connectWriter(clientProcessId);
+    else
+        connectWriterAs(clientProcessId, key);
+    if (m_lineFromReader)
+        m_connections.insert(m_lineReader, key);
+    return key;
+}
+
+long VexPipeConduit::connectionWriter(long readerIndex) const
+{
+    const TMap<long, long>::ConstIterator found = m_connections.find(readerIndex);
+    return found != m_connections.end() ? found.value() : 0;
+}
+
+VexPipeSession* VexPipeConduit::sessionHoldingWriter(long writerIndex) const
+{
+    for (const auto& entry : m_sessions) {
+        VexPipeSession* const session = entry.value();
+        if (!session->sharesConnection() && session->writerIndex() == writerIndex &&
+            session->state() == VexPipeSession::kOpen)
+            return session;
+    }
+    return nullptr;
+}
+
+void VexPipeConduit::endSessionsSharing(long writerIndex)
+{
+    TList<VexPipeSession*> sharing;
+    for (const auto& entry : m_sessions) {
+        VexPipeSession* const session = entry.value();
+        if (session->sharesConnection() && session->writerIndex() == writerIndex) {
+            session->addRef();
+            sharing.append(session);
+        }
+    }
+    for (VexPipeSession* session : sharing) {
+        session->terminate(false);
+        session->release();
+    }
+}
+
+void VexPipeConduit::unbindReader(long readerIndex)
+{
+    m_connections.remove(readerIndex);
+}
+
+void VexPipeConduit::unbindWriter(long writerIndex)
+{
+    for (auto entry = m_connections.begin(); entry != m_connections.end();) {
+        if (entry.value() == writerIndex)
+            entry = m_connections.remove(entry);
+        else
+            ++entry;
+    }
 }
 
 bool VexPipeConduit::connectionLost()
@@ -533,6 +625,11 @@ int VexPipeConduit::dispatchIncoming(VexPipePacket* packet)
     }
     packet->setSessionNumber(static_cast<int>(session->number()));
     ++m_arrivals;
+    // A session the peer opens is one more conversation over the connection its line came
+    // on: it answers on that connection's writer (a handshaken client's), else on every
+    // writer, and its end leaves the connection's pipes alone. Only a handshake makes a
+    // session the holder of a connection (VexPipeSession::connectClient).
+    session->shareConnection(m_lineFromReader ? connectionWriter(m_lineReader) : 0);
     // The creation reference is kept while the packet is handled (a handler may end the
     // session); the sessions map keeps the session afterwards.
     session->setPeerNumber(static_cast<std::uint32_t>(packet->peerSessionNumber()));

@@ -115,7 +115,12 @@ void VexPipeNamedConduit::removeReader(long index)
 
 bool VexPipeNamedConduit::connectWriter(long index)
 {
-    const TStr name = pipeName(index);
+    return connectWriterAs(index, index);
+}
+
+bool VexPipeNamedConduit::connectWriterAs(long pipeIndex, long writerIndex)
+{
+    const TStr name = pipeName(pipeIndex);
     if (!kyro::platform::waitForPipe(name.utf8(), kWaitForPipeMs))
         return false;
     kyro::pipe::trace("Attempting to connect to the server on %1", name);
@@ -143,7 +148,7 @@ bool VexPipeNamedConduit::connectWriter(long index)
         return false;
     }
     file->setName(name);
-    addWriter(index, VexPipeWriteEndpoint(file));
+    addWriter(writerIndex, VexPipeWriteEndpoint(file));
     return true;
 }
 

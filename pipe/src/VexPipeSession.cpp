@@ -23,7 +23,7 @@ VexPipeSession::VexPipeSession(VexPipeConduit* conduit, std::uint32_t number,
                                std::uint32_t peerNumber, std::uint32_t waitMode)
     : m_conduit(conduit), m_number(number), m_peerNumber(peerNumber), m_clientProcessId(0),
       m_waitMode(waitMode), m_waiting(false), m_reply(nullptr), m_state(kOpen),
-      m_writerIndex(0), m_methodOverride(nullptr)
+      m_writerIndex(0), m_sharesConnection(false), m_methodOverride(nullptr)
 {
     if (m_conduit != nullptr)
         m_conduit->addRef();
@@ -45,6 +45,24 @@ VexPipeSession::~VexPipeSession()
 void VexPipeSession::forgetConduit()
 {
     m_conduit = nullptr;
+}
+
+void VexPipeSession::shareConnection(long writerIndex)
+{
+    m_writerIndex = writerIndex;
+    m_sharesConnection = true;
+}
+
+VexPipeSession* VexPipeSession::connectionSession()
+{
+    if (!m_sharesConnection || m_conduit == nullptr)
+        return this;
+    if (m_writerIndex == 0) {
+        VexPipeSession* const connection = m_conduit->defaultSession();
+        return connection != nullptr ? connection : this;
+    }
+    VexPipeSession* const connection = m_conduit->sessionHoldingWriter(m_writerIndex);
+    return connection != nullptr ? connection : this;
 }
 
 void VexPipeSession::prepareWait()
@@ -180,9 +198,13 @@ bool VexPipeSession::connectClient(std::uint32_t clientProcessId)
                                     .arg(m_writerIndex));
         return false;
     }
-    if (m_conduit != nullptr)
-        m_conduit->connectWriter(static_cast<long>(clientProcessId));
-    m_writerIndex = static_cast<long>(clientProcessId);
+    // The writer's key is the client process id, unless another connection of the same
+    // process id holds that key (then one of its own).
+    m_writerIndex = m_conduit != nullptr
+                        ? m_conduit->connectClientWriter(static_cast<long>(clientProcessId))
+                        : static_cast<long>(clientProcessId);
+    // This session now holds the connection: its end is the connection's end.
+    m_sharesConnection = false;
     return true;
 }
 
@@ -219,9 +241,15 @@ void VexPipeSession::detach(long writerIndex)
     Hold self(this);
     VexPipeConduit* const conduit = m_conduit;
     if (conduit != nullptr) {
-        conduit->removeWriter(writerIndex);
-        if (!conduit->isServerRole())
-            conduit->removeReader(conduit->ownReaderIndex());
+        // The connection's pipes belong to the session of its handshake; in a server, the
+        // sessions that shared them end with it.
+        if (!m_sharesConnection) {
+            if (conduit->isServerRole() && writerIndex != 0)
+                conduit->endSessionsSharing(writerIndex);
+            conduit->removeWriter(writerIndex);
+            if (!conduit->isServerRole())
+                conduit->removeReader(conduit->ownReaderIndex());
+        }
         conduit->removeSession(this);
     }
     m_writerIndex = 0;

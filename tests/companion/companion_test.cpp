@@ -285,6 +285,117 @@ TEST(Companion, TheInboundPipeCarriesTheOverriddenProcessId)
     EXPECT_EQ(conduit->call(&index, &reply, 0), 0);
 }
 
+// Two conduits of one process at once: the companion keeps a writer for each, though both
+// hand over the same "CPID", so each gets its own replies and its own goodbye.
+TEST(Companion, TwoConnectionsOfOneProcessEachKeepTheirReplies)
+{
+    ReportCapture capture(ReportCapture::kTrace);
+    Conduit first = connect();
+    ASSERT_TRUE(first);
+    Conduit second = connect();
+    ASSERT_TRUE(second);
+    for (VexPipeNamedConduit* conduit : {first.get(), second.get(), first.get()}) {
+        VexPipePacket box("vex.MessageBox", VexPipePacket::kWait), answer;
+        ASSERT_EQ(conduit->call(&box, &answer, 0), 0);
+        EXPECT_EQ(answer.getInt("selected_button"), 1);
+        EXPECT_EQ(static_cast<std::uint32_t>(answer.sessionNumber()),
+                  conduit->defaultSession()->number());
+    }
+    const std::string firstSession = number(first->defaultSession()->number());
+    const std::string secondSession = number(second->defaultSession()->number());
+    second.reset();
+    first.reset();
+    // Both closes were answered, each on its own connection (none of them ended because
+    // its pipe had gone).
+    int goodbyes = 0;
+    for (const std::string& line : arrivals(capture)) {
+        if (line.find("RCOD=hcndTerm;") != std::string::npos &&
+            (line.rfind("65536;system.RESP;" + firstSession + ";", 0) == 0 ||
+             line.rfind("65536;system.RESP;" + secondSession + ";", 0) == 0))
+            ++goodbyes;
+    }
+    EXPECT_EQ(goodbyes, 2);
+    for (const std::string& line : capture.lines())
+        EXPECT_EQ(line.find("Connection lost"), std::string::npos) << line;
+}
+
+// Waits inside another session's wait: the idle callback sends a request in a session of
+// its own while the first one waits for its (later) answer.
+struct NestedRequest {
+    VexPipeNamedConduit* conduit = nullptr;
+    VexPipeSession* session = nullptr;
+    VexPipePacket reply;
+    int result = -1;
+    bool sent = false;
+};
+
+void sendNested(void* context, std::uint32_t)
+{
+    auto* nested = static_cast<NestedRequest*>(context);
+    if (nested->sent)
+        return;
+    nested->sent = true;
+    VexPipePacket box("vex.MessageBox", VexPipePacket::kWait);
+    box.setSessionNumber(static_cast<int>(nested->session->number()));
+    nested->result = nested->conduit->call(&box, &nested->reply, 0);
+}
+
+TEST(Companion, RequestsInSessionsOfTheirOwnShareTheConnection)
+{
+    ReportCapture capture(ReportCapture::kTrace);
+    Conduit conduit = connect();
+    ASSERT_TRUE(conduit);
+    VexPipeSession* outer = conduit->newSession();
+    VexPipeSession* inner = conduit->newSession();
+    ASSERT_NE(outer, nullptr);
+    ASSERT_NE(inner, nullptr);
+    outer->shareConnection(0);
+    inner->shareConnection(0);
+
+    // The privacy policy is answered after 150 ms, the message box at once: the inner
+    // answer comes first, the outer one during or after the inner wait, each into its own
+    // session.
+    NestedRequest nested;
+    nested.conduit = conduit.get();
+    nested.session = inner;
+    conduit->setIdleCallback(&sendNested, &nested);
+    VexPipePacket privacy("kyro.PrivacyPolicyDialog", VexPipePacket::kWait), consent;
+    privacy.setSessionNumber(static_cast<int>(outer->number()));
+    ASSERT_EQ(conduit->call(&privacy, &consent, 0), 0);
+    conduit->setIdleCallback(nullptr, nullptr);
+    EXPECT_EQ(consent.getInt("selected_button"), 3);
+    EXPECT_EQ(static_cast<std::uint32_t>(consent.sessionNumber()), outer->number());
+    ASSERT_TRUE(nested.sent);
+    EXPECT_EQ(nested.result, 0);
+    EXPECT_EQ(nested.reply.getInt("selected_button"), 1);
+    EXPECT_EQ(static_cast<std::uint32_t>(nested.reply.sessionNumber()), inner->number());
+    // The companion answered each in a session of its own.
+    EXPECT_NE(outer->peerNumber(), 0u);
+    EXPECT_NE(inner->peerNumber(), 0u);
+    EXPECT_NE(outer->peerNumber(), inner->peerNumber());
+    EXPECT_NE(outer->peerNumber(), conduit->defaultSession()->peerNumber());
+
+    // Each session ends with an answered "system.ssnTerm"; the connection stays.
+    for (VexPipeSession* session : {inner, outer}) {
+        const std::string head = "65536;system.RESP;" + number(session->number()) + ";" +
+                                 number(session->peerNumber()) + ";0;1;RCOD=hssnTerm;";
+        session->terminate(true);
+        EXPECT_EQ(arrivals(capture).back().rfind(head, 0), 0u) << arrivals(capture).back();
+        session->release();
+    }
+    EXPECT_EQ(conduit->writerCount(), 1);
+    EXPECT_TRUE(conduit->hasReader(static_cast<long>(kyro::platform::currentProcessId())));
+    VexPipePacket box("vex.MessageBox", VexPipePacket::kWait), answer;
+    ASSERT_EQ(conduit->call(&box, &answer, 0), 0);
+    EXPECT_EQ(answer.getInt("selected_button"), 1);
+
+    const std::string goodbye = "65536;system.RESP;" + number(conduit->defaultSession()->number()) +
+                                ";" + number(conduit->defaultSession()->peerNumber()) +
+                                ";0;1;RCOD=hcndTerm;";
+    conduit.reset();
+    EXPECT_EQ(arrivals(capture).back().rfind(goodbye, 0), 0u) << arrivals(capture).back();
+}
+
 // Another client of this test program's companion: a process of its own (so with its own
 // process id and inbound pipe) that asks three times for the privacy policy.
 KYRO_CHILD_ROLE(client)

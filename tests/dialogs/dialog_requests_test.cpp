@@ -12,10 +12,12 @@
 #include "kyro/pipe/VexPipePacket.h"
 #include "kyro/pipe/VexValue.h"
 #include "kyro/platform/process_launch.h"
+#include "kyro/platform/threads.h"
 
 #include "ChildRole.h"
 #include "FileBytes.h"
 #include "HostProcess.h"
+#include "ScopedVariable.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +26,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -37,6 +40,8 @@ const kyrointutil::KyroProductIdentity kProduct{"Kyro Demo", "KyroDemo15"};
 
 int g_idleCalls = 0;
 std::string g_states;
+int g_innerAnswer = -1;
+bool g_innerAsked = false;
 
 void countIdle(void* context)
 {
@@ -46,6 +51,22 @@ void countIdle(void* context)
 void noteState(int* state, void*)
 {
     g_states += std::to_string(*state);
+}
+
+// The host's idle hook that asks for a message box of its own, once, while the request it
+// is called from waits for its answer.
+void askFromIdle(void*)
+{
+    if (g_innerAsked)
+        return;
+    g_innerAsked = true;
+    g_innerAnswer = kyrointutil::showMessageBox("Kyro", "Inner", 3, "Yes", "No", 2);
+}
+
+// Work that asks for a message box on its own thread.
+void askFromWork(void* answer)
+{
+    *static_cast<int*>(answer) = kyrointutil::showMessageBox("Kyro", "Work", 3, "Yes", "No", 1);
 }
 
 // Runs the operations named in `argument` ("locale,error,message,...") one after another
@@ -98,6 +119,23 @@ KYRO_CHILD_ROLE(dialogs)
                 answers[0] += kyrointutil::showMessageBox("Kyro", "A", 3, "Yes", "No", 1);
             other.join();
             result = answers[0] * 10 + answers[1];
+        } else if (operation == "nested") {
+            // A message box asked for from the idle hook while another one waits.
+            kyrointutil::setIdleHook(&askFromIdle, nullptr);
+            const int outer = kyrointutil::showMessageBox("Kyro", "Outer", 3, "Yes", "No", 1);
+            kyrointutil::setIdleHook(nullptr, nullptr);
+            result = outer * 10 + g_innerAnswer;
+        } else if (operation == "workWithMessage") {
+            // Work on a thread of its own asks for a message box while this thread waits
+            // for it under the please-wait dialog.
+            int answer = -1;
+            const kyro::platform::ThreadHandle worker =
+                kyro::platform::startThread(&askFromWork, &answer);
+            const bool ended = kyrointutil::waitWithPleaseWait(worker, 0);
+            if (!ended)
+                kyro::platform::waitForThread(worker, kyro::platform::kWaitForever);
+            kyro::platform::releaseThread(worker);
+            result = ended ? answer : -2;
         } else if (operation == "pause") {
             // Time for a companion that ends to be gone.
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -163,6 +201,73 @@ protected:
 
     // The status and the raising file of every library record in the error log.
     Lines records() { return libraryRecords(m_folder / "errors.log"); }
+
+    // Runs a host as run() does, from an empty request log, with the pipe framework's trace
+    // of the host and of its companion in <folder>\trace.log ("[<process id>] <text>").
+    std::string runTraced(const char* operations, const char* script)
+    {
+        writeFileBytes(m_folder / "trace.log", "");
+        writeFileBytes(m_folder / "requests.log", "");
+        ScopedVariable trace("KYRO_PIPE_TRACE_FILE", (m_folder / "trace.log").utf8());
+        return run(operations, script);
+    }
+
+    // The traced lines that contain every one of `parts`, without their process ids; only
+    // those of the process `pid` when one is given.
+    Lines traced(std::initializer_list<const char*> parts, const std::string& pid = "")
+    {
+        Lines found;
+        for (const std::string& line : looseFileLines(m_folder / "trace.log")) {
+            const std::string::size_type end = line.find("] ");
+            if (line.empty() || line[0] != '[' || end == std::string::npos)
+                continue;
+            if (!pid.empty() && line.compare(1, end - 1, pid) != 0)
+                continue;
+            const std::string text = line.substr(end + 2);
+            if (std::all_of(parts.begin(), parts.end(), [&text](const char* part) {
+                    return text.find(part) != std::string::npos;
+                }))
+                found.push_back(text);
+        }
+        return found;
+    }
+
+    // The process id of the host: the one that sent the handshake.
+    std::string hostPid()
+    {
+        for (const std::string& line : looseFileLines(m_folder / "trace.log")) {
+            if (line.find("] Packet Marshalled:65536;system.cndCnct;") != std::string::npos)
+                return line.substr(1, line.find(']') - 1);
+        }
+        return "<none>";
+    }
+
+    // How often the host sent packets named `name` (";system.cndCnct;").
+    std::size_t sent(const char* name)
+    {
+        return traced({"Packet Marshalled:65536", name}, hostPid()).size();
+    }
+    // How often the host received the companion's reply to the system method `method`.
+    std::size_t answered(const char* method)
+    {
+        const std::string code = std::string("RCOD=h") + method + ";";
+        return traced({"Packet Unmarshalling:65536;system.RESP;", code.c_str()}, hostPid()).size();
+    }
+
+    // The one connection of a host: one handshake and one goodbye, both answered, the
+    // goodbye the last packet the host sent, and nothing reported by either side (such as
+    // a reply written to a writer that is not there, or a wait that lost its connection).
+    void expectOneConnectionClosedInOrder()
+    {
+        EXPECT_EQ(sent(";system.cndCnct;"), 1u);
+        EXPECT_EQ(answered("cndCnct"), 1u);
+        EXPECT_EQ(sent(";system.cndTerm;"), 1u);
+        EXPECT_EQ(answered("cndTerm"), 1u);
+        const Lines hostSent = traced({"Packet Marshalled:65536;"}, hostPid());
+        ASSERT_FALSE(hostSent.empty());
+        EXPECT_NE(hostSent.back().find(";system.cndTerm;"), std::string::npos) << hostSent.back();
+        EXPECT_EQ(traced({"Error "}), Lines{});
+    }
 
     TempFolder m_folder;
 };
@@ -281,9 +386,9 @@ TEST_F(DialogRequests, PleaseWaitSendsThatFailAreLoggedAndDropTheConduit)
     EXPECT_EQ(output, "acquire=1\nshow=0\npause=0\nhide=" + status + "\nhide=0\nrelease=0\n");
 }
 
-TEST_F(DialogRequests, SeveralConduitsOfOneHostAtOnce)
+TEST_F(DialogRequests, SeveralUsersOfOneHostAtOnce)
 {
-    // The please-wait conduit and a request's own conduit are open at once in one host.
+    // The please-wait dialog's use of the link and requests share it in one host.
     EXPECT_EQ(run("acquire,show,message,error,hide,message,release", "MessageBox=1;ErrorDialog=reply;PleaseWaitDialog=none"),
               "acquire=1\nshow=0\nmessage=1\nerror=1\nhide=0\nmessage=1\nrelease=0\n");
     EXPECT_EQ(requests().size(), 5u);
@@ -296,6 +401,64 @@ TEST_F(DialogRequests, TheHostHooksRunWhileADialogIsUp)
 {
     EXPECT_EQ(run("hooks,message,error", "MessageBox=0@400;ErrorDialog=reply"),
               "hooks=0\nmessage=0\nerror=1\nidle=called states=1212\n");
+}
+
+TEST_F(DialogRequests, PleaseWaitAndAMessageBoxShareOneConnection)
+{
+    // The message box is asked for and answered while the please-wait dialog is up; the
+    // connection the please-wait dialog opened carries both and closes once, at the end.
+    EXPECT_EQ(runTraced("locale,acquire,show,message,hide,release",
+                        "MessageBox=1;PleaseWaitDialog=none"),
+              "locale=0\nacquire=1\nshow=0\nmessage=1\nhide=0\nrelease=0\n");
+    EXPECT_EQ(requests(),
+              (Lines{"kyro.PleaseWaitDialog wait=1 CPID=<pid> locale=\"de_DE\" waiting=\"True\"",
+                     "vex.MessageBox wait=2 CPID=<pid> button_0=\"Yes\" button_1=\"No\" "
+                     "caption=\"Kyro\" focus_button_index=1 icon=3 locale=\"de_DE\" "
+                     "title=\"Go on?\"",
+                     "kyro.PleaseWaitDialog wait=1 CPID=<pid> locale=\"de_DE\" waiting=\"False\""}));
+    expectOneConnectionClosedInOrder();
+    // The message box had a session of its own, ended in turn.
+    EXPECT_EQ(sent(";system.ssnTerm;"), 1u);
+    EXPECT_EQ(answered("ssnTerm"), 1u);
+    EXPECT_EQ(records(), Lines{});
+
+    // The same with the message box asked for by work on another thread while this one
+    // waits for it under the please-wait dialog.
+    EXPECT_EQ(runTraced("acquire,workWithMessage,release", "MessageBox=1;PleaseWaitDialog=none"),
+              "acquire=1\nworkWithMessage=1\nrelease=0\n");
+    Lines names;
+    for (const std::string& request : requests())
+        names.push_back(request.substr(0, request.find(' ')));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (Lines{"kyro.PleaseWaitDialog", "kyro.PleaseWaitDialog", "vex.MessageBox"}));
+    expectOneConnectionClosedInOrder();
+    EXPECT_EQ(records(), Lines{});
+}
+
+TEST_F(DialogRequests, AMessageBoxFromTheIdleHookWhileAnotherWaits)
+{
+    // Each message box is answered with its focused button, 300 ms after it was asked for:
+    // the outer one (1) while the inner one (2) still waits, so its answer arrives during
+    // the inner request's wait and must be kept for the outer one.
+    EXPECT_EQ(runTraced("nested", "MessageBox=default@300"), "nested=12\n");
+    const Lines asked = requests();
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_NE(asked[0].find("focus_button_index=1"), std::string::npos) << asked[0];
+    EXPECT_NE(asked[1].find("focus_button_index=2"), std::string::npos) << asked[1];
+    // The inner request went out before the outer answer came.
+    const Lines inner =
+        traced({"Packet Marshalled:65536;vex.MessageBox;", "focus_button_index=d2"}, hostPid());
+    const Lines outerAnswer =
+        traced({"Packet Unmarshalling:65536;vex.RESP;", "selected_button=d1"}, hostPid());
+    ASSERT_EQ(inner.size(), 1u);
+    ASSERT_EQ(outerAnswer.size(), 1u);
+    const Lines order = traced({"Packet "}, hostPid());
+    EXPECT_LT(std::find(order.begin(), order.end(), inner[0]) - order.begin(),
+              std::find(order.begin(), order.end(), outerAnswer[0]) - order.begin());
+    expectOneConnectionClosedInOrder();
+    EXPECT_EQ(sent(";system.ssnTerm;"), 2u);
+    EXPECT_EQ(answered("ssnTerm"), 2u);
+    EXPECT_EQ(records(), Lines{});
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -142,6 +143,103 @@ TEST(VexPipeSystemFacility, ConnectsClientsAndEndsSessions)
     EXPECT_EQ(server.findSession(1), nullptr);
     EXPECT_FALSE(server.hasWriter(4242));
     EXPECT_TRUE(pipetest::eventually([&] { return client.writerGone(); }));
+    VexPipeNamedConduit::setClientProcessId(0);
+}
+
+// The sender's session number of a reply line (its fourth field).
+std::string senderOf(const std::string& line)
+{
+    std::string::size_type at = 0;
+    for (int field = 0; field < 3; ++field)
+        at = line.find(';', at) + 1;
+    return line.substr(at, line.find(';', at) - at);
+}
+
+TEST(VexPipeSystemFacility, AnswersEachHandshakenClientOnItsOwnWriter)
+{
+    // Two connections of one client process (CPID 4242), each over a reader of its own;
+    // the client's inbound pipe has an instance for each connection.
+    VexPipeNamedConduit::setClientProcessId(777);
+    const std::string prefix = pipetest::uniqueName();
+    VexPipeNamedConduit server(TPath(prefix.c_str()), true, VexPipePacket::kWaitInherit);
+    pipetest::RawPeer first;
+    pipetest::RawPeer second;
+    using namespace kyro::platform;
+    server.addReader(-1, VexPipeReadEndpoint(new VexPipeFile(
+                             createInboundPipe(first.inName().c_str()), VexPipeFile::kRead, false)));
+    server.addReader(-2, VexPipeReadEndpoint(new VexPipeFile(
+                             createInboundPipe(second.inName().c_str()), VexPipeFile::kRead, false)));
+    ASSERT_TRUE(first.connect());
+    ASSERT_TRUE(second.connect());
+    auto deliver = [&](pipetest::RawPeer& peer, const std::string& line) {
+        peer.inject(line + "\n");
+        int handled = 0;
+        return pipetest::eventually([&] {
+            handled += server.processIncoming();
+            return handled > 0;
+        });
+    };
+    ReportCapture errors;
+    std::string line;
+
+    // The first connection's handshake, then a request in a session the client opened
+    // (number 0 on the server's side): answered on that client's writer.
+    pipetest::LineReader firstInbound(server.pipeName(4242).utf8());
+    ASSERT_TRUE(deliver(first, "65536;system.cndCnct;0;7;0;2;CPID=d4242"));
+    ASSERT_TRUE(firstInbound.next(&line));
+    const long firstConnection = std::atol(senderOf(line).c_str());
+    EXPECT_EQ(server.connectionWriter(-1), 4242);
+    ASSERT_TRUE(deliver(first, "65536;system.listFacilities;0;8;0;2"));
+    ASSERT_TRUE(firstInbound.next(&line));
+    EXPECT_EQ(line.rfind("65536;system.RESP;8;", 0), 0u) << line;
+    VexPipeSession* request = server.findSession(std::atol(senderOf(line).c_str()));
+    ASSERT_NE(request, nullptr);
+    EXPECT_TRUE(request->sharesConnection());
+    EXPECT_EQ(request->writerIndex(), 4242);
+    EXPECT_EQ(request->connectionSession(), server.findSession(firstConnection));
+
+    // The second connection's handshake keeps the first one's writer and gets its own,
+    // to the pipe instance that listens now.
+    pipetest::LineReader secondInbound(server.pipeName(4242).utf8());
+    ASSERT_TRUE(deliver(second, "65536;system.cndCnct;0;9;0;2;CPID=d4242"));
+    ASSERT_TRUE(secondInbound.next(&line));
+    EXPECT_EQ(line.rfind("65536;system.RESP;9;", 0), 0u) << line;
+    const std::string secondConnection = senderOf(line);
+    const long secondWriter = server.connectionWriter(-2);
+    EXPECT_LT(secondWriter, 0);
+    EXPECT_TRUE(server.hasWriter(4242));
+    EXPECT_TRUE(server.hasWriter(secondWriter));
+    ASSERT_TRUE(deliver(second, "65536;system.listLocales;0;11;0;2"));
+    ASSERT_TRUE(secondInbound.next(&line));
+    EXPECT_EQ(line.rfind("65536;system.RESP;11;", 0), 0u) << line;
+    const long leftOpen = std::atol(senderOf(line).c_str());
+
+    // A session that shares its connection ends alone; the handshake's session ends the
+    // connection and takes its writer along, and the other connection goes on.
+    const std::string requestNumber = std::to_string(request->number());
+    ASSERT_TRUE(deliver(first, "65536;system.ssnTerm;" + requestNumber + ";8;0;2"));
+    ASSERT_TRUE(firstInbound.next(&line));
+    EXPECT_EQ(line, "65536;system.RESP;8;" + requestNumber + ";0;1;RCOD=hssnTerm;CPID=d777");
+    EXPECT_TRUE(server.hasWriter(4242));
+    ASSERT_TRUE(deliver(first, "65536;system.cndTerm;" + std::to_string(firstConnection) + ";7;0;2"));
+    ASSERT_TRUE(firstInbound.next(&line));
+    EXPECT_EQ(line.rfind("65536;system.RESP;7;", 0), 0u) << line;
+    EXPECT_FALSE(server.hasWriter(4242));
+    EXPECT_EQ(server.connectionWriter(-1), 0);
+    EXPECT_TRUE(pipetest::eventually([&] { return firstInbound.writerGone(); }));
+    ASSERT_TRUE(deliver(second, "65536;system.index;0;12;0;2"));
+    ASSERT_TRUE(secondInbound.next(&line));
+    EXPECT_EQ(line.rfind("65536;system.RESP;12;", 0), 0u) << line;
+    EXPECT_FALSE(firstInbound.next(&line, 100));
+
+    // The end of a connection ends the sessions that shared it and were left open.
+    ASSERT_NE(server.findSession(leftOpen), nullptr);
+    ASSERT_TRUE(deliver(second, "65536;system.cndTerm;" + secondConnection + ";9;0;2"));
+    ASSERT_TRUE(secondInbound.next(&line));
+    EXPECT_EQ(line.rfind("65536;system.RESP;9;", 0), 0u) << line;
+    EXPECT_EQ(server.findSession(leftOpen), nullptr);
+    EXPECT_EQ(server.writerCount(), 0);
+    EXPECT_EQ(errors.lines(), Lines{});
     VexPipeNamedConduit::setClientProcessId(0);
 }
 

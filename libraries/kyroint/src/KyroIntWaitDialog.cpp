@@ -11,16 +11,17 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
-#include <mutex>
 #include <new>
 
 namespace {
 
-// Shared by every waiting thread of the process; requests over the conduit take turns.
+using kyrointutil::CompanionLink;
+
+// Shared by every waiting thread of the process. The count is kept apart, so that counting
+// never waits for the link; the use of the link changes only during the link's turn.
 struct WaitState {
-    std::recursive_mutex lock;
-    VexPipeNamedConduit* conduit = nullptr;
-    std::uint32_t uses = 0;
+    std::atomic<std::uint32_t> uses{0};
+    CompanionLink::Use* link = nullptr;
 };
 
 WaitState& state()
@@ -31,17 +32,27 @@ WaitState& state()
 
 std::atomic<bool> g_suppressed{false};
 
-void closeSharedConduit(WaitState& wait)
+// During the turn: a use of the link for the please-wait dialog, when it has none.
+void holdLink(WaitState& wait)
 {
-    if (wait.conduit != nullptr) {
-        wait.conduit->close(true, true, true);
-        delete wait.conduit;
-        wait.conduit = nullptr;
+    if (wait.link != nullptr)
+        return;
+    wait.link = new (std::nothrow) CompanionLink::Use;
+    if (wait.link != nullptr && wait.link->conduit() == nullptr) {
+        delete wait.link;
+        wait.link = nullptr;
     }
 }
 
-// Sends "kyro.PleaseWaitDialog" without waiting for an answer. 9 when the packets cannot
-// be made, else transmit's result.
+// During the turn: lets go of the use (the last use of the link closes it).
+void dropLink(WaitState& wait)
+{
+    delete wait.link;
+    wait.link = nullptr;
+}
+
+// Sends "kyro.PleaseWaitDialog" without waiting for an answer, in the connection's own
+// session. 9 when the packets cannot be made, else transmit's result.
 int sendWaiting(WaitState& wait, bool waiting)
 {
     std::unique_ptr<VexPipePacket> request(
@@ -54,11 +65,11 @@ int sendWaiting(WaitState& wait, bool waiting)
     }
     request->setString("locale", kyrointutil::locale());
     request->setString("waiting", waiting ? "True" : "False");
-    const int result = wait.conduit->transmit(request.get(), reply.get(), 0);
-    // A companion that has gone is not coming back on this conduit: the next show()
+    const int result = wait.link->conduit()->transmit(request.get(), reply.get(), 0);
+    // A companion that has gone is not coming back on this connection: the next show()
     // connects afresh.
-    if (result != 0 && wait.conduit->connectionLost())
-        closeSharedConduit(wait);
+    if (result != 0 && wait.link->forgetIfLost())
+        dropLink(wait);
     return result;
 }
 
@@ -67,29 +78,37 @@ int sendWaiting(WaitState& wait, bool waiting)
 void KyroIntWaitDialog::acquire(bool connectNow)
 {
     WaitState& wait = state();
-    std::lock_guard<std::recursive_mutex> guard(wait.lock);
     ++wait.uses;
-    if (connectNow && wait.conduit == nullptr)
-        wait.conduit = kyrointutil::openCompanionConduit();
+    if (connectNow) {
+        CompanionLink::Turn turn;
+        // Unless every scope has been released meanwhile.
+        if (wait.uses.load() > 0)
+            holdLink(wait);
+    }
 }
 
 void KyroIntWaitDialog::release()
 {
     WaitState& wait = state();
-    std::lock_guard<std::recursive_mutex> guard(wait.lock);
-    if (wait.uses == 0)
-        return;
-    if (--wait.uses == 0)
-        closeSharedConduit(wait);
+    std::uint32_t uses = wait.uses.load();
+    do {
+        if (uses == 0)
+            return;
+    } while (!wait.uses.compare_exchange_weak(uses, uses - 1));
+    if (uses == 1) {
+        CompanionLink::Turn turn;
+        // Unless a scope has been acquired again meanwhile.
+        if (wait.uses.load() == 0)
+            dropLink(wait);
+    }
 }
 
 int KyroIntWaitDialog::show()
 {
     WaitState& wait = state();
-    std::lock_guard<std::recursive_mutex> guard(wait.lock);
-    if (wait.conduit == nullptr)
-        wait.conduit = kyrointutil::openCompanionConduit();
-    if (wait.conduit == nullptr) {
+    CompanionLink::Turn turn;
+    holdLink(wait);
+    if (wait.link == nullptr) {
         kyro::diagnostics::recordLibraryError(CKyroIntError::kCompanionUnreachable, __FILE__,
                                               __LINE__);
         return CKyroIntError::kCompanionUnreachable;
@@ -108,8 +127,8 @@ int KyroIntWaitDialog::show()
 int KyroIntWaitDialog::hide()
 {
     WaitState& wait = state();
-    std::lock_guard<std::recursive_mutex> guard(wait.lock);
-    if (wait.conduit == nullptr)
+    CompanionLink::Turn turn;
+    if (wait.link == nullptr)
         return 0;
     const int result = sendWaiting(wait, false);
     if (result == CKyroIntError::kPacketNotCreated)
@@ -121,9 +140,7 @@ int KyroIntWaitDialog::hide()
 
 std::uint32_t KyroIntWaitDialog::useCount()
 {
-    WaitState& wait = state();
-    std::lock_guard<std::recursive_mutex> guard(wait.lock);
-    return wait.uses;
+    return state().uses.load();
 }
 
 namespace kyrointutil {

@@ -6,6 +6,7 @@
 #include "kyro/int/root_certificate.h"
 #include "kyro/pipe/VexPipeConduit.h"
 #include "kyro/pipe/VexPipePacket.h"
+#include "kyro/pipe/VexPipeSession.h"
 #include "kyro/platform/user_interface.h"
 #include "kyro/util/locations.h"
 
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <new>
 #include <thread>
 
 namespace kyrointutil {
@@ -27,65 +29,69 @@ const auto kTurnedAwayPatience = std::chrono::milliseconds(2000);
 const int kConnectRetryDelayMs = 25;
 const int kTurnPumpIntervalMs = 100;
 
-// The companion answers a host on one pipe, named for the host's process id, and the
-// newest conduit's handshake decides which of the host's conduits that is. So the threads
-// of a host take turns: a request holds its turn from its connection to its close, and a
-// connection alone (the please-wait dialog's) holds it while it connects. A thread waiting
-// for its turn keeps its windows alive. The same thread may take its turn again.
-class DialogTurn {
-public:
-    DialogTurn()
-    {
-        while (!lock().try_lock_for(std::chrono::milliseconds(kTurnPumpIntervalMs)))
-            pumpMessages();
-    }
-    ~DialogTurn() { lock().unlock(); }
-    DialogTurn(const DialogTurn&) = delete;
-    DialogTurn& operator=(const DialogTurn&) = delete;
-
-private:
-    static std::recursive_timed_mutex& lock()
-    {
-        static std::recursive_timed_mutex* const turn = new std::recursive_timed_mutex;
-        return *turn;
-    }
-};
-
 void idleTick(void*, std::uint32_t)
 {
     pumpMessages();
 }
 
+// Whose turn it is at the link. Recursive: a request from the host's idle hook, during
+// another request's wait on the same thread, takes its turn again.
+std::recursive_timed_mutex& linkTurn()
+{
+    static std::recursive_timed_mutex* const turn = new std::recursive_timed_mutex;
+    return *turn;
+}
+
+// The connection that new uses get (guarded by the turn); null when there is none.
+CompanionConnection*& currentConnection()
+{
+    static CompanionConnection* current = nullptr;
+    return current;
+}
+
 // Everything from the bracket's begin to its end: the host's windows are pumped and its
-// dialog-state hook told while the companion has the dialog up.
+// dialog-state hook told while the companion has the dialog up. A nested request leaves
+// the idle callback of the request it is nested in as it found it.
 int transmitInDialog(VexPipeNamedConduit* conduit, VexPipePacket* request, VexPipePacket* reply)
 {
-    conduit->setIdleCallback(&idleTick, nullptr);
+    const VexPipeConduit::IdleCallback previous = conduit->setIdleCallback(&idleTick, nullptr);
     callDialogStateHook(kDialogShown);
     const int result = conduit->transmit(request, reply, 0);
-    conduit->setIdleCallback(nullptr, nullptr);
+    conduit->setIdleCallback(previous, nullptr);
     callDialogStateHook(kDialogClosed);
     return result;
 }
 
-void closeConduit(VexPipeNamedConduit* conduit)
+// Sends `request` in a session of its own on the link's conduit and waits for its reply
+// there. 0 when the reply came.
+int transmitInSession(VexPipeNamedConduit* conduit, VexPipePacket* request, VexPipePacket* reply)
 {
-    conduit->close(true, true, true);
-    delete conduit;
+    VexPipeSession* session = conduit->newSession();
+    if (session == nullptr)
+        return 1;
+    session->shareConnection(0);
+    request->setSessionNumber(static_cast<int>(session->number()));
+    const int result = transmitInDialog(conduit, request, reply);
+    // The companion lets go of its side when told ("system.ssnTerm", answered). Where it
+    // never answered, it has gone or never had the request: the session just ends here.
+    session->terminate(result == 0 && session->peerNumber() != 0);
+    session->release();
+    return result;
 }
 
-// The common procedure: connect, send and wait inside the bracket, close. True when the
-// reply came. False, with the record "the companion could not be reached", when no conduit
-// could be opened, or when the request could not be sent or the companion went without
-// answering it.
+// The common procedure: a use of the link, the request in a session of its own inside the
+// bracket. True when the reply came. False, with the record "the companion could not be
+// reached", when no conduit could be opened, or when the request could not be sent or the
+// companion went without answering it.
 bool request(VexPipePacket* request, VexPipePacket* reply)
 {
-    DialogTurn turn;
-    VexPipeNamedConduit* conduit = openCompanionConduit();
+    CompanionLink::Turn turn;
+    CompanionLink::Use link;
     bool answered = false;
-    if (conduit != nullptr) {
-        answered = transmitInDialog(conduit, request, reply) == 0;
-        closeConduit(conduit);
+    if (link.conduit() != nullptr) {
+        answered = transmitInSession(link.conduit(), request, reply) == 0;
+        if (!answered)
+            link.forgetIfLost();
     }
     if (!answered)
         kyro::diagnostics::recordLibraryError(CKyroIntError::kCompanionUnreachable, __FILE__,
@@ -109,7 +115,7 @@ VexPipeNamedConduit* openCompanionConduit()
     program += kCompanionProgram;
     const TStr prefix = VexPipeNamedConduit::makePipePrefix(kCompanionProgram);
 
-    DialogTurn turn;
+    CompanionLink::Turn turn;
     const auto giveUp = std::chrono::steady_clock::now() + kTurnedAwayPatience;
     for (;;) {
         const bool wasRunning = VexPipeNamedConduit::isServerRunning(prefix);
@@ -125,6 +131,76 @@ VexPipeNamedConduit* openCompanionConduit()
             return conduit;
         std::this_thread::sleep_for(std::chrono::milliseconds(kConnectRetryDelayMs));
     }
+}
+
+struct CompanionConnection {
+    VexPipeNamedConduit* conduit;
+    std::uint32_t uses;
+};
+
+CompanionLink::Turn::Turn()
+{
+    while (!linkTurn().try_lock_for(std::chrono::milliseconds(kTurnPumpIntervalMs)))
+        pumpMessages();
+}
+
+CompanionLink::Turn::~Turn()
+{
+    linkTurn().unlock();
+}
+
+CompanionLink::Use::Use() : m_connection(nullptr)
+{
+    Turn turn;
+    CompanionConnection*& current = currentConnection();
+    // A connection whose companion has gone stays with the uses that have it, and is
+    // closed when the last of them goes.
+    if (current != nullptr && current->conduit->connectionLost())
+        current = nullptr;
+    if (current == nullptr) {
+        VexPipeNamedConduit* conduit = openCompanionConduit();
+        if (conduit == nullptr)
+            return;
+        current = new (std::nothrow) CompanionConnection{conduit, 0};
+        if (current == nullptr) {
+            conduit->close(true, true, true);
+            delete conduit;
+            return;
+        }
+    }
+    m_connection = current;
+    ++m_connection->uses;
+}
+
+CompanionLink::Use::~Use()
+{
+    if (m_connection == nullptr)
+        return;
+    Turn turn;
+    if (--m_connection->uses > 0)
+        return;
+    if (currentConnection() == m_connection)
+        currentConnection() = nullptr;
+    m_connection->conduit->close(true, true, true);
+    delete m_connection->conduit;
+    delete m_connection;
+}
+
+VexPipeNamedConduit* CompanionLink::Use::conduit() const
+{
+    return m_connection != nullptr ? m_connection->conduit : nullptr;
+}
+
+bool CompanionLink::Use::forgetIfLost()
+{
+    if (m_connection == nullptr)
+        return false;
+    Turn turn;
+    if (!m_connection->conduit->connectionLost())
+        return false;
+    if (currentConnection() == m_connection)
+        currentConnection() = nullptr;
+    return true;
 }
 
 void pumpMessages()

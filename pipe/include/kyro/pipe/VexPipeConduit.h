@@ -40,9 +40,20 @@
 //    have all been handled, is removed.
 //  - A client's "system.cndCnct" (with its "CPID") reaches the system facility in a new
 //    session, which connects a writer to the client's inbound<CPID> (connectClient ->
-//    connectWriter(CPID)) and answers there; every reply of that session goes there.
-//  - "system.ssnTerm" and "system.cndTerm" answer, then end the session and remove its
-//    writer. A server may register facilities of its own (VexPipeFacilityRegistry).
+//    connectClientWriter(CPID)) and answers there; every reply of that session goes there.
+//    The handshake also binds the reader it came on to that writer: every session that a
+//    later line of the same reader opens (a request the client sends in a session of its
+//    own) shares the connection and answers on that writer, never on every writer.
+//  - Writers are kept by the client process id. A second connection that hands over the
+//    same "CPID" while the first is still bound (two conduits of one client process) gets
+//    a writer of its own under a key below 0, to the same inbound<CPID>, so both keep their
+//    replies. Its writer opens the instance of that pipe that is listening, which is the
+//    second conduit's as long as a client process makes its inbound pipe just before its
+//    handshake and handshakes one conduit at a time (connectToServer does both).
+//  - "system.ssnTerm" and "system.cndTerm" answer, then end the session; the session of a
+//    handshake ends the sessions that share its connection and removes its writer (the
+//    connection's end), a session that shares the connection ends only itself. A server may register facilities of its own
+//    (VexPipeFacilityRegistry).
 //  - A server that accepts clients itself can hand each accepted pipe over as a reader:
 //    addReader(index, VexPipeReadEndpoint(new VexPipeFile(handle, VexPipeFile::kRead, true))).
 #ifndef KYRO_PIPE_VEXPIPECONDUIT_H
@@ -111,6 +122,9 @@ public:
     virtual bool connectWriter(long index); // slot 18: false here
     virtual void afterIncoming();           // slot 19: nothing here
     virtual bool openReader(long index);    // slot 20: false here
+    // Slot 21: opens the peer's pipe `pipeIndex` for writing and adds it as writer
+    // `writerIndex`. Here: connectWriter(pipeIndex) when both are the same, else false.
+    virtual bool connectWriterAs(long pipeIndex, long writerIndex);
     // Whether a waiting call can no longer get its reply: no reader is left that may still
     // deliver a line (all ended and read, or none at all).
     virtual bool connectionLost();
@@ -127,6 +141,16 @@ public:
     // A new session with the next process-wide number (from 10), peer number 0, wait mode
     // 0, in the sessions map; returned with a reference for the caller. Null on failure.
     VexPipeSession* newSession();
+    // Server side of a client's handshake (VexPipeSession::connectClient): connects a writer
+    // to the client's inbound<clientProcessId> and binds the connection whose line is being
+    // handled to it. Returns the writer's key: the client process id, or a key below 0 of
+    // its own while another connection is bound to that one (see above). The result of the
+    // connection itself is not checked, as a session's is not.
+    long connectClientWriter(long clientProcessId);
+    // The writer key that reader `readerIndex`'s connection was handshaken with; 0 when none.
+    long connectionWriter(long readerIndex) const;
+    // The open session that holds writer `writerIndex` (its handshake bound it), or null.
+    VexPipeSession* sessionHoldingWriter(long writerIndex) const;
     VexPipeSession* findSession(long number) const;
     // Hands an incoming packet to the session it names, or to a new one. 1 when handed on.
     int dispatchIncoming(VexPipePacket* packet);
@@ -164,6 +188,12 @@ private:
     void releaseFromSession();
     // Registers this thread's waker with every reader.
     void ensureWaker();
+    // Ends, without a word, the sessions that share the connection of writer `writerIndex`
+    // (a server's connection has ended).
+    void endSessionsSharing(long writerIndex);
+    // Forgets the connection bindings of a reader, or of a writer key.
+    void unbindReader(long readerIndex);
+    void unbindWriter(long writerIndex);
     // Looks for bytes at the readers for a few microseconds before a sleep.
     bool bytesArriveShortly();
     static constexpr int kShortWaitMicros = 50;
@@ -172,6 +202,13 @@ private:
     TMap<long, VexPipeReadEndpoint> m_readers;
     TMap<long, VexPipeWriteEndpoint> m_writers;
     TMap<long, VexPipeSession*> m_sessions;
+    // Reader index of a handshaken connection -> the key of its writer.
+    TMap<long, long> m_connections;
+    // The reader whose line is being dispatched (when m_lineFromReader).
+    long m_lineReader;
+    bool m_lineFromReader;
+    // Keys for the writers of second connections of one client process id: -1, -2, ...
+    long m_nextSharedKey;
     VexPipeSystemFacility* m_systemFacility;
     VexPipeSession* m_defaultSession;
     std::uint32_t m_waitMode;
@@ -207,6 +244,8 @@ public:
     // Slot 18: opens `index`'s pipe of the peer for writing and adds it as writer `index`.
     // False, silently, when the pipe is not there.
     bool connectWriter(long index) override;
+    // Slot 21: the same under another writer key.
+    bool connectWriterAs(long pipeIndex, long writerIndex) override;
     // Slot 20: creates this side's inbound pipe `index` and adds it as reader `index`.
     bool openReader(long index) override;
     // Also lost when the companion this conduit started has exited and everything it sent

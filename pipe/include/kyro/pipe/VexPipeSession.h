@@ -13,6 +13,17 @@
 // There is no time limit - a dialog waits for its person - but the wait ends with 1 when
 // the connection is gone: the session lost its conduit, or the conduit reports its
 // connection lost (its inbound pipes ended, its companion process exited).
+//
+// Connections and sessions: a session made here (newSession) holds its connection's
+// pipes, and its end takes them along: in a client the writer to the peer and the own
+// inbound pipe, in a server the writer to its client. That is right for the session of a
+// connection's handshake. Any number of other conversations may run over the same
+// connection at the same time, each in a session that shares the connection
+// (shareConnection): it writes on the connection's writer, and its end leaves the pipes to
+// the connection. A client opens one per request (newSession(), then shareConnection(0));
+// every session that a peer's packet opens shares the connection the packet came on (in a
+// server: the writer of that client's handshake, VexPipeConduit::connectClientWriter),
+// until a handshake in it makes it the connection's holder (connectClient).
 #ifndef KYRO_PIPE_VEXPIPESESSION_H
 #define KYRO_PIPE_VEXPIPESESSION_H
 
@@ -51,6 +62,14 @@ public:
     bool isWaiting() const { return m_waiting; }
     // The pipe index the session writes to; 0 means every writer of the conduit.
     long writerIndex() const { return m_writerIndex; }
+    // Makes this a session that shares its connection: it writes on `writerIndex` (0: every
+    // writer), and its end (terminate, detach) leaves the connection's pipes alone.
+    void shareConnection(long writerIndex);
+    bool sharesConnection() const { return m_sharesConnection; }
+    // The session that holds the connection this one shares: in a server the session whose
+    // handshake bound the same writer, in a client the conduit's default session. This
+    // session itself when it holds its connection, or when none is found.
+    VexPipeSession* connectionSession();
     void setMethodOverride(MethodOverride function) { m_methodOverride = function; }
 
     // Marks the session as waiting for a reply (a reply left from before is dropped).
@@ -72,7 +91,8 @@ public:
     // conduit's own). With no facility at all it is dropped with a report.
     long receive(VexPipePacket* packet);
 
-    // Server side of "cndCnct": binds the session to the client's inbound pipe. False
+    // Server side of "cndCnct": binds the session to the client's inbound pipe (through
+    // VexPipeConduit::connectClientWriter, which also binds the client's connection). False
     // (with a report) when the session is bound already.
     bool connectClient(std::uint32_t clientProcessId);
 
@@ -82,7 +102,8 @@ public:
     int terminate(bool notify);
 
     // Removes the session's writer (and, in a client, the conduit's own inbound pipe) and
-    // the session itself from the conduit.
+    // the session itself from the conduit; a session that shares its connection removes
+    // only itself.
     void detach(long writerIndex);
 
 private:
@@ -100,6 +121,7 @@ private:
     VexPipePacket* m_reply;
     std::uint32_t m_state;
     long m_writerIndex;
+    bool m_sharesConnection;
     MethodOverride m_methodOverride;
 };
 

@@ -1,11 +1,25 @@
 // Dialog requests: the library never draws a window; it asks its companion Vex.exe to show
 // the dialog and waits for the answer, keeping the host's windows alive meanwhile.
 //
-// Each request starts the companion when it is not running, connects, sends one request,
-// waits for the reply, says goodbye ("system.cndTerm") and closes. Every failure is recorded
-// in the error log as a CKyroIntError of the library (status 5: the companion could not be
-// reached, or went without answering; 19: the privacy policy was not accepted). Nothing
-// throws.
+// A host talks to its companion over one connection at a time (the link below), which all
+// its requests and the please-wait dialog share. The first user starts the companion when
+// it is not running and connects ("system.cndCnct"); each request runs in a session of its
+// own on it: the request goes out in that session, its reply comes back in it, and the
+// session ends with "system.ssnTerm" once the reply is in. The last user to let go says
+// goodbye ("system.cndTerm") and closes, so a lone request still connects, asks and closes
+// as before. A request made while the link is busy on the same thread (from the host's idle
+// hook, during another request's wait) opens its own session beside the waiting one; its
+// wait handles every incoming line, and each reply lands in its own session. When the
+// companion goes, every request waiting on the link fails, and the next one starts afresh.
+//
+// Threads: the link runs on one thread at a time. A thread takes its turn for a whole
+// request (or a please-wait step, or a connection), and may take it again while it holds it
+// (nested requests); another thread waits for its turn, keeping its own windows alive and
+// calling the host's idle hook meanwhile.
+//
+// Every failure is recorded in the error log as a CKyroIntError of the library (status 5:
+// the companion could not be reached, or went without answering; 19: the privacy policy
+// was not accepted). Nothing throws.
 #ifndef KYRO_INT_DIALOG_REQUESTS_H
 #define KYRO_INT_DIALOG_REQUESTS_H
 
@@ -18,8 +32,49 @@ namespace kyrointutil {
 
 // A connected conduit to the companion, which the caller closes and deletes; null when the
 // companion's folder (location kind 0) is not known or it cannot be started or reached.
-// Makes sure of the root certificate the companion's online service needs first.
+// Makes sure of the root certificate the companion's online service needs first. Connects
+// during the link's turn: the connections of one process are made one at a time, so that
+// the companion's writer for each meets that connection's own inbound pipe. The requests
+// use the link, which opens its conduits here.
 VexPipeNamedConduit* openCompanionConduit();
+
+struct CompanionConnection;
+
+// The process's link to the companion (see above).
+class CompanionLink {
+public:
+    // The calling thread's turn at the link, for the life of the object. Waits, pumping the
+    // thread's messages and calling the host's idle hook, while another thread has it; the
+    // thread that has it takes it again at once.
+    class Turn {
+    public:
+        Turn();
+        ~Turn();
+        Turn(const Turn&) = delete;
+        Turn& operator=(const Turn&) = delete;
+    };
+
+    // One use of the link's connection, which connects first when there is none (or the
+    // one there was has been lost). conduit() is null when the companion could not be
+    // reached. The last use of a connection to go closes it ("system.cndTerm") and deletes
+    // its conduit. Each step takes the turn itself.
+    class Use {
+    public:
+        Use();
+        ~Use();
+        Use(const Use&) = delete;
+        Use& operator=(const Use&) = delete;
+
+        VexPipeNamedConduit* conduit() const;
+        // After a failed send or wait: when the companion has gone, the link forgets this
+        // connection, so that the next use connects afresh. This use keeps it until it goes.
+        // True when it was lost.
+        bool forgetIfLost();
+
+    private:
+        CompanionConnection* m_connection;
+    };
+};
 
 // The conduits' idle work while a dialog is up: the thread's window messages, then the
 // host's idle hook.

@@ -22,7 +22,9 @@ constexpr int kDialogClosed = 2;
 void setLocale(const TStr& locale);
 TStr locale();
 
-// A null hook removes the hook.
+// A null hook removes the hook. The idle hook may itself ask for a dialog: it is sent beside
+// the waiting one, over the same connection (dialog_requests.h); a hook that does so
+// guards itself against being called again from that dialog's own wait.
 void setIdleHook(IdleHook hook, void* context);
 void setDialogStateHook(DialogStateHook hook, void* context);
 
