@@ -150,7 +150,8 @@ long answerCloseHalfway(VexPipeSession* session, VexPipePacket* packet)
     const std::string line = replyLine(session, *packet, answer);
     writeRaw(session, line.substr(0, line.size() / 2));
     g_exitRequested = true;
-    return VexPipeFacility::kHandled;
+    // Anything but kPassOn: the half line is all the host gets.
+    return VexPipeFacility::kAnswer;
 }
 
 // The lines a fault writes before the reply, or instead of it.

@@ -92,7 +92,15 @@ class Session:
                                           env=self.env, stdout=subprocess.DEVNULL,
                                           stderr=subprocess.DEVNULL)
             self.env.pop("NO_AT_BRIDGE", None)
-            time.sleep(0.3)
+            # GTK's bridge looks for the bus when the companion starts: it must be up.
+            deadline = time.monotonic() + WAIT_LIMIT
+            while subprocess.run(["dbus-send", "--session", "--dest=org.a11y.Bus",
+                                  "--print-reply", "/org/a11y/bus", "org.a11y.Bus.GetAddress"],
+                                 env=self.env, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL).returncode != 0:
+                if time.monotonic() > deadline:
+                    raise RuntimeError("the accessibility bus did not start")
+                time.sleep(0.1)
         self.write_environment()
         self.make_images()
         if side == "win32":
