@@ -29,11 +29,13 @@ enum DialogIcon { kIconNone = 0, kIconInformation = 1, kIconQuestion = 2, kIconW
 constexpr int kWindowClosed = -1;   // closed without a choice (Esc, the close box)
 constexpr int kNoWindow = -2;       // no window could be shown
 
-// An error or notice: the title as the main instruction, the detail (when not empty)
-// behind an expandable control labelled `detailsLabel`, one button `okButton`.
+// An error or notice: the title as the main instruction, the text below it, the detail
+// (when not empty) behind an expandable control labelled `detailsLabel`, one button
+// `okButton`.
 struct ErrorWindow {
     std::string caption;        // the window title
     std::string title;          // the main instruction
+    std::string text;           // below the main instruction, always shown; may be empty
     std::string detail;         // empty: no details control
     std::string detailsLabel;   // the details control's label ("Details")
     std::string okButton;       // "OK"
