@@ -1148,8 +1148,9 @@ struct PolicyState {
 // 1. The width is 560 pixels at 96 DPI, less when the screen is narrower.
 // 2. Each image is scaled to fit the width and its own height limit; the heading takes what
 //    it needs (at most a fifth of the screen); the text would like up to 20 lines.
-// 3. When that is taller than the screen, the text gives up lines (down to 3), then the
-//    images shrink together; images shrunk below 24 pixels are left out.
+// 3. When that is taller than the screen, the text gives up lines down to 8, then the
+//    images shrink together (one below 24 pixels is left out), then the text gives up
+//    lines down to 3.
 // 4. Images are decoded at their final size; one that fails is left out and the layout
 //    starts again.
 void layoutPolicyWindow(HWND dialog, PolicyState& state)
@@ -1218,22 +1219,36 @@ void layoutPolicyWindow(HWND dialog, PolicyState& state)
         ++imageCount;
     }
 
-    const int fixedHeight = margin + (headingHeight > 0 ? headingHeight + gap : 0) + gap +
-                            buttonHeight + margin + imageCount * gap;
-    if (fixedHeight + imagesHeight + textHeight > maxClientHeight) {
-        textHeight = std::max(textMinHeight, maxClientHeight - fixedHeight - imagesHeight);
-        const int room = maxClientHeight - fixedHeight - textHeight;
+    const int available = maxClientHeight - margin -
+                          (headingHeight > 0 ? headingHeight + gap : 0) - gap - buttonHeight -
+                          margin;
+    if (imagesHeight + imageCount * gap + textHeight > available) {
+        // The text keeps up to 8 lines while the images shrink; below 24 pixels an image
+        // is left out, and the text takes what is left (at least 3 lines).
+        const int wantedTextHeight = textHeight;
+        textHeight = std::max(std::min(textHeight, 8 * lineHeight + textPadding),
+                              available - imagesHeight - imageCount * gap);
+        const int room = available - textHeight - imageCount * gap;
         if (imagesHeight > room) {
+            const int fullHeight = imagesHeight;
+            imagesHeight = 0;
+            imageCount = 0;
             for (SIZE& size : imageSizes) {
                 if (size.cy == 0)
                     continue;
-                const int height = room > 0 ? ::MulDiv(size.cy, room, imagesHeight) : 0;
+                const int height = room > 0 ? ::MulDiv(size.cy, room, fullHeight) : 0;
                 size = height >= px(24) ? fitImage(static_cast<UINT>(size.cx),
                                                    static_cast<UINT>(size.cy), contentWidth,
                                                    height)
                                         : SIZE{0, 0};
+                if (size.cy > 0) {
+                    imagesHeight += size.cy;
+                    ++imageCount;
+                }
             }
         }
+        textHeight = std::max(textMinHeight, std::min(wantedTextHeight, available - imagesHeight -
+                                                                             imageCount * gap));
     }
 
     for (int i = 0; i < 2; ++i) {
