@@ -79,7 +79,6 @@ constexpr DWORD kWaitThreadTimeoutMs = 5000;
 // Image limits: a file is refused before any pixel is decoded.
 constexpr ULONGLONG kMaxImageFileBytes = 64ull * 1024 * 1024;
 constexpr UINT kMaxImageSide = 16384;
-constexpr LONG kMaxImageSideSigned = 16384;
 constexpr ULONGLONG kMaxImagePixels = 25000000;
 
 // Texts measured for cutting are first cut to this many UTF-16 units: no window shows more.
@@ -874,7 +873,9 @@ bool readImageSize(HANDLE file, ULONGLONG fileSize, UINT& width, UINT& height)
             return false;
         const auto signedWidth = static_cast<LONG>(littleEndian32(header + 18));
         const auto signedHeight = static_cast<LONG>(littleEndian32(header + 22));
-        if (signedWidth <= 0 || signedHeight == 0 || signedHeight < -kMaxImageSideSigned)
+        // Negative heights are top-down images; the limit keeps the negation in range.
+        if (signedWidth <= 0 || signedHeight == 0 ||
+            signedHeight < -static_cast<LONG>(kMaxImageSide))
             return false;
         width = static_cast<UINT>(signedWidth);
         height = static_cast<UINT>(signedHeight < 0 ? -signedHeight : signedHeight);
