@@ -237,6 +237,25 @@ TEST(Companion, DialogRequestsAreAnsweredAndRecorded)
     EXPECT_EQ(shown.getString("waiting"), "True");
 }
 
+TEST(Companion, AnUnknownRequestGetsAFailureReply)
+{
+    // Not silence: a caller waiting for a request the companion does not know would wait
+    // for ever.
+    Conduit conduit = connect();
+    ASSERT_TRUE(conduit);
+    for (const char* name : {"kyro.NoSuchDialog", "vex.NoSuchDialog"}) {
+        VexPipePacket request(name, VexPipePacket::kWait), reply;
+        ASSERT_EQ(conduit->call(&request, &reply, 0), 0) << name;
+        EXPECT_EQ(reply.getString("RCOD"), "NoSuchDialog");
+        EXPECT_EQ(reply.getInt("RSCD"), 1);
+    }
+    // The connection goes on working.
+    VexPipePacket box("vex.MessageBox", VexPipePacket::kWait), answer;
+    box.setInt("focus_button_index", 1);
+    ASSERT_EQ(conduit->call(&box, &answer, 0), 0);
+    EXPECT_TRUE(answer.contains("selected_button"));
+}
+
 TEST(Companion, SessionsAndTheConnectionEndInOrder)
 {
     ReportCapture capture(ReportCapture::kTrace);

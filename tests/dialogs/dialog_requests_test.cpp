@@ -461,4 +461,25 @@ TEST_F(DialogRequests, AMessageBoxFromTheIdleHookWhileAnotherWaits)
     EXPECT_EQ(records(), Lines{});
 }
 
+TEST_F(DialogRequests, WithoutADisplayNobodyIsAskedAndTheDebugLogSaysSoOnce)
+{
+    // No script: a person would answer, but no window can be shown here. The default
+    // answers come at once, and the companion's debug log says why, once.
+    ScopedVariable display("DISPLAY", nullptr);
+    ScopedVariable wayland("WAYLAND_DISPLAY", nullptr);
+    ScopedVariable debug("KYRO_DEBUG_MODE", "1");
+    const TStr debugLog = KyroDebugLogger().getLogFileName();
+    const std::size_t before = looseFileLines(debugLog).size();
+    EXPECT_EQ(run("message,privacy,error,memory", ""),
+              "message=1\nprivacy=19\nerror=1\nmemory=1\n");
+    Lines said;
+    const Lines after = looseFileLines(debugLog);
+    for (std::size_t i = before; i < after.size(); ++i) {
+        if (after[i].find("No window can be shown") != std::string::npos)
+            said.push_back(after[i]);
+    }
+    EXPECT_EQ(said.size(), 1u) << debugLog.utf8();
+    EXPECT_EQ(records(), Lines{"19@dialog_requests.cpp"});
+}
+
 }  // namespace

@@ -111,8 +111,10 @@ class Session:
             self.wineserver = os.environ.get("KYRO_WINESERVER", "/usr/lib/wine/wineserver")
             subprocess.run([self.wineserver, "-p"], env=self.env, stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            subprocess.run([self.wine, "cmd", "/c", "exit"], env=self.env,
-                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            # Wine's dialog font gets a Japanese fallback, as a Windows install has.
+            subprocess.run([self.wine, "reg", "add", r"HKCU\Software\Wine\Fonts\Replacements",
+                            "/v", "MS UI Gothic", "/t", "REG_SZ", "/d", "Noto Sans CJK JP", "/f"],
+                           env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=300)
 
     # ---- set-up ------------------------------------------------------------------------
