@@ -56,14 +56,23 @@ void dropLogMessage(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
 
 void dropPrint(const gchar*) {}
 
-// The display connection broke (its server ended). Xlib ends the process when this handler
-// returns, and GDK's own handler ends it at once; instead the GTK thread stops here for good.
-// Callers waiting for it are told, and nothing uses the connection again.
-int parkOnLostDisplay(Display*)
+// The display connection broke (its server ended). GDK's own handler would end the process
+// at once; instead GTK's main loop ends, and with it the GTK thread. Callers waiting for it
+// are told, and nothing uses the connection again.
+int endOnLostDisplay(Display*)
 {
     setState(State::Ended);
-    for (;;)
-        std::this_thread::sleep_for(std::chrono::hours(1));
+    if (gtk_main_level() > 0)
+        gtk_main_quit();
+    return 0;
+}
+
+// Called after the handler above, where Xlib would end the process. Xlib took the display's
+// user lock for the thread it expected to call exit(); released here, or a thread that
+// touches the display later (libGLX does, while the process exits) would wait for ever.
+void keepProcessOnLostDisplay(Display* display, void*)
+{
+    XUnlockDisplay(display);
 }
 
 void runGtk()
@@ -82,8 +91,10 @@ void runGtk()
         return;
     }
     GdkDisplay* display = gdk_display_get_default();
-    if (display != nullptr && GDK_IS_X11_DISPLAY(display))
-        XSetIOErrorHandler(parkOnLostDisplay);
+    if (display != nullptr && GDK_IS_X11_DISPLAY(display)) {
+        XSetIOErrorHandler(endOnLostDisplay);
+        XSetIOErrorExitHandler(GDK_DISPLAY_XDISPLAY(display), keepProcessOnLostDisplay, nullptr);
+    }
     {
         Shared& s = shared();
         std::lock_guard<std::mutex> guard(s.lock);
