@@ -4,6 +4,7 @@
 //
 //   ui_reader <title>        (the title as the wide command line carries it)        exit status 0 when found, 1 when no such window is up
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <string>
