@@ -59,8 +59,6 @@ constexpr int kPulseMs = 100;
 constexpr auto kWaitWindowBound = std::chrono::seconds(10);
 constexpr guint kMapBoundMs = 2000;
 
-constexpr gint kClosed = GTK_RESPONSE_DELETE_EVENT;  // Esc and the close box, on a GtkDialog
-
 // GTK takes UTF-8 only; anything else shows as U+FFFD.
 std::string utf8(const std::string& text)
 {
