@@ -27,9 +27,6 @@ using gtk::Reply;
 using gtk::ReplyPtr;
 
 // Images: checked from the file's size and header before anything is decoded.
-constexpr std::int64_t kMaxImageFileBytes = std::int64_t{64} << 20;
-constexpr int kMaxImageSide = 16384;
-constexpr std::int64_t kMaxImagePixels = 25000000;
 constexpr int kImageMaxWidth = 520;
 constexpr int kBrandingMaxHeight = 160;
 constexpr int kHeroMaxHeight = 240;
@@ -84,14 +81,15 @@ GdkPixbuf* loadImage(const std::string& path, int maxWidth, int maxHeight)
         return nullptr;
     GStatBuf status;
     if (g_stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
-        static_cast<std::int64_t>(status.st_size) > kMaxImageFileBytes)
+        static_cast<std::uint64_t>(status.st_size) > kMaxImageFileBytes)
         return nullptr;
     int width = 0;
     int height = 0;
     GdkPixbufFormat* format = gdk_pixbuf_get_file_info(path.c_str(), &width, &height);
-    if (format == nullptr || width <= 0 || height <= 0 || width > kMaxImageSide ||
-        height > kMaxImageSide ||
-        static_cast<std::int64_t>(width) * height > kMaxImagePixels)
+    if (format == nullptr || width <= 0 || height <= 0 ||
+        static_cast<std::uint32_t>(width) > kMaxImageSide ||
+        static_cast<std::uint32_t>(height) > kMaxImageSide ||
+        static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > kMaxImagePixels)
         return nullptr;
     gchar* formatName = gdk_pixbuf_format_get_name(format);
     const std::string name = formatName != nullptr ? formatName : "";

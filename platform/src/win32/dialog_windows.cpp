@@ -77,9 +77,6 @@ constexpr UINT kCancelCheckMessage = WM_APP + 3;
 constexpr DWORD kWaitThreadTimeoutMs = 5000;
 
 // Image limits: a file is refused before any pixel is decoded.
-constexpr ULONGLONG kMaxImageFileBytes = 64ull * 1024 * 1024;
-constexpr UINT kMaxImageSide = 16384;
-constexpr ULONGLONG kMaxImagePixels = 25000000;
 
 // Texts measured for cutting are first cut to this many UTF-16 units: no window shows more.
 constexpr size_t kMeasuredTextLimit = 16384;

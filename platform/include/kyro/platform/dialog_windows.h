@@ -12,6 +12,7 @@
 #ifndef KYRO_PLATFORM_DIALOG_WINDOWS_H
 #define KYRO_PLATFORM_DIALOG_WINDOWS_H
 
+#include <cstdint>
 #include <string>
 
 namespace kyro::platform {
@@ -59,6 +60,9 @@ int showChoiceWindow(const ChoiceWindow& window);
 // its path is not empty and the file can be decoded: PNG, JPEG or BMP, scaled down to fit;
 // a missing, unreadable or oversized image is left out), the heading, the policy text
 // (scrolling), and the two buttons.
+constexpr std::uint64_t kMaxImageFileBytes = std::uint64_t{64} << 20;
+constexpr std::uint32_t kMaxImageSide = 16384;
+constexpr std::uint64_t kMaxImagePixels = 25000000;
 struct PolicyWindow {
     std::string caption;
     std::string heading;
