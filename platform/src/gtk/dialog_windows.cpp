@@ -33,6 +33,8 @@ constexpr std::int64_t kMaxImagePixels = 25000000;
 constexpr int kImageMaxWidth = 520;
 constexpr int kBrandingMaxHeight = 160;
 constexpr int kHeroMaxHeight = 240;
+constexpr int kMinImageSide = 16;         // smaller than this, an image is left out
+constexpr int kPolicyFixedHeight = 320;   // the policy window without its images, at most
 
 // Layout, in pixels unless said otherwise.
 constexpr int kTextWidthChars = 70;     // a wrapped text's widest line, in characters
@@ -128,6 +130,31 @@ struct ImageRef {
 };
 
 // ---- building blocks (GTK thread) ----
+
+// An image, scaled down further when it must fit a smaller space than it was decoded for;
+// null when there is no image or no room worth showing it in.
+GtkWidget* imageWidget(GdkPixbuf* pixbuf, int maxWidth, int maxHeight)
+{
+    if (pixbuf == nullptr)
+        return nullptr;
+    const int width = gdk_pixbuf_get_width(pixbuf);
+    const int height = gdk_pixbuf_get_height(pixbuf);
+    const double scale = std::min({1.0, static_cast<double>(maxWidth) / width,
+                                   static_cast<double>(maxHeight) / height});
+    if (scale >= 1.0)
+        return gtk_image_new_from_pixbuf(pixbuf);
+    const int targetWidth = static_cast<int>(width * scale);
+    const int targetHeight = static_cast<int>(height * scale);
+    if (targetWidth < kMinImageSide || targetHeight < kMinImageSide)
+        return nullptr;
+    GdkPixbuf* scaled =
+        gdk_pixbuf_scale_simple(pixbuf, targetWidth, targetHeight, GDK_INTERP_BILINEAR);
+    if (scaled == nullptr)
+        return nullptr;
+    GtkWidget* image = gtk_image_new_from_pixbuf(scaled);
+    g_object_unref(scaled);
+    return image;
+}
 
 // The work area of the monitor that holds the pointer: where the window is centred, and
 // what it must fit in.
@@ -619,10 +646,19 @@ int showPolicyWindow(const PolicyWindow& window)
         GtkDialog* dialog = newDialog();
         prepareWindow(GTK_WINDOW(dialog), window.caption, area);
         GtkWidget* content = gtk_dialog_get_content_area(dialog);
-        for (const auto& image : {branding, hero}) {
-            if (image->pixbuf != nullptr)
-                gtk_box_pack_start(GTK_BOX(content), gtk_image_new_from_pixbuf(image->pixbuf),
-                                   FALSE, FALSE, 0);
+        // On a small monitor the images give way to the text and the buttons.
+        const int imagesHeight = usableHeight(area) - kPolicyFixedHeight;
+        const int imageWidth = std::min(kImageMaxWidth, usableWidth(area) - 24);
+        const struct {
+            GdkPixbuf* pixbuf;
+            int maxHeight;
+        } images[] = {
+            {branding->pixbuf, std::min(kBrandingMaxHeight, imagesHeight * 2 / 5)},
+            {hero->pixbuf, std::min(kHeroMaxHeight, imagesHeight * 3 / 5)},
+        };
+        for (const auto& image : images) {
+            if (GtkWidget* widget = imageWidget(image.pixbuf, imageWidth, image.maxHeight))
+                gtk_box_pack_start(GTK_BOX(content), widget, FALSE, FALSE, 0);
         }
         const int width = std::min(kPolicyWidth, usableWidth(area) - 24);
         gtk_box_pack_start(GTK_BOX(content),
