@@ -6,6 +6,7 @@
 #include "gtk_thread.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -62,8 +63,6 @@ constexpr int kPulseMs = 100;
 // long the GTK thread waits for the window to be mapped before it answers anyway.
 constexpr auto kWaitWindowBound = std::chrono::seconds(10);
 constexpr guint kMapBoundMs = 2000;
-
-constexpr gint kClosed = GTK_RESPONSE_DELETE_EVENT;  // Esc and the close box, on a GtkDialog
 
 // GTK takes UTF-8 only; anything else shows as U+FFFD.
 std::string utf8(const std::string& text)
