@@ -6,6 +6,7 @@
 #include "gtk_thread.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -30,6 +31,8 @@ using gtk::ReplyPtr;
 constexpr int kImageMaxWidth = 520;
 constexpr int kBrandingMaxHeight = 160;
 constexpr int kHeroMaxHeight = 240;
+constexpr int kMinImageSide = 16;         // smaller than this, an image is left out
+constexpr int kPolicyFixedHeight = 320;   // the policy window without its images, at most
 
 // Layout, in pixels unless said otherwise.
 constexpr int kTextWidthChars = 70;     // a wrapped text's widest line, in characters
@@ -47,8 +50,10 @@ constexpr int kLongTextWidth = 440;
 constexpr int kLongTextMinHeight = 60;
 constexpr double kHeadingScale = 1.2;
 // Longer texts go to a text view: a wrapping label lays out its whole text again on every
-// size request, which takes seconds for 64 KiB.
-constexpr std::size_t kLabelMaxBytes = 2048;
+// size request (seconds for 64 KiB), and grows the window rather than scroll.
+constexpr std::size_t kLabelMaxBytes = 1024;
+constexpr std::size_t kLabelLineBytes = 60;   // the least a label's line holds, in bytes
+constexpr std::size_t kLabelLineHeight = 24;  // the most a label's line takes, headings too
 constexpr int kPulseMs = 100;
 
 // How long a caller waits for the GTK thread to put up or take down a wait window, and how
@@ -122,6 +127,31 @@ struct ImageRef {
 };
 
 // ---- building blocks (GTK thread) ----
+
+// An image, scaled down further when it must fit a smaller space than it was decoded for;
+// null when there is no image or no room worth showing it in.
+GtkWidget* imageWidget(GdkPixbuf* pixbuf, int maxWidth, int maxHeight)
+{
+    if (pixbuf == nullptr)
+        return nullptr;
+    const int width = gdk_pixbuf_get_width(pixbuf);
+    const int height = gdk_pixbuf_get_height(pixbuf);
+    const double scale = std::min({1.0, static_cast<double>(maxWidth) / width,
+                                   static_cast<double>(maxHeight) / height});
+    if (scale >= 1.0)
+        return gtk_image_new_from_pixbuf(pixbuf);
+    const int targetWidth = static_cast<int>(width * scale);
+    const int targetHeight = static_cast<int>(height * scale);
+    if (targetWidth < kMinImageSide || targetHeight < kMinImageSide)
+        return nullptr;
+    GdkPixbuf* scaled =
+        gdk_pixbuf_scale_simple(pixbuf, targetWidth, targetHeight, GDK_INTERP_BILINEAR);
+    if (scaled == nullptr)
+        return nullptr;
+    GtkWidget* image = gtk_image_new_from_pixbuf(scaled);
+    g_object_unref(scaled);
+    return image;
+}
 
 // The work area of the monitor that holds the pointer: where the window is centred, and
 // what it must fit in.
@@ -277,7 +307,9 @@ GtkWidget* scroller(GtkWidget* child, int minHeight, int maxHeight, int minWidth
     // Tab goes to what is inside (a text view scrolls with the keys), not to the frame.
     gtk_widget_set_can_focus(widget, FALSE);
     gtk_container_add(GTK_CONTAINER(widget), child);
-    gtk_widget_set_vexpand(widget, TRUE);
+    // Room the window has beyond what it asked for goes to the text views, never between
+    // the lines of a label.
+    gtk_widget_set_vexpand(widget, framed);
     return widget;
 }
 
@@ -345,12 +377,35 @@ GtkWidget* withIcon(int icon, GtkWidget* texts)
     return row;
 }
 
-// A text of any length, `heading` or not, scrolling beyond `maxHeight`: a label when it is
-// short, else a framed text view `width` wide.
+// Whether a text, as a wrapping label, is sure to fit in `maxHeight` pixels: counted at
+// the worst as a line per line break and per kLabelLineBytes.
+bool fitsLabel(const std::string& text, int maxHeight)
+{
+    if (text.size() > kLabelMaxBytes)
+        return false;
+    const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) +
+                       text.size() / kLabelLineBytes + 1;
+    return lines * kLabelLineHeight <= static_cast<std::size_t>(maxHeight);
+}
+
+// A text of any length, `heading` or not, never taller than `maxHeight`: a label when it
+// surely fits, else a framed text view `width` wide that scrolls.
 GtkWidget* textBlock(const std::string& text, bool heading, int width, int maxHeight)
 {
-    if (text.size() <= kLabelMaxBytes)
-        return scroller(heading ? headingLabel(text) : textLabel(text), 0, maxHeight, 0, false);
+    if (fitsLabel(text, maxHeight)) {
+        GtkWidget* label = heading ? headingLabel(text) : textLabel(text);
+        // GTK sizes a window for its content's smallest width, which for a wrapping label is
+        // a column of single letters. The label asks for the width it needs instead: its
+        // text's own (with a margin for measuring before the theme applies), up to `width`.
+        PangoLayout* layout =
+            gtk_widget_create_pango_layout(label, gtk_label_get_text(GTK_LABEL(label)));
+        pango_layout_set_attributes(layout, gtk_label_get_attributes(GTK_LABEL(label)));
+        int textWidth = 0;
+        pango_layout_get_pixel_size(layout, &textWidth, nullptr);
+        g_object_unref(layout);
+        gtk_widget_set_size_request(label, std::min(textWidth + textWidth / 10 + 4, width), -1);
+        return label;
+    }
     return scroller(textView(text, heading), kLongTextMinHeight, maxHeight, width, true);
 }
 
@@ -363,9 +418,10 @@ GtkWidget* messageBlock(const std::string& title, const std::string& text,
     if (text.empty())
         return textBlock(title, true, width, maxHeight);
     GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 8);
-    gtk_box_pack_start(GTK_BOX(box), textBlock(title, true, width, maxHeight / 2), FALSE, FALSE,
+    gtk_box_pack_start(GTK_BOX(box), textBlock(title, true, width, maxHeight / 3), FALSE, FALSE,
                        0);
-    gtk_box_pack_start(GTK_BOX(box), textBlock(text, false, width, maxHeight / 2), TRUE, TRUE, 0);
+    gtk_box_pack_start(GTK_BOX(box), textBlock(text, false, width, maxHeight * 2 / 3), FALSE,
+                       FALSE, 0);
     return box;
 }
 
@@ -494,7 +550,7 @@ void buildWaitWindow(const WaitWindow& request, const std::shared_ptr<WaitRecord
     GtkWidget* text =
         textBlock(request.text, false, width, std::min(kMessageMaxHeight, usableHeight(area) / 2));
     gtk_widget_set_size_request(text, width, -1);
-    gtk_box_pack_start(GTK_BOX(box), text, TRUE, TRUE, 0);
+    gtk_box_pack_start(GTK_BOX(box), text, FALSE, FALSE, 0);
     GtkWidget* bar = gtk_progress_bar_new();
     gtk_progress_bar_set_pulse_step(GTK_PROGRESS_BAR(bar), 0.05);
     gtk_box_pack_start(GTK_BOX(box), bar, FALSE, FALSE, 0);
@@ -537,7 +593,7 @@ int showErrorWindow(const ErrorWindow& window)
         GtkWidget* texts = gtk_box_new(GTK_ORIENTATION_VERTICAL, 12);
         const int width = std::min(kLongTextWidth, usableWidth(area) - 96);
         gtk_box_pack_start(GTK_BOX(texts), messageBlock(window.title, window.text, area, width),
-                           TRUE, TRUE, 0);
+                           FALSE, FALSE, 0);
         if (!window.detail.empty()) {
             GtkWidget* expander =
                 gtk_expander_new(utf8(orDefault(window.detailsLabel, "Details")).c_str());
@@ -566,7 +622,7 @@ int showChoiceWindow(const ChoiceWindow& window)
                            withIcon(window.icon,
                                     messageBlock(window.title, "", area,
                                                  std::min(kLongTextWidth, usableWidth(area) - 96))),
-                           TRUE, TRUE, 0);
+                           FALSE, FALSE, 0);
         GtkWidget* buttons[2] = {addButton(dialog, window.buttons[0], 0, buttonWidth(area, 2)),
                                  addButton(dialog, window.buttons[1], 1, buttonWidth(area, 2))};
         const int focus = window.focusButton == 1 ? 1 : 0;
@@ -587,10 +643,19 @@ int showPolicyWindow(const PolicyWindow& window)
         GtkDialog* dialog = newDialog();
         prepareWindow(GTK_WINDOW(dialog), window.caption, area);
         GtkWidget* content = gtk_dialog_get_content_area(dialog);
-        for (const auto& image : {branding, hero}) {
-            if (image->pixbuf != nullptr)
-                gtk_box_pack_start(GTK_BOX(content), gtk_image_new_from_pixbuf(image->pixbuf),
-                                   FALSE, FALSE, 0);
+        // On a small monitor the images give way to the text and the buttons.
+        const int imagesHeight = usableHeight(area) - kPolicyFixedHeight;
+        const int imageWidth = std::min(kImageMaxWidth, usableWidth(area) - 24);
+        const struct {
+            GdkPixbuf* pixbuf;
+            int maxHeight;
+        } images[] = {
+            {branding->pixbuf, std::min(kBrandingMaxHeight, imagesHeight * 2 / 5)},
+            {hero->pixbuf, std::min(kHeroMaxHeight, imagesHeight * 3 / 5)},
+        };
+        for (const auto& image : images) {
+            if (GtkWidget* widget = imageWidget(image.pixbuf, imageWidth, image.maxHeight))
+                gtk_box_pack_start(GTK_BOX(content), widget, FALSE, FALSE, 0);
         }
         const int width = std::min(kPolicyWidth, usableWidth(area) - 24);
         gtk_box_pack_start(GTK_BOX(content),
