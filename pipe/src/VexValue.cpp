@@ -354,8 +354,9 @@ VexValue VexValue::unmarshal(const char* text, std::size_t length, int depth)
         break;
     }
     case 'e':
-        // strtod reads what it can from the start; trailing text is ignored here.
-        value.setDouble(std::strtod(body.utf8(), nullptr));
+        // Read as strtod does in the "C" locale, what it can from the start; trailing
+        // text is ignored here.
+        value.setDouble(kyro::cstr::parseDouble(body.utf8(), nullptr));
         break;
     case 'h':
         value.setText(kString, std::move(body));

@@ -111,9 +111,11 @@ TEST(LocaleMgr, NormalisesAbbreviations)
     EXPECT_EQ(manager.normalizeLocale("deu", false), "de_DE");
     EXPECT_EQ(manager.normalizeLocale("ENC", false), "en_CA");   // known but unsupported
     EXPECT_EQ(manager.normalizeLocale("ENC", true), user);
-    // An abbreviation no locale has is unusable, not a request for "en_US".
-    EXPECT_EQ(manager.normalizeLocale("QQQ", false), "");
-    EXPECT_EQ(manager.normalizeLocale("QQQ", true), user);
+    // An abbreviation no locale has stands for the default locale, with or without the
+    // user's locale to fall back to.
+    EXPECT_EQ(manager.normalizeLocale("QQQ", false), "en_US");
+    EXPECT_EQ(manager.normalizeLocale("QQQ", true), "en_US");
+    EXPECT_EQ(manager.getLocaleFolderName("qqq"), "en-US");
     EXPECT_EQ(manager.normalizeLocale("D3U", false), "");
     EXPECT_EQ(manager.normalizeLocale("\xE2\x82\xAC", false), "");  // one 3-byte character
     for (const Supported& locale : kSupported) {

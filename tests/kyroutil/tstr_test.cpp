@@ -1,6 +1,7 @@
 // TStr: construction, comparison, inspection, parsing and the changing operations.
 #include "kyro/util/TStr.h"
 
+#include "ScopedCLocale.h"
 #include "TestPrinters.h"
 
 #include <gtest/gtest.h>
@@ -227,6 +228,26 @@ TEST(TStr, NumberFormatting)
     EXPECT_EQ(TStr(1.5, 'e', 1), TStr(1.5, 'e', 1).ascii());
     EXPECT_EQ(TStr(0.25, 'g', -1), "0.25");
     EXPECT_EQ(TStr(2.0, 'f', 500).length(), 2 + 99);  // precision clamped to 99
+}
+
+TEST(TStr, NumbersDoNotFollowTheHostsLocale)
+{
+    // A host that calls setlocale(LC_ALL, "") with a comma-decimal locale still gets "2.5"
+    // written and "2.5" read.
+    ScopedGermanCLocale german;
+    if (!german.isSet())
+        GTEST_SKIP() << "no German C locale here (scripts/setup generates de_DE.UTF-8)";
+    EXPECT_EQ(TStr(2.5, 'g', -1), "2.5");
+    EXPECT_EQ(TStr(-1.25, 'f', 3), "-1.250");
+    EXPECT_EQ(TStr(12345.5, 'E', 2), "1.23E+04");
+    bool ok = false;
+    EXPECT_EQ(TStr("2.5").toDouble(&ok), 2.5);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(TStr("-0.125e1").toDouble(&ok), -1.25);
+    EXPECT_TRUE(ok);
+    // The host's own form is not a number's in the "C" locale: it stops at the comma.
+    EXPECT_EQ(TStr("2,5").toDouble(&ok), 2.0);
+    EXPECT_FALSE(ok);
 }
 
 TEST(TStr, HashKey)

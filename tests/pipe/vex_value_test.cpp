@@ -4,6 +4,7 @@
 #include "kyro/pipe/VexValue.h"
 
 #include "ReportCapture.h"
+#include "ScopedCLocale.h"
 #include "TestPrinters.h"
 
 #include <gtest/gtest.h>
@@ -154,4 +155,15 @@ TEST(VexValue, CopiesShareDictionariesAndDuplicateTheRest)
     outer->release();
     holder = holder.dictionary()->getValue("inner");
     EXPECT_EQ(holder.asString(), "kept");
+}
+
+TEST(VexValue, DoublesOnTheWireDoNotFollowTheHostsLocale)
+{
+    ScopedGermanCLocale german;
+    if (!german.isSet())
+        GTEST_SKIP() << "no German C locale here (scripts/setup generates de_DE.UTF-8)";
+    const VexValue real = VexValue::unmarshal("e2!2e5");
+    EXPECT_EQ(real.asDouble(), 2.5);
+    EXPECT_EQ(real.asString(), "2.5");
+    EXPECT_EQ(real.marshal(), "e2!2e5");
 }

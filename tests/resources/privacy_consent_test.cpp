@@ -69,23 +69,43 @@ TEST(PrivacyConsent, AnythingButZeroIsConsent)
     }
 }
 
-TEST(PrivacyConsent, AnAnswerUnderTheOldKeyIsFoundAndWrittenAgain)
+TEST(PrivacyConsent, AnAnswerUnderAnEarlierKeyIsFoundAndWrittenAgain)
 {
+    // Earlier files kept the answer under name ":" qualifier, or ":" qualifier; the first
+    // form wins when both are there.
+    struct Row {
+        const char* stored;
+        bool consented;
+    };
+    const Row rows[] = {
+        {"        <Data Key=\"Kyro Demo:KyroDemo15\">1</Data>\n", true},
+        {"        <Data Key=\":KyroDemo15\">1</Data>\n", true},
+        {"        <Data Key=\":KyroDemo15\">1</Data>\n"
+         "        <Data Key=\"Kyro Demo:KyroDemo15\">0</Data>\n", false},
+    };
+    for (const Row& row : rows) {
+        TempFolder folder;
+        const TPath path = folder / "KyroUserSettings.xml";
+        const std::string before = std::string(row.stored) + "        <Data Key=\"Other\">0</Data>\n";
+        writeFileBytes(path, settingsWith(before));
+        bool consented = !row.consented;
+        ASSERT_TRUE(readPrivacyPolicyConsent(kProduct, &consented, path)) << row.stored;
+        EXPECT_EQ(consented, row.consented) << row.stored;
+        EXPECT_EQ(readFileBytes(path),
+                  settingsWith(before + "        <Data Key=\"KyroDemo15\">" +
+                               (row.consented ? "1" : "0") + "</Data>\n"));
+
+        // The new key wins over the earlier ones from then on.
+        ASSERT_TRUE(writePrivacyPolicyConsent(kProduct, !row.consented, path));
+        EXPECT_TRUE(readPrivacyPolicyConsent(kProduct, &consented, path));
+        EXPECT_EQ(consented, !row.consented);
+    }
+    // Another product's earlier answer is not taken for this one.
     TempFolder folder;
     const TPath path = folder / "KyroUserSettings.xml";
-    writeFileBytes(path, settingsWith("        <Data Key=\":KyroDemo15\">1</Data>\n"
-                                      "        <Data Key=\"Other\">0</Data>\n"));
-    bool consented = false;
-    ASSERT_TRUE(readPrivacyPolicyConsent(kProduct, &consented, path));
-    EXPECT_TRUE(consented);
-    EXPECT_EQ(readFileBytes(path), settingsWith("        <Data Key=\":KyroDemo15\">1</Data>\n"
-                                                "        <Data Key=\"Other\">0</Data>\n"
-                                                "        <Data Key=\"KyroDemo15\">1</Data>\n"));
-
-    // The new key wins over the old one from then on.
-    ASSERT_TRUE(writePrivacyPolicyConsent(kProduct, false, path));
-    EXPECT_TRUE(readPrivacyPolicyConsent(kProduct, &consented, path));
-    EXPECT_FALSE(consented);
+    writeFileBytes(path, settingsWith("        <Data Key=\"Other Product:KyroDemo15x\">1</Data>\n"));
+    bool consented = true;
+    EXPECT_FALSE(readPrivacyPolicyConsent(kProduct, &consented, path));
 }
 
 TEST(PrivacyConsent, AnUnreadableFileIsNoAnswerAndIsNotOverwritten)

@@ -11,8 +11,9 @@ namespace {
 
 const char* const kConsentSection = "PrivacyPolicyConsent";
 const char* const kSettingsFileName = "KyroUserSettings.xml";
-// Earlier files kept the answer under ":" + qualifier.
-const char* const kOldKeyPrefix = ":";
+// Earlier files kept the answer under name ":" qualifier, or under ":" qualifier when the
+// product had no name; both are looked for, in that order.
+const char* const kOldKeySeparator = ":";
 // The user-settings location.
 const int kUserSettingsLocation = 10;
 
@@ -63,9 +64,13 @@ bool readPrivacyPolicyConsent(const KyroProductIdentity& identity, bool* consent
     TStr value;
     bool migrate = false;
     if (!settings.getValue(kConsentSection, identity.qualifier, value)) {
-        TStr oldKey(kOldKeyPrefix);
-        oldKey += identity.qualifier;
-        if (!settings.getValue(kConsentSection, oldKey, value))
+        TStr namedKey(identity.name);
+        namedKey += kOldKeySeparator;
+        namedKey += identity.qualifier;
+        TStr bareKey(kOldKeySeparator);
+        bareKey += identity.qualifier;
+        if (!settings.getValue(kConsentSection, namedKey, value) &&
+            !settings.getValue(kConsentSection, bareKey, value))
             return false;
         migrate = true;
     }

@@ -127,15 +127,10 @@ TStr CKyroUtilLocaleMgr::normalizeLocale(const TStr& input, bool fallbackToUser)
         if (isSupportedLocale(candidate))
             return candidate;
     } else if (length == 3 && isLetter(text[0]) && isLetter(text[1]) && isLetter(text[2])) {
-        // An abbreviation no locale has is unusable input like any other, rather than a
-        // request for the default locale.
-        const char abbreviation[4] = {toUpperAscii(text[0]), toUpperAscii(text[1]),
-                                      toUpperAscii(text[2]), '\0'};
-        if (const TStr* name = nameOfAbbreviation(abbreviation)) {
-            candidate = *name;
-            if (isSupportedLocale(candidate))
-                return candidate;
-        }
+        // An abbreviation no locale has stands for the default locale ("en_US").
+        candidate = localeFromAbbreviation(input);
+        if (isSupportedLocale(candidate))
+            return candidate;
     }
     if (fallbackToUser)
         return getUserLocale();

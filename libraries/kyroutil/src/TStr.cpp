@@ -2,6 +2,7 @@
 
 #include "kyro/util/c_str.h"
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -95,6 +96,16 @@ TStr::TStr(double value, char format, int precision) : TStr()
     const int length = std::snprintf(printed, sizeof printed, spec, value);
     if (length < 0)
         printed[0] = '\0';
+    // Numbers on the wire and in files do not follow the host's C locale: its decimal
+    // point, whatever it is, becomes ".".
+    const char* point = kyro::cstr::localeDecimalPoint();
+    if (std::strcmp(point, ".") != 0) {
+        if (char* at = std::strstr(printed, point)) {
+            const std::size_t pointLength = std::strlen(point);
+            *at = '.';
+            std::memmove(at + 1, at + pointLength, std::strlen(at + pointLength) + 1);
+        }
+    }
     setEncoded(printed, std::strlen(printed), kAscii);
 }
 
@@ -402,8 +413,8 @@ double TStr::toDouble(bool* ok) const
             *ok = false;
         return 0.0;
     }
-    char* end = nullptr;
-    const double value = std::strtod(data, &end);
+    const char* end = nullptr;
+    const double value = kyro::cstr::parseDouble(data, &end);
     if (ok != nullptr)
         *ok = *data != '\0' && end != nullptr && *end == '\0';
     return value;

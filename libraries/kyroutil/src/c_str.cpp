@@ -1,8 +1,12 @@
 // Text objects and the free functions over UTF-8 text.
 #include "kyro/util/c_str.h"
 
+#include <algorithm>
 #include <climits>
+#include <clocale>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace kyro::cstr {
 
@@ -458,6 +462,58 @@ int formatInt(std::int32_t value, int base, char* out)
         out[length++] = reversed[--count];
     out[length] = '\0';
     return length;
+}
+
+// ---- Numbers -----------------------------------------------------------------------------
+
+const char* localeDecimalPoint()
+{
+    const std::lconv* conventions = std::localeconv();
+    return conventions != nullptr && conventions->decimal_point != nullptr &&
+                   conventions->decimal_point[0] != '\0'
+               ? conventions->decimal_point
+               : ".";
+}
+
+double parseDouble(const char* text, const char** end)
+{
+    if (end != nullptr)
+        *end = text;
+    if (text == nullptr)
+        return 0.0;
+    const char* point = localeDecimalPoint();
+    if (std::strcmp(point, ".") == 0) {
+        char* stop = nullptr;
+        const double value = std::strtod(text, &stop);
+        if (end != nullptr)
+            *end = stop;
+        return value;
+    }
+    // Only the number's own characters matter: a copy up to the host's point (where the
+    // "C" locale would stop too), with "." turned into that point.
+    std::size_t length = std::strspn(text, " \t\n\v\f\r+-0123456789.abcdefinptxyABCDEFINPTXY");
+    if (const char* own = std::strstr(text, point))
+        length = std::min<std::size_t>(length, static_cast<std::size_t>(own - text));
+    std::string local;
+    std::size_t dot = std::string::npos;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (text[i] == '.' && dot == std::string::npos) {
+            dot = i;
+            local += point;
+        } else {
+            local += text[i];
+        }
+    }
+    char* stop = nullptr;
+    const double value = std::strtod(local.c_str(), &stop);
+    if (end != nullptr) {
+        std::size_t used = static_cast<std::size_t>(stop - local.c_str());
+        // Back from the copy's offsets to the text's: the point may be longer than ".".
+        if (dot != std::string::npos && used > dot)
+            used -= std::strlen(point) - 1;
+        *end = text + used;
+    }
+    return value;
 }
 
 }  // namespace kyro::cstr

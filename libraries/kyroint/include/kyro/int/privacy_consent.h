@@ -19,8 +19,9 @@ struct KyroProductIdentity {
 TPath userSettingsPath();
 
 // True when an answer is on record, with `*consented` false only for the value "0" (blanks
-// around it ignored). An answer kept under the older key form ":" + qualifier is found too,
-// and written again under the qualifier alone (the old entry stays). False, leaving
+// around it ignored). An answer kept under an earlier key form, name ":" qualifier or else
+// ":" qualifier, is found too, and written again under the qualifier alone (the old entry
+// stays), so that whoever consented under it is not asked again. False, leaving
 // `*consented` false, when the file cannot be read or holds no answer.
 bool readPrivacyPolicyConsent(const KyroProductIdentity& identity, bool* consented);
 bool readPrivacyPolicyConsent(const KyroProductIdentity& identity, bool* consented,

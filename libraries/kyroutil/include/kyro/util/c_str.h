@@ -105,6 +105,16 @@ long utf8CharCount(const char* text);
 // has fewer).
 std::size_t utf8PrefixBytes(const char* text, long count);
 
+// ---- Numbers -----------------------------------------------------------------------------
+
+// The C locale's decimal point as the host's setlocale() made it ("." or "," or longer).
+const char* localeDecimalPoint();
+
+// strtod() as it reads in the "C" locale, whatever locale the host has set: "." is the
+// decimal point, and reading stops at the host locale's own point. *end (when given) is
+// where reading stopped in `text`.
+double parseDouble(const char* text, const char** end);
+
 // ---- Text objects --------------------------------------------------------------------
 
 // A counted UTF-8 buffer. With data set, the text ends at the first NUL inside the buffer.
