@@ -278,11 +278,12 @@ void VexDictionary::appendItems(std::string& out, char separator, bool separator
         if (separatorFirst || !first)
             out += separator;
         first = false;
-        // A key that does not resolve as a path (a dotted key stored whole) is written as
-        // an empty item, which receivers skip.
-        // A plain key names its own entry; only a dotted one needs looking up again.
-        if (entry.key().indexOf('.') < 0 || contains(entry.key())) {
-            out.append(entry.key().utf8(), static_cast<std::size_t>(entry.key().length()));
+        // A key that does not resolve as a path (a dotted key stored whole, the empty key)
+        // is written as an empty item, which receivers skip. A plain key names its own
+        // entry; only a dotted one needs looking up again.
+        const TStr& key = entry.key();
+        if ((!key.isEmpty() && key.indexOf('.') < 0) || contains(key)) {
+            out.append(key.utf8(), static_cast<std::size_t>(key.length()));
             out += '=';
             entry.value().appendMarshalled(out);
         }

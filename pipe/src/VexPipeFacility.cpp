@@ -94,9 +94,10 @@ void VexPipeFacility::sendReply(VexPipeSession* session, VexPipePacket* request,
     reply->setPeerSessionNumber(request->sessionNumber());
     reply->setFacility(request->facility());
     reply->setMethod(TStr("RESP"));
-    // A packet named without a dot ("system") has no method and its reply no "RCOD".
+    // Only a method that is not there at all (a null text) leaves "RCOD" out; an empty
+    // one is answered with an empty "RCOD".
     const TStr method = request->method();
-    if (!method.isEmpty())
+    if (!method.isNull())
         reply->setString("RCOD", method);
     reply->setWaitMode(VexPipePacket::kNoWait);
     if (session != nullptr)

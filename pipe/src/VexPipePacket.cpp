@@ -125,11 +125,14 @@ TStr VexPipePacket::marshal(bool forSending) const
     text.append(m_facility.utf8(), static_cast<std::size_t>(m_facility.length()));
     text += '.';
     text.append(m_method.utf8(), static_cast<std::size_t>(m_method.length()));
-    for (const std::int32_t number : {first, second, m_spareNumber, static_cast<std::int32_t>(m_waitMode)}) {
+    for (const std::int32_t number : {first, second, m_spareNumber}) {
         char digits[40];
         text += ';';
         text.append(digits, static_cast<std::size_t>(kyro::cstr::formatInt(number, 10, digits)));
     }
+    // The wait mode is unsigned, as it is kept.
+    text += ';';
+    text += std::to_string(m_waitMode);
     m_payload.appendItems(text, ';', true);
     TStr marshalled(text.data(), static_cast<int>(text.size()), 1);
     trace("Packet Marshalled:%1", marshalled);

@@ -79,8 +79,9 @@ TEST(VexPipeSystemFacility, AnswersOnTheWire)
     const Case cases[] = {
         {"65536;system.index;1;7;0;2",
          std::string("65536;system.RESP;7;1;0;1;RCOD=hindex;RSCD=d0;") + kMethodList},
-        // A packet named without a dot has no method: "index", without "RCOD".
-        {"65536;system;1;7;0;2", std::string("65536;system.RESP;7;1;0;1;RSCD=d0;") + kMethodList},
+        // A packet named without a dot has an empty method: "index", with an empty "RCOD"
+        // (only a method that is not there at all leaves it out).
+        {"65536;system;1;7;0;2", std::string("65536;system.RESP;7;1;0;1;RCOD=h;RSCD=d0;") + kMethodList},
         {"65536;system.methodInformation;1;7;0;2;MTHN=hcndCnct",
          "65536;system.RESP;7;1;0;1;MTHI=i;RCOD=hmethodInformation;RSCD=d0"},
         // Only hidden facilities in the process: an empty list.

@@ -64,6 +64,13 @@ TEST(VexDictionary, MarshalsNestedDictionariesAndLists)
     ordered.setInt("abcde", 2147483647);
     ordered.setList("l", TList<TStr>());
     EXPECT_EQ(ordered.marshal(), "abcde=d2147483647,l=j!230!3a,a=h1,b=h2");
+
+    // The empty key names nothing (contains("") is false): its item is written empty.
+    VexDictionary withEmptyKey;
+    withEmptyKey.setString("", "x");
+    withEmptyKey.setString("a", "1");
+    EXPECT_FALSE(withEmptyKey.contains(""));
+    EXPECT_EQ(withEmptyKey.marshal(), ",a=h1");
 }
 
 TEST(VexDictionary, DottedPathsAndParents)

@@ -54,6 +54,10 @@ TEST(VexPipePacket, Unmarshalling)
     EXPECT_FALSE(packet.contains("noequals"));
     EXPECT_FALSE(packet.contains("c"));
 
+    // The wait mode is unsigned on the wire too.
+    VexPipePacket large("f.m", 3000000000u);
+    EXPECT_EQ(large.marshal(true), "65536;f.m;0;0;0;3000000000");
+
     VexPipePacket shortLine;
     shortLine.unmarshal("65536;f.m");
     EXPECT_EQ(shortLine.fullName(), "f.m");

@@ -12,7 +12,8 @@
 // Reader thread of a VexPipeFile in read mode:
 //  1. Loop: under the device lock, end when a stop was requested (quietly) or the handle
 //     is gone; otherwise read up to 4096 bytes outside the lock.
-//  2. Nobody connected yet (Listening): sleep 10 ms and try again.
+//  2. Nobody connected yet (Listening): wait for the client (waitForClient, which close()
+//     ends), then read again; only when that wait fails, sleep 10 ms first.
 //  3. Peer gone (Broken): disconnect and close the pipe, forget the handle, end. A
 //     kRelisten instance whose client left before sending anything disconnects and waits
 //     for the next client instead.
