@@ -9,8 +9,8 @@
 #include <vector>
 
 // Whether only the current user may open the file: on POSIX a regular file of the
-// effective user with mode 0600; on Windows a protected access list (not a null one) whose
-// entries all grant to the user, SYSTEM or Administrators. `detail` says what was found.
+// effective user with mode 0600; on Windows an access list (not a null one) whose entries
+// all grant to the user, SYSTEM or Administrators. `detail` says what was found.
 bool fileIsUserOnly(const TPath& path, std::string* detail);
 
 // Makes `link` a symbolic link to `target`. False where the system cannot (Wine 8 makes

@@ -57,10 +57,10 @@ bool fileIsUserOnly(const TPath& path, std::string* detail)
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     if (::GetSecurityDescriptorControl(descriptor, &control, &revision)) {
-        if ((control & SE_DACL_PROTECTED) == 0) {
+        // Reported, not required: every entry is looked at below, inherited ones too.
+        // (Wine 8 does not keep the flag.)
+        if ((control & SE_DACL_PROTECTED) == 0)
             *detail += " (not protected)";
-            ok = false;
-        }
     }
     for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
         void* entry = nullptr;
@@ -83,8 +83,12 @@ bool fileIsUserOnly(const TPath& path, std::string* detail)
 
 bool makeSymbolicLink(const TPath& link, const TPath& target)
 {
-    return ::CreateSymbolicLinkW(nativePath(link).wstring().c_str(),
-                                 nativePath(target).wstring().c_str(), 0) != FALSE;
+    const std::wstring wide = nativePath(link).wstring();
+    if (!::CreateSymbolicLinkW(wide.c_str(), nativePath(target).wstring().c_str(), 0))
+        return false;
+    // Wine 8 answers TRUE and makes nothing.
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 bool makeFifo(const TPath&)

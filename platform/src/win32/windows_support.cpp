@@ -63,11 +63,14 @@ bool ownedByThisAccount(HANDLE object)
     if (::GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
                           nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
         return false;
-    bool ours = false;
+    // Windows gives every named object an owner, from the creator's token when its
+    // descriptor names none. Wine 8 keeps none for objects made with default security,
+    // and knows only one account: there, no owner is taken for ours.
+    bool ours = owner == nullptr;
     const std::vector<unsigned char> user = tokenInformation(TokenUser);
-    if (owner != nullptr && !user.empty())
+    if (!ours && !user.empty())
         ours = ::EqualSid(owner, reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid) != FALSE;
-    if (owner != nullptr && !ours) {
+    if (!ours) {
         const std::vector<unsigned char> defaultOwner = tokenInformation(TokenOwner);
         if (!defaultOwner.empty())
             ours = ::EqualSid(owner,
