@@ -11,6 +11,7 @@
 #include <tinyxml.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <string>
 
@@ -368,6 +369,8 @@ bool CKyroUtilSettingsFile::writeFile(const TStr& path)
         temporary += TStr(static_cast<long>((ticks + attempt * 7919) % 1000000));
         temporary += ".tmp";
         file = platform::createNewFile(temporary.utf8());
+        if (file == nullptr && errno != EEXIST)
+            break;   // not a name taken: another name would fare no better
     }
     if (file == nullptr)
         return false;

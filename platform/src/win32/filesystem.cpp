@@ -183,7 +183,8 @@ std::FILE* createNewFile(const char* path)
                                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
                                         nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        errno = EEXIST;
+        const DWORD error = ::GetLastError();
+        errno = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? EEXIST : EACCES;
         return nullptr;
     }
     return streamOf(handle, _O_WRONLY | _O_BINARY, "wb");

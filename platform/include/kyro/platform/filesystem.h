@@ -57,7 +57,8 @@ bool truncateFile(std::FILE* stream, long long length);
 // Creates a new, empty file for binary writing ("wb") that is its user's only (as for
 // openFile()), at a path where nothing may exist yet: an existing file, folder or link,
 // even a dangling one, makes it fail (O_CREAT | O_EXCL | O_NOFOLLOW; CREATE_NEW on
-// Windows). For temporary files with fresh names. Null on failure.
+// Windows). For temporary files with fresh names. Null on failure, with errno EEXIST when
+// something is at the path.
 std::FILE* createNewFile(const char* path);
 
 // Puts `source` in the place of `target` in one step: readers see the old file or the new
