@@ -1,6 +1,7 @@
 // KyroDelimitedFile: the exact bytes of its lines and the life of its stream.
 #include "kyro/diagnostics/KyroDelimitedFile.h"
 
+#include "Accounts.h"
 #include "FileBytes.h"
 #include "TempFolder.h"
 
@@ -234,4 +235,35 @@ TEST(DelimitedFile, LinesOfSeveralWritersInterleaveWhole)
     ASSERT_TRUE(one.append("w", "3", true));
     EXPECT_EQ(readFileBytes(path),
               textLines(section + "\tw=1\n" + section + "\tw=2\n" + section + "\tw=3\n"));
+}
+
+// A log folder others can write (a shared one, or a host with umask 000): a link planted
+// at the log's name never takes a record into another file, and a log we make is ours only.
+TEST(DelimitedFileLinks, ARecordIsNeverAppendedThroughAPlantedLink)
+{
+    TempFolder temp;
+    const TPath victim = temp / "victim.txt";
+    writeFileBytes(victim, "precious");
+    const TPath log = temp / "KyroDebug.log";
+    if (!makeSymbolicLink(log, victim))
+        GTEST_SKIP() << "no symbolic links can be made here (Wine 8 has none for Windows "
+                        "programs)";
+    KyroDelimitedFile file(log);
+    file.updateCurrentSection(false);
+    EXPECT_FALSE(file.append("Key", "Value", true));
+    file.clearContents();
+    EXPECT_EQ(readFileBytes(victim), "precious");
+}
+
+TEST(DelimitedFileLinks, ALogWeCreateIsOursOnly)
+{
+    TempFolder temp;
+    const unsigned old = setCreationMask(0);
+    const TPath log = temp / "KyroDebug.log";
+    KyroDelimitedFile file(log);
+    file.updateCurrentSection(false);
+    EXPECT_TRUE(file.append("Key", "Value", true));
+    setCreationMask(old);
+    std::string detail;
+    EXPECT_TRUE(fileIsUserOnly(log, &detail)) << detail;
 }

@@ -1,8 +1,13 @@
 // The per-user settings store: the file it writes byte for byte, what it reads from files
 // other tools wrote, and several processes saving into one file at once.
+#include "kyro/diagnostics/KyroLogger.h"
 #include "kyro/int/CKyroUtilSettingsFile.h"
+#include "kyro/platform/fault_injection.h"
+#include "kyro/platform/named_mutex.h"
+#include "kyro/platform/process_info.h"
 #include "kyro/platform/user_identity.h"
 
+#include "Accounts.h"
 #include "ChildRole.h"
 #include "FileBytes.h"
 #include "TempFolder.h"
@@ -66,13 +71,103 @@ TEST(SettingsFile, WritesTheDeclarationSectionsAndDataInAFreshFile)
                   "</KyroSettings>\n");
     EXPECT_EQ(valueOf(path, "Options", "Name"), "a < b & \"c\"");
     EXPECT_EQ(temporaryFiles(folder), 0);
-    if (!KYRO_TEST_WINDOWS) {
-        const auto permissions = std::filesystem::status(nativePath(path)).permissions();
-        EXPECT_EQ(permissions & std::filesystem::perms::all,
-                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
-                      std::filesystem::perms::group_read | std::filesystem::perms::group_write |
-                      std::filesystem::perms::others_read | std::filesystem::perms::others_write);
-    }
+    // Its user's only: 0600, or on Windows the user, SYSTEM and Administrators.
+    std::string detail;
+    EXPECT_TRUE(fileIsUserOnly(path, &detail)) << detail;
+}
+
+TEST(SettingsFile, AFileOpenToEveryoneIsMadeTheUsersOnlyByTheNextSave)
+{
+    TempFolder folder;
+    const TPath path = folder / "KyroUserSettings.xml";
+    writeFileBytes(path, "<KyroSettings><Section Name=\"S\"><Data Key=\"K\">1</Data></Section>"
+                         "</KyroSettings>");
+    std::filesystem::permissions(nativePath(path), std::filesystem::perms::all &
+                                                       ~std::filesystem::perms::owner_exec &
+                                                       ~std::filesystem::perms::group_exec &
+                                                       ~std::filesystem::perms::others_exec);
+    std::string detail;
+    EXPECT_FALSE(fileIsUserOnly(path, &detail)) << detail;
+    CKyroUtilSettingsFile settings(true);
+    ASSERT_TRUE(settings.load(path));
+    ASSERT_TRUE(settings.setValue("S", "Other", "2"));
+    ASSERT_TRUE(settings.save(path));
+    EXPECT_TRUE(fileIsUserOnly(path, &detail)) << detail;
+    EXPECT_EQ(valueOf(path, "S", "K"), "1");
+    EXPECT_EQ(valueOf(path, "S", "Other"), "2");
+}
+
+TEST(SettingsFile, LinksPlantedBesideTheFileAreNeitherFollowedNorTruncated)
+{
+    TempFolder folder;
+    const TPath path = folder / "KyroUserSettings.xml";
+    const TPath victim = folder / "victim.xml";
+    const std::string precious =
+        "<KyroSettings><Section Name=\"V\"><Data Key=\"K\">v</Data></Section></KyroSettings>";
+    writeFileBytes(victim, precious);
+    // The temporary name the store once used, and the settings file itself, as links.
+    TStr oldTemporary(path);
+    oldTemporary += ".";
+    oldTemporary += TStr(static_cast<long>(kyro::platform::currentProcessId()));
+    oldTemporary += ".tmp";
+    if (!makeSymbolicLink(oldTemporary, victim) || !makeSymbolicLink(path, victim))
+        GTEST_SKIP() << "no symbolic links can be made here (Wine 8 has none for Windows "
+                        "programs)";
+    std::string before;
+    fileIsUserOnly(victim, &before);
+
+    CKyroUtilSettingsFile settings(true);
+    ASSERT_TRUE(settings.load(path));
+    ASSERT_TRUE(settings.setValue("S", "K", "1"));
+    ASSERT_TRUE(settings.save(path));
+    // The link in the file's place was replaced; what it pointed to is as it was.
+    EXPECT_EQ(readFileBytes(victim), precious);
+    std::string after;
+    fileIsUserOnly(victim, &after);
+    EXPECT_EQ(after, before);
+    EXPECT_FALSE(std::filesystem::is_symlink(nativePath(path)));
+    EXPECT_EQ(valueOf(path, "S", "K"), "1");
+    std::string detail;
+    EXPECT_TRUE(fileIsUserOnly(path, &detail)) << detail;
+    std::filesystem::remove(nativePath(oldTemporary));
+    EXPECT_EQ(temporaryFiles(folder), 0);
+}
+
+// `argument`: a folder. A save whose mutex cannot be made, with the error log there.
+KYRO_CHILD_ROLE(saveWithoutMutex)
+{
+    const TPath folder(argument.c_str());
+    KyroLogger::instance_m()->setLogFileName(folder / "errors.log");
+    const TPath path = folder / "KyroUserSettings.xml";
+    CKyroUtilSettingsFile settings(true);
+    const bool loaded = settings.load(path) && settings.setValue("S", "K", "2");
+    kyro::platform::armFault(kyro::platform::FaultPoint::NamedMutexOpen, 1,
+                             kyro::platform::FaultRepeat::FromThenOn);
+    const bool saved = settings.save(path);
+    kyro::platform::disarmFaults();
+    std::printf("loaded=%d saved=%d\n", loaded ? 1 : 0, saved ? 1 : 0);
+    return 0;
+}
+
+TEST(SettingsFile, ASaveWithoutItsLockWritesNothingAndIsRecorded)
+{
+    TempFolder folder;
+    const TPath path = folder / "KyroUserSettings.xml";
+    CKyroUtilSettingsFile seed(true);
+    ASSERT_TRUE(seed.load(path));
+    ASSERT_TRUE(seed.setValue("S", "K", "1"));
+    ASSERT_TRUE(seed.save(path));
+    const std::string bytes = readFileBytes(path);
+
+    std::string output;
+    ASSERT_TRUE(runRole(("saveWithoutMutex:" + std::string(folder.path().utf8())).c_str(),
+                        &output));
+    EXPECT_EQ(output, "loaded=1 saved=0\n");
+    EXPECT_EQ(readFileBytes(path), bytes);
+    EXPECT_EQ(temporaryFiles(folder), 0);
+    const std::string log = readFileBytes(folder / "errors.log");
+    EXPECT_NE(log.find("KyroIntError=31"), std::string::npos) << log;
+    EXPECT_NE(log.find("CKyroUtilSettingsFile.cpp"), std::string::npos) << log;
 }
 
 TEST(SettingsFile, ValuesNamesAndTheEmptyStore)
@@ -321,6 +416,77 @@ TEST(SettingsFileProcesses, EightWritersAtOnceLoseNoKey)
     }
     EXPECT_EQ(found, 400);
     EXPECT_EQ(temporaryFiles(folder), 0);
+}
+
+// Another local user squats every name it can guess (the mutex names that were in
+// /dev/shm, made with mode 0666 and their flock held) and tries to make the real one:
+// four savers still save under the lock, and every entry is kept.
+TEST(SettingsFileProcesses, AnotherUserCannotMakeSavesRunUnlocked)
+{
+    OtherUser other;
+    if (!other.unavailable().empty())
+        GTEST_SKIP() << other.unavailable();
+    TempFolder folder;
+    const TPath path = folder / "KyroUserSettings.xml";
+    const TStr name = CKyroUtilSettingsFile::mutexName(path);
+    ASSERT_FALSE(name.isEmpty());
+    const std::string where = kyro::platform::namedMutexLocation(name.utf8());
+    ASSERT_FALSE(where.empty());
+    std::filesystem::remove(where);
+    EXPECT_NE(other.run("umask 000; : > '" + where + "'"), 0);
+    const std::string old =
+        "/dev/shm/kyro.mx1." + std::to_string(effectiveUserId()) + "." + name.utf8();
+    ASSERT_TRUE(other.start("umask 000; : > '" + old + "'; exec flock -x '" + old +
+                            "' sleep 120"));
+    for (int i = 0; i < 200 && !std::filesystem::exists(old); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(std::filesystem::exists(old));
+
+    std::vector<std::string> roles;
+    for (int i = 0; i < 4; ++i)
+        roles.push_back(childJobRole("saveDistinctKeys", "u" + std::to_string(i), 40, path));
+    ASSERT_TRUE(runRolesTogether(roles));
+    CKyroUtilSettingsFile settings(false);
+    ASSERT_TRUE(settings.load(path));
+    int kept = 0;
+    for (int p = 0; p < 4; ++p) {
+        for (int i = 0; i < 40; ++i) {
+            TStr value;
+            const std::string key = "u" + std::to_string(p) + "_" + std::to_string(i);
+            kept += settings.getValue("Keys", key.c_str(), value) && value == "1";
+        }
+    }
+    EXPECT_EQ(kept, 160);
+    other.stopAll();
+    std::filesystem::remove(old);
+}
+
+// Consent kept in the file cannot be read, forged or erased by another local user, even
+// with the folder open for them to look into.
+TEST(SettingsFileProcesses, AnotherUserCanNeitherReadNorChangeTheFile)
+{
+    OtherUser other;
+    if (!other.unavailable().empty())
+        GTEST_SKIP() << other.unavailable();
+    TempFolder folder;
+    const TPath path = folder / "KyroUserSettings.xml";
+    CKyroUtilSettingsFile settings(true);
+    ASSERT_TRUE(settings.load(path));
+    ASSERT_TRUE(settings.setValue("PrivacyPolicyConsent", "Kyro", "0"));
+    ASSERT_TRUE(settings.save(path));
+    std::filesystem::permissions(nativePath(folder.path()),
+                                 std::filesystem::perms::owner_all |
+                                     std::filesystem::perms::group_read |
+                                     std::filesystem::perms::group_exec |
+                                     std::filesystem::perms::others_read |
+                                     std::filesystem::perms::others_exec);
+    const std::string file = nativePath(path).string();
+    const std::string bytes = readFileBytes(path);
+    EXPECT_NE(other.run("cat '" + file + "' > /dev/null"), 0);
+    EXPECT_NE(other.run("echo '<KyroSettings/>' > '" + file + "'"), 0);
+    EXPECT_NE(other.run(": > '" + file + "'"), 0);
+    EXPECT_EQ(readFileBytes(path), bytes);
+    EXPECT_EQ(valueOf(path, "PrivacyPolicyConsent", "Kyro"), "0");
 }
 
 TEST(SettingsFileProcesses, EightCountersHeldFromLoadToSaveCountExactly)

@@ -1,5 +1,7 @@
 #include "kyro/int/CKyroUtilSettingsFile.h"
 
+#include "kyro/diagnostics/CKyroIntError.h"
+#include "kyro/diagnostics/library_diagnostics.h"
 #include "kyro/platform/filesystem.h"
 #include "kyro/platform/process_info.h"
 #include "kyro/platform/user_identity.h"
@@ -8,6 +10,9 @@
 
 #include <tinyxml.h>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <string>
 
 namespace {
@@ -81,17 +86,23 @@ struct CKyroUtilSettingsFile::Document {
 };
 
 // Holds the mutex of one file for a scope, unless the store already holds it through
-// lockFile(). Without a user token, or when the mutex cannot be had, the file is used
-// without it, as a store with no token always is.
+// lockFile(). held() tells whether the file is guarded: a load goes on without the mutex
+// (it reads a file that is only ever replaced whole), a save never does.
 class CKyroUtilSettingsFile::MutexScope {
 public:
     MutexScope(const CKyroUtilSettingsFile& store, const TStr& path)
     {
         const TStr name = mutexName(path);
-        if (name.isEmpty() || (store.m_heldMutex && name == store.m_heldMutexName))
+        if (name.isEmpty())
             return;
+        if (store.m_heldMutex && name == store.m_heldMutexName) {
+            m_held = true;
+            return;
+        }
         m_mutex.reset(new KyroMutex);
-        if (!lockForever(m_mutex.get(), name))
+        if (lockForever(m_mutex.get(), name))
+            m_held = true;
+        else
             m_mutex.reset();
     }
     ~MutexScope()
@@ -104,12 +115,14 @@ public:
     MutexScope(const MutexScope&) = delete;
     MutexScope& operator=(const MutexScope&) = delete;
 
+    bool held() const { return m_held; }
+
 private:
     std::unique_ptr<KyroMutex> m_mutex;
+    bool m_held = false;
 };
 
-CKyroUtilSettingsFile::CKyroUtilSettingsFile(bool openAccessAfterSave)
-    : m_openAccessAfterSave(openAccessAfterSave), m_document(new Document)
+CKyroUtilSettingsFile::CKyroUtilSettingsFile(bool) : m_document(new Document)
 {
 }
 
@@ -270,6 +283,13 @@ bool CKyroUtilSettingsFile::save(const TStr& path)
     if (!remembered.isEmpty() && !sameMutex && !load(remembered, true))
         return false;
     MutexScope scope(*this, path);
+    if (!scope.held()) {
+        // Without the mutex another process's save could fall between our re-read and our
+        // write and be lost: no save then.
+        kyro::diagnostics::recordLibraryError(CKyroIntError::kSettingsNotLocked, __FILE__,
+                                              __LINE__);
+        return false;
+    }
     if (!remembered.isEmpty() && sameMutex && !loadHeld(remembered, true))
         return false;
     if (!m_valid)
@@ -320,13 +340,6 @@ bool CKyroUtilSettingsFile::writeFile(const TStr& path)
     if (!folder.isEmpty() && !folder.exists() && !TPath(folder).createDirectories())
         return false;
 
-    // Beside the file, named for this process: other users' processes (which use other
-    // mutexes) never write the same temporary file.
-    TStr temporary(target);
-    temporary += ".";
-    temporary += TStr(static_cast<long>(platform::currentProcessId()));
-    temporary += ".tmp";
-
     // What is written must read back: TinyXML prints some damaged input it accepted (bytes
     // that are not UTF-8 in names, for one) in a form it then refuses. Such a store is not
     // saved, and the old file stays.
@@ -337,14 +350,33 @@ bool CKyroUtilSettingsFile::writeFile(const TStr& path)
         check.FirstChildElement(kTopElement) == nullptr)
         return false;
 
-    std::FILE* file = platform::openFile(temporary.utf8(), "wb");
+    // A new file beside the old one, with a name nobody has used: made exclusively, never
+    // through a link, readable and writable by this user only. It takes the old file's
+    // place, access included. A name that is taken (by a file another user planted in a
+    // folder open to others, say) is passed over.
+    static std::atomic<unsigned long> counter{0};
+    const long long ticks = static_cast<long long>(
+        std::chrono::steady_clock::now().time_since_epoch().count() & 0xffffff);
+    TStr temporary;
+    std::FILE* file = nullptr;
+    for (int attempt = 0; attempt < 8 && file == nullptr; ++attempt) {
+        temporary = target;
+        temporary += ".";
+        temporary += TStr(static_cast<long>(platform::currentProcessId()));
+        temporary += ".";
+        temporary += TStr(static_cast<long>(++counter % 1000000));
+        temporary += ".";
+        temporary += TStr(static_cast<long>((ticks + attempt * 7919) % 1000000));
+        temporary += ".tmp";
+        file = platform::createNewFile(temporary.utf8());
+        if (file == nullptr && errno != EEXIST)
+            break;   // not a name taken: another name would fare no better
+    }
     if (file == nullptr)
         return false;
     bool written = platform::writeFile(file, printer.CStr(), printer.Size()) == printer.Size();
     written = platform::flushToDisk(file) && written;
     written = std::fclose(file) == 0 && written;
-    if (written && m_openAccessAfterSave)
-        written = platform::openAccessToEveryone(temporary.utf8());
     if (written)
         written = platform::replaceFile(temporary.utf8(), target.utf8());
     if (!written)

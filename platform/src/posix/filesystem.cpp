@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,7 +32,7 @@ PathKind pathKind(const char* path)
 bool makeDirectory(const char* path)
 {
     const std::string native = posix::nativePath(path);
-    return !native.empty() && ::mkdir(native.c_str(), 0777) == 0;
+    return !native.empty() && ::mkdir(native.c_str(), 0700) == 0;
 }
 
 int removeFile(const char* path)
@@ -38,6 +40,22 @@ int removeFile(const char* path)
     const std::string native = posix::nativePath(path);
     return !native.empty() && ::unlink(native.c_str()) == 0 ? 0 : -1;
 }
+
+namespace {
+
+// The descriptor as a stream of `mode`; the descriptor is closed when that fails.
+std::FILE* streamOf(int fd, const char* mode)
+{
+    std::FILE* stream = ::fdopen(fd, mode);
+    if (stream == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+    }
+    return stream;
+}
+
+}  // namespace
 
 std::FILE* openFile(const char* path, const char* mode)
 {
@@ -48,9 +66,68 @@ std::FILE* openFile(const char* path, const char* mode)
         errno = EACCES;
         return nullptr;
     }
-    // "e": close-on-exec, so a launched companion never inherits the stream.
-    const std::string withCloexec = std::string(mode) + "e";
-    return std::fopen(native.c_str(), withCloexec.c_str());
+    int flags;
+    switch (mode[0]) {
+    case 'r':
+        flags = O_RDONLY;
+        break;
+    case 'w':
+        flags = O_WRONLY | O_CREAT;
+        break;
+    case 'a':
+        flags = O_WRONLY | O_CREAT | O_APPEND;
+        break;
+    default:
+        errno = EINVAL;
+        return nullptr;
+    }
+    const bool update = std::strchr(mode, '+') != nullptr;
+    if (update)
+        flags = (flags & ~O_ACCMODE) | O_RDWR;
+    const bool writes = mode[0] != 'r' || update;
+    // Close-on-exec, so a launched companion never inherits the stream; not blocking, so
+    // a pipe planted at the path cannot hold the open up (the descriptor is refused below).
+    flags |= O_CLOEXEC | O_NONBLOCK;
+    if (writes)
+        flags |= O_NOFOLLOW;
+    const int fd = ::open(native.c_str(), flags, S_IRUSR | S_IWUSR);
+    if (fd < 0)
+        return nullptr;
+    struct stat info;
+    bool usable = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                  (!writes || info.st_nlink <= 1);
+    usable = usable && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0;
+    // Emptied only now that it is known to be a plain file of its own.
+    if (usable && mode[0] == 'w')
+        usable = ::ftruncate(fd, 0) == 0;
+    if (!usable) {
+        ::close(fd);
+        errno = EACCES;
+        return nullptr;
+    }
+    return streamOf(fd, mode);
+}
+
+std::FILE* createNewFile(const char* path)
+{
+    const std::string native = posix::nativePath(path);
+    if (native.empty())
+        return nullptr;
+    if (failThisCall(FaultPoint::FileOpen)) {
+        errno = EACCES;
+        return nullptr;
+    }
+    const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          S_IRUSR | S_IWUSR);
+    if (fd < 0)
+        return nullptr;
+    // The umask may have taken bits away; none is ever added.
+    if (::fchmod(fd, S_IRUSR | S_IWUSR) != 0) {
+        ::close(fd);
+        ::unlink(native.c_str());
+        return nullptr;
+    }
+    return streamOf(fd, "wb");
 }
 
 std::size_t writeFile(std::FILE* stream, const void* data, std::size_t size)
@@ -91,12 +168,6 @@ bool replaceFile(const char* source, const char* target)
     const std::string from = posix::nativePath(source);
     const std::string to = posix::nativePath(target);
     return !from.empty() && !to.empty() && ::rename(from.c_str(), to.c_str()) == 0;
-}
-
-bool openAccessToEveryone(const char* path)
-{
-    const std::string native = posix::nativePath(path);
-    return !native.empty() && ::chmod(native.c_str(), 0666) == 0;
 }
 
 bool flushToDisk(std::FILE* stream)

@@ -1,33 +1,41 @@
 // POSIX backend of named mutexes: a robust, recursive, process-shared pthread mutex in a
-// POSIX shared memory object, one per user and name.
+// small shared file, one per user and name.
 //
-// 1. The object is "/kyro.mx1.<euid>.<name>": "mx1" is the layout below (a new layout gets a
-//    new tag, so two versions never meet in one object), the effective user id keeps users
-//    apart, and the name (less a leading "Local\") is escaped byte for byte: letters,
-//    digits, "-", "." and "_" stay, everything else becomes "%XX". A name whose escaped
-//    form is long keeps a readable start, then "~" (which escaping never produces) and a
-//    128-bit hash of the whole name.
-// 2. The object is created with mode 0600 and must belong to the effective user; one that
-//    belongs to someone else is refused, so nobody else can reach our mutexes.
-// 3. Every process that maps an object first takes an flock on it, and sets the mutex up when
-//    the ready mark is missing (a new object, or one whose creator died half-way). The flock
-//    is given up once the object is mapped, and ends anyway when its holder dies.
-// 4. Objects are not unlinked when their handles close (only namedMutexDiscard() does, for
+// 1. The file is "mx1.<name>" in the user's private runtime folder (the one the named pipes
+//    use: 0700, owned by the user, checked before every use; see posix::runtimeFolder()).
+//    Another user can neither make the file first nor open ours, so nobody else can hold
+//    our mutexes or keep us from them. (Names in /dev/shm were open to every user: whoever
+//    made one first decided who could use it.) "mx1" is the layout below (a new layout
+//    gets a new tag, so two versions never meet in one file), and the name (less a leading
+//    "Local") is escaped byte for byte: letters, digits, "-", "." and "_" stay, everything
+//    else becomes "%XX". A name whose escaped form is long keeps a readable start, then "~"
+//    (which escaping never produces) and a 128-bit hash of the whole name. With no usable
+//    runtime folder there is no mutex: the open fails.
+// 2. The file is opened without following links, created with mode 0600, and must be a
+//    regular file of the effective user before anything waits on it; anything else is
+//    refused.
+// 3. Every process that maps a file first takes an flock on it, and sets the mutex up when
+//    the ready mark is missing (a new file, or one whose creator died half-way). The flock
+//    is held for an instant, so it is waited for at most kSetUpWaitMs; it is given up once
+//    the file is mapped, and ends anyway when its holder dies.
+// 4. Files are not removed when their handles close (only namedMutexDiscard() does, for
 //    names that nobody else uses). A process cannot know that no other process is about to
-//    open the same name, and unlinking then would split one mutex into two. Each one is a
-//    small file in /dev/shm (one page of memory) until the system restarts or the user's
-//    IPC objects are removed at logout.
+//    open the same name, and removing it then would split one mutex into two. Each one is a
+//    small file (one page of memory when the folder is on tmpfs, as XDG_RUNTIME_DIR is)
+//    until the system restarts or the user's runtime folder goes at logout.
 // 5. Mappings are cached per process: the logger opens and closes a mutex for every record,
-//    and that must cost a hash lookup, not shm_open and mmap. A mapping stays while a handle
+//    and that must cost a hash lookup, not open and mmap. A mapping stays while a handle
 //    refers to it or a thread of this process owns its mutex (an owned robust mutex sits on
 //    its thread's robust list, which the C library and the kernel walk). Up to kKeepIdle
 //    unused mappings stay cached; older ones are unmapped.
 #include "kyro/platform/named_mutex.h"
 
 #include "kyro/platform/fault_injection.h"
+#include "posix_support.h"
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -43,6 +51,7 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <unordered_map>
 #include <vector>
@@ -55,6 +64,8 @@ constexpr std::uint32_t kReady = 0x4b594d58;   // "KYMX"
 constexpr std::size_t kKeepIdle = 16;
 constexpr std::size_t kLongName = 120;         // escaped names longer than this are hashed
 constexpr std::size_t kReadableStart = 80;
+// The flock of item 3 above is held for an instant by a process that sets a mutex up.
+constexpr int kSetUpWaitMs = 2000;
 
 // What lives in the shared memory object.
 struct SharedBlock {
@@ -126,7 +137,8 @@ void appendHex(std::string* out, std::uint64_t value)
         *out += kDigits[(value >> shift) & 0xf];
 }
 
-// The shared memory object's name for a mutex name; false for a name Windows refuses too.
+// The file name (in the runtime folder) for a mutex name; false for a name Windows refuses
+// too.
 bool objectName(const char* name, std::string* out)
 {
     if (name == nullptr)
@@ -166,13 +178,20 @@ bool objectName(const char* name, std::string* out)
         appendHex(&escaped, mix(first));
         appendHex(&escaped, mix(second ^ text.size()));
     }
-    // Taken once: the logger asks for every record, and geteuid() is a system call.
-    static const std::string prefix =
-        "/kyro.mx1." + std::to_string(static_cast<unsigned long>(::geteuid())) + ".";
-    out->reserve(prefix.size() + escaped.size());
-    *out = prefix;
+    static const char kPrefix[] = "mx1.";
+    out->reserve(sizeof(kPrefix) + escaped.size());
+    *out = kPrefix;
     *out += escaped;
     return true;
+}
+
+// The file's full path; empty when there is no safe runtime folder.
+std::string objectPath(const std::string& key)
+{
+    std::string folder;
+    if (!posix::runtimeFolder(&folder))
+        return std::string();
+    return folder + "/" + key;
 }
 
 // --- the shared object -------------------------------------------------------------------
@@ -196,24 +215,47 @@ bool setUpMutex(SharedBlock* block)
     return true;
 }
 
-// Opens (creating when needed) and maps the object, setting its mutex up when nobody has.
+// Takes the flock, waiting at most kSetUpWaitMs: its holders keep it for an instant.
+bool flockWithin(int fd)
+{
+    const auto giveUp =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kSetUpWaitMs);
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return true;
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return false;
+        if (std::chrono::steady_clock::now() >= giveUp)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+// Opens (creating when needed) and maps the file, setting its mutex up when nobody has.
 SharedBlock* mapObject(const std::string& key)
 {
-    // glibc adds O_NOFOLLOW and O_CLOEXEC.
-    const int fd = ::shm_open(key.c_str(), O_RDWR | O_CREAT, S_IRUSR | S_IWUSR);
+    const std::string path = objectPath(key);
+    if (path.empty())
+        return nullptr;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
+                          S_IRUSR | S_IWUSR);
     if (fd < 0)
         return nullptr;
-    SharedBlock* block = nullptr;
-    int locked;
-    while ((locked = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
-    }
+    // Whose it is, before anything waits on it.
     struct stat info;
-    if (locked == 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-        info.st_uid == ::geteuid()) {
-        // The umask may have taken bits from a new object; an old one may be too open.
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
+        ::close(fd);
+        errno = EACCES;
+        return nullptr;
+    }
+    SharedBlock* block = nullptr;
+    const bool locked = flockWithin(fd);
+    if (locked) {
+        // The umask may have taken bits from a new file; an old one may be too open.
         bool ok = (info.st_mode & 0777) == 0600 || ::fchmod(fd, 0600) == 0;
-        // A shorter object was never set up by this layout: set it up afresh.
-        if (ok && info.st_size < static_cast<off_t>(sizeof(SharedBlock)))
+        // A shorter file was never set up by this layout: set it up afresh.
+        if (ok && ::fstat(fd, &info) == 0 &&
+            info.st_size < static_cast<off_t>(sizeof(SharedBlock)))
             ok = ::ftruncate(fd, sizeof(SharedBlock)) == 0;
         if (ok) {
             void* address = ::mmap(nullptr, sizeof(SharedBlock), PROT_READ | PROT_WRITE,
@@ -229,7 +271,7 @@ SharedBlock* mapObject(const std::string& key)
         }
     }
     // Explicitly: the mapping keeps the open file alive, and with it an flock left to close().
-    if (locked == 0)
+    if (locked)
         ::flock(fd, LOCK_UN);
     ::close(fd);
     return block;
@@ -344,7 +386,8 @@ bool discard(const char* name)
         }
         retire(c, entry);
     }
-    return ::shm_unlink(key.c_str()) == 0 || errno == ENOENT;
+    const std::string path = objectPath(key);
+    return !path.empty() && (::unlink(path.c_str()) == 0 || errno == ENOENT);
 }
 
 }  // namespace
@@ -451,6 +494,16 @@ bool namedMutexClose(NamedMutex mutex)
     }
     delete handle;
     return true;
+}
+
+std::string namedMutexLocation(const char* name)
+{
+    try {
+        std::string key;
+        return objectName(name, &key) ? objectPath(key) : std::string();
+    } catch (...) {
+        return std::string();
+    }
 }
 
 bool namedMutexDiscard(const char* name)

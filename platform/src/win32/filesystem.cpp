@@ -4,13 +4,14 @@
 #include "kyro/platform/fault_injection.h"
 #include "windows_support.h"
 
-#include <aclapi.h>
 #include <direct.h>
+#include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace kyro::platform {
@@ -39,21 +40,154 @@ int removeFile(const char* path)
     return ::_wunlink(win32::widen(path).c_str()) == 0 ? 0 : -1;
 }
 
-std::FILE* openFile(const char* path, const char* mode)
+namespace {
+
+// Security attributes that make a new file its user's only; not inherited by children.
+class UserOnlyAttributes {
+public:
+    UserOnlyAttributes() : m_descriptor(win32::userOnlySecurity())
+    {
+        m_attributes.nLength = sizeof(m_attributes);
+        m_attributes.lpSecurityDescriptor = m_descriptor;
+        m_attributes.bInheritHandle = FALSE;
+    }
+    ~UserOnlyAttributes() { ::LocalFree(m_descriptor); }
+    UserOnlyAttributes(const UserOnlyAttributes&) = delete;
+    UserOnlyAttributes& operator=(const UserOnlyAttributes&) = delete;
+
+    SECURITY_ATTRIBUTES* get() { return m_descriptor != nullptr ? &m_attributes : nullptr; }
+
+private:
+    PSECURITY_DESCRIPTOR m_descriptor;
+    SECURITY_ATTRIBUTES m_attributes;
+};
+
+// A plain file on a disk, not a folder, device, pipe or reparse point; with `single`, one
+// with no other name (hard link).
+bool plainFile(HANDLE handle, bool single)
 {
-    if (failThisCall(FaultPoint::FileOpen)) {
-        errno = EACCES;
-        ::SetLastError(ERROR_ACCESS_DENIED);
+    BY_HANDLE_FILE_INFORMATION information;
+    return ::GetFileType(handle) == FILE_TYPE_DISK &&
+           ::GetFileInformationByHandle(handle, &information) &&
+           (information.dwFileAttributes &
+            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) ==
+               0 &&
+           (!single || information.nNumberOfLinks <= 1);
+}
+
+// The handle as a runtime stream of `mode`; the handle is closed when that fails.
+std::FILE* streamOf(HANDLE handle, int crtFlags, const char* mode)
+{
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), crtFlags);
+    if (fd == -1) {
+        ::CloseHandle(handle);
         return nullptr;
     }
-    std::FILE* stream = ::_wfopen(win32::widen(path).c_str(), win32::widen(mode).c_str());
-    if (stream != nullptr) {
-        // A companion started later must not inherit our log and settings files.
-        const intptr_t handle = ::_get_osfhandle(::_fileno(stream));
-        if (handle != -1)
-            ::SetHandleInformation(reinterpret_cast<HANDLE>(handle), HANDLE_FLAG_INHERIT, 0);
-    }
+    std::FILE* stream = ::_wfdopen(fd, win32::widen(mode).c_str());
+    if (stream == nullptr)
+        ::_close(fd);
     return stream;
+}
+
+void refuse(DWORD error, int code)
+{
+    ::SetLastError(error);
+    errno = code;
+}
+
+}  // namespace
+
+std::FILE* openFile(const char* path, const char* mode)
+{
+    if (path == nullptr || *path == '\0' || mode == nullptr) {
+        refuse(ERROR_INVALID_PARAMETER, EINVAL);
+        return nullptr;
+    }
+    if (failThisCall(FaultPoint::FileOpen)) {
+        refuse(ERROR_ACCESS_DENIED, EACCES);
+        return nullptr;
+    }
+    DWORD access;
+    DWORD disposition;
+    int crtFlags;
+    switch (mode[0]) {
+    case 'r':
+        access = GENERIC_READ;
+        disposition = OPEN_EXISTING;
+        crtFlags = _O_RDONLY;
+        break;
+    case 'w':
+        access = GENERIC_WRITE;
+        disposition = OPEN_ALWAYS;   // emptied below, once it is known to be a plain file
+        crtFlags = _O_WRONLY;
+        break;
+    case 'a':
+        access = GENERIC_WRITE;
+        disposition = OPEN_ALWAYS;
+        crtFlags = _O_WRONLY | _O_APPEND;
+        break;
+    default:
+        refuse(ERROR_INVALID_PARAMETER, EINVAL);
+        return nullptr;
+    }
+    const bool update = std::strchr(mode, '+') != nullptr;
+    if (update) {
+        access = GENERIC_READ | GENERIC_WRITE;
+        crtFlags = (crtFlags & ~(_O_RDONLY | _O_WRONLY)) | _O_RDWR;
+    }
+    crtFlags |= std::strchr(mode, 'b') != nullptr ? _O_BINARY : _O_TEXT;
+    const bool writes = mode[0] != 'r' || update;
+
+    // As the runtime's fopen shares it: others may read and write meanwhile. A mode that
+    // writes opens a reparse point itself rather than what it points to, and refuses it.
+    UserOnlyAttributes security;
+    if (writes && security.get() == nullptr) {
+        refuse(ERROR_ACCESS_DENIED, EACCES);
+        return nullptr;
+    }
+    const HANDLE handle = ::CreateFileW(
+        win32::widen(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        writes ? security.get() : nullptr, disposition,
+        FILE_ATTRIBUTE_NORMAL | (writes ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errno = ::GetLastError() == ERROR_FILE_NOT_FOUND || ::GetLastError() == ERROR_PATH_NOT_FOUND
+                    ? ENOENT
+                    : EACCES;
+        return nullptr;
+    }
+    if (!plainFile(handle, writes) || (mode[0] == 'w' && !::SetEndOfFile(handle))) {
+        ::CloseHandle(handle);
+        refuse(ERROR_ACCESS_DENIED, EACCES);
+        return nullptr;
+    }
+    return streamOf(handle, crtFlags, mode);
+}
+
+std::FILE* createNewFile(const char* path)
+{
+    if (path == nullptr || *path == '\0') {
+        refuse(ERROR_INVALID_PARAMETER, EINVAL);
+        return nullptr;
+    }
+    if (failThisCall(FaultPoint::FileOpen)) {
+        refuse(ERROR_ACCESS_DENIED, EACCES);
+        return nullptr;
+    }
+    UserOnlyAttributes security;
+    if (security.get() == nullptr) {
+        refuse(ERROR_ACCESS_DENIED, EACCES);
+        return nullptr;
+    }
+    const HANDLE handle = ::CreateFileW(win32::widen(path).c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ, security.get(), CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                        nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        errno = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? EEXIST : EACCES;
+        return nullptr;
+    }
+    return streamOf(handle, _O_WRONLY | _O_BINARY, "wb");
 }
 
 std::size_t writeFile(std::FILE* stream, const void* data, std::size_t size)
@@ -118,13 +252,6 @@ bool replaceFile(const char* source, const char* target)
             return false;
         ::Sleep(10);
     }
-}
-
-bool openAccessToEveryone(const char* path)
-{
-    std::wstring wide = win32::widen(path);
-    return ::SetNamedSecurityInfoW(&wide[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                   nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 bool flushToDisk(std::FILE* stream)

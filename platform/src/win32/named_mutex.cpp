@@ -4,6 +4,8 @@
 #include "kyro/platform/fault_injection.h"
 #include "windows_support.h"
 
+#include <aclapi.h>
+
 namespace kyro::platform {
 
 namespace {
@@ -23,9 +25,17 @@ NamedMutex namedMutexOpen(const char* name)
         ::SetLastError(ERROR_ACCESS_DENIED);
         return kNoNamedMutex;
     }
-    // Which of open and create happened (ERROR_ALREADY_EXISTS) does not matter here.
     const HANDLE handle = ::CreateMutexW(nullptr, FALSE, win32::widen(name).c_str());
-    return handle == nullptr ? kNoNamedMutex : reinterpret_cast<NamedMutex>(handle);
+    if (handle == nullptr)
+        return kNoNamedMutex;
+    // One that was there already may have been made by another account in this session,
+    // to hold it for ever or to share it with us: only our own is used.
+    if (::GetLastError() == ERROR_ALREADY_EXISTS && !win32::ownedByThisAccount(handle)) {
+        ::CloseHandle(handle);
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return kNoNamedMutex;
+    }
+    return reinterpret_cast<NamedMutex>(handle);
 }
 
 NamedMutexWait namedMutexWait(NamedMutex mutex, int timeoutMs)
@@ -53,6 +63,11 @@ bool namedMutexRelease(NamedMutex mutex)
 bool namedMutexClose(NamedMutex mutex)
 {
     return mutex != kNoNamedMutex && ::CloseHandle(toHandle(mutex)) != FALSE;
+}
+
+std::string namedMutexLocation(const char*)
+{
+    return std::string();
 }
 
 bool namedMutexDiscard(const char* name)

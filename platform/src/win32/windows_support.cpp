@@ -1,6 +1,10 @@
 #include "windows_support.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <cstring>
+#include <vector>
 
 namespace kyro::platform::win32 {
 
@@ -28,6 +32,74 @@ std::string narrow(const wchar_t* wide)
     std::string text(static_cast<std::size_t>(bytes), '\0');
     ::WideCharToMultiByte(CP_UTF8, 0, wide, units, &text[0], bytes, nullptr, nullptr);
     return text;
+}
+
+namespace {
+
+// A token information block of this process (TokenUser, TokenOwner); empty on failure.
+std::vector<unsigned char> tokenInformation(TOKEN_INFORMATION_CLASS kind)
+{
+    std::vector<unsigned char> buffer;
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+        return buffer;
+    DWORD size = 0;
+    ::GetTokenInformation(token, kind, nullptr, 0, &size);
+    if (size != 0) {
+        buffer.resize(size);
+        if (!::GetTokenInformation(token, kind, buffer.data(), size, &size))
+            buffer.clear();
+    }
+    ::CloseHandle(token);
+    return buffer;
+}
+
+}  // namespace
+
+bool ownedByThisAccount(HANDLE object)
+{
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                          nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    // Windows gives every named object an owner, from the creator's token when its
+    // descriptor names none. Wine 8 keeps none for objects made with default security,
+    // and knows only one account: there, no owner is taken for ours.
+    bool ours = owner == nullptr;
+    const std::vector<unsigned char> user = tokenInformation(TokenUser);
+    if (!ours && !user.empty())
+        ours = ::EqualSid(owner, reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid) != FALSE;
+    if (!ours) {
+        const std::vector<unsigned char> defaultOwner = tokenInformation(TokenOwner);
+        if (!defaultOwner.empty())
+            ours = ::EqualSid(owner,
+                              reinterpret_cast<const TOKEN_OWNER*>(defaultOwner.data())->Owner) !=
+                   FALSE;
+    }
+    ::LocalFree(descriptor);
+    return ours;
+}
+
+PSECURITY_DESCRIPTOR userOnlySecurity()
+{
+    const std::vector<unsigned char> user = tokenInformation(TokenUser);
+    if (user.empty())
+        return nullptr;
+    wchar_t* sid = nullptr;
+    if (!::ConvertSidToStringSidW(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid,
+                                  &sid))
+        return nullptr;
+    // P: not open to entries inherited from the folder; FA: full control.
+    std::wstring text = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;";
+    text += sid;
+    text += L")";
+    ::LocalFree(sid);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1,
+                                                                &descriptor, nullptr))
+        return nullptr;
+    return descriptor;
 }
 
 }  // namespace kyro::platform::win32

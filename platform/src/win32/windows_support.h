@@ -22,6 +22,16 @@ std::wstring widen(const char* utf8);
 // UTF-16 from a W call as UTF-8. Null becomes the empty text.
 std::string narrow(const wchar_t* wide);
 
+// Whether the kernel object belongs to the account of this process: its owner is the
+// token's user, or the token's default owner (the Administrators group for an elevated
+// process). False when the owner cannot be read.
+bool ownedByThisAccount(HANDLE object);
+
+// A self-relative security descriptor, from LocalAlloc, whose protected access list grants
+// full control to this process's user, SYSTEM and the Administrators group only, and
+// nobody else; null on failure. Free it with LocalFree.
+PSECURITY_DESCRIPTOR userOnlySecurity();
+
 }  // namespace kyro::platform::win32
 
 #endif

@@ -21,7 +21,8 @@ public:
         kCompanionUnreachable = 5,     // the companion could not be started or reached
         kPacketNotCreated = 9,         // a request or reply packet could not be made
         kPolicyNotAccepted = 19,       // the privacy policy was answered without consent
-        kStringTableNotLoaded = 30     // the resource string table could not be loaded
+        kStringTableNotLoaded = 30,    // the resource string table could not be loaded
+        kSettingsNotLocked = 31        // user settings were not saved: their lock could not be had
     };
 
     // Status and internal code are both `code`.

@@ -21,7 +21,8 @@ enum class PathKind {
 // What the path names (GetFileAttributesW on Windows, stat on POSIX).
 PathKind pathKind(const char* path);
 
-// Creates one folder; its parent must exist. True when the call created it.
+// Creates one folder for the current user only (mode 0700 on POSIX; on Windows it takes the
+// access list its parent passes on); its parent must exist. True when the call created it.
 bool makeDirectory(const char* path);
 
 // Deletes a file. 0 on success, -1 on failure, like _wunlink.
@@ -29,7 +30,14 @@ int removeFile(const char* path);
 
 // Opens a file with a runtime mode ("w", "a+", "rb", ...). Text modes turn "\n" into the
 // platform's line end (kTextLineEnd). The stream is never inherited by child processes.
-// Null on failure.
+// Only regular files are opened: a folder, device, pipe or socket is refused (and a pipe
+// never holds the open up). A mode that writes ("w", "a", "+") never follows a symbolic
+// link (a reparse point on Windows) at the path and refuses a file with several names
+// (hard links), so a link planted in a folder others can write cannot send our bytes
+// elsewhere; "w" empties the file only once it is known to be a plain file of its own.
+// A file the call creates is its user's only: mode 0600 on POSIX, on Windows an access
+// list for the user, SYSTEM and Administrators. Reading modes follow links. Null on
+// failure.
 std::FILE* openFile(const char* path, const char* mode);
 
 // Writes `size` bytes to the stream (fwrite). Returns the bytes taken: fewer than `size`
@@ -46,15 +54,18 @@ long long fileLength(std::FILE* stream);
 // when the file was cut.
 bool truncateFile(std::FILE* stream, long long length);
 
+// Creates a new, empty file for binary writing ("wb") that is its user's only (as for
+// openFile()), at a path where nothing may exist yet: an existing file, folder or link,
+// even a dangling one, makes it fail (O_CREAT | O_EXCL | O_NOFOLLOW; CREATE_NEW on
+// Windows). For temporary files with fresh names. Null on failure, with errno EEXIST when
+// something is at the path.
+std::FILE* createNewFile(const char* path);
+
 // Puts `source` in the place of `target` in one step: readers see the old file or the new
 // one, never a mixture. `target` may exist (it is replaced) or not. Both must be on one
 // volume. A target that another program holds open without sharing deletion is retried for
 // up to a second (Windows). True on success.
 bool replaceFile(const char* source, const char* target);
-
-// Lets every account on the machine read and write the file: an empty (null) access list
-// on Windows (SetNamedSecurityInfoW), mode 0666 on POSIX. True on success.
-bool openAccessToEveryone(const char* path);
 
 // Writes the stream's buffers through to the disk (fflush, then _commit / fsync), so that
 // a file put in place afterwards is whole even after a power cut. True on success.

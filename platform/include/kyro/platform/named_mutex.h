@@ -9,14 +9,17 @@
 // without it; "Global\" in front names a separate one. Any other "\" in a name makes the
 // open fail, as on Windows.
 //
-// Windows: CreateMutexW (default security, not initially owned), WaitForSingleObject,
-// ReleaseMutex, CloseHandle.
-// POSIX: a robust, recursive, process-shared pthread mutex in a shared memory object of
-// 0600 that only this user can open; see the backend for the details.
+// Other users must neither hold our mutexes nor keep us from them.
+// Windows: CreateMutexW (default security, not initially owned); a mutex of that name that
+// belongs to another account (one made first by someone else) is refused.
+// WaitForSingleObject, ReleaseMutex, CloseHandle.
+// POSIX: a robust, recursive, process-shared pthread mutex in a file of 0600 in the user's
+// private runtime folder, which no other user can make or open; see the backend.
 #ifndef KYRO_PLATFORM_NAMED_MUTEX_H
 #define KYRO_PLATFORM_NAMED_MUTEX_H
 
 #include <cstdint>
+#include <string>
 
 namespace kyro::platform {
 
@@ -45,6 +48,10 @@ bool namedMutexRelease(NamedMutex mutex);
 // Closes the handle; it must not be used afterwards. Ownership is not given back.
 // False for kNoNamedMutex.
 bool namedMutexClose(NamedMutex mutex);
+
+// Where the POSIX backend keeps the mutex of that name (a file path); empty on Windows, for
+// a name that cannot be a mutex's, or when there is no safe runtime folder.
+std::string namedMutexLocation(const char* name);
 
 // Lets go of the name: the next open of it makes a new mutex, while handles already open
 // keep the old one. Only for names that no other party still uses, such as a test's own.

@@ -11,8 +11,13 @@
 // Loads and saves hold a named mutex per user and file name while they touch the file. A
 // save re-reads the file under that mutex and writes it back before letting go, so what
 // other processes wrote meanwhile survives and our own pending values win for our keys.
-// The new content goes to a temporary file beside the old one, which then takes its place
-// in one step: a process that dies in the middle never leaves a file that does not parse.
+// A save that cannot have the mutex writes nothing: it answers false and records a
+// CKyroIntError (kSettingsNotLocked) in the error log.
+// The new content goes to a new temporary file beside the old one (created exclusively,
+// never through a link), which then takes its place in one step: a process that dies in
+// the middle never leaves a file that does not parse. The file is readable and writable by
+// its user only (mode 0600 on POSIX; on Windows an access list granting the user, SYSTEM
+// and Administrators full control), so no other account can forge or erase what it holds.
 //
 // A store object is built, used and dropped by one thread within one operation.
 #ifndef KYRO_INT_CKYROUTILSETTINGSFILE_H
@@ -28,8 +33,8 @@ class KyroMutex;
 
 class CKyroUtilSettingsFile {
 public:
-    // With openAccessAfterSave, every successful save lets every account on the machine
-    // read and write the file (a null access list on Windows, mode 0666 on POSIX).
+    // The flag once opened the saved file to every account on the machine; it is kept for
+    // the callers' sake and changes nothing: every save writes the file for its user only.
     explicit CKyroUtilSettingsFile(bool openAccessAfterSave);
     virtual ~CKyroUtilSettingsFile();
     CKyroUtilSettingsFile(const CKyroUtilSettingsFile&) = delete;
@@ -50,14 +55,15 @@ public:
     bool setValue(const TStr& section, const TStr& key, const TStr& value);
 
     // Writes the store to `path` (see above). False when the store is not valid, the path
-    // is empty, the re-read fails, there is nothing to write, the folder cannot be made,
-    // or the file cannot be written or opened to everyone; the old file is then untouched.
+    // is empty, the file's mutex cannot be had, the re-read fails, there is nothing to
+    // write, the folder cannot be made, or the file cannot be written; the old file is
+    // then untouched.
     bool save(const TStr& path);
 
     // For a read-modify-write that no other process may come between: holds the file's
     // mutex from here until unlockFile() (or the store's end). load and save of a file of
-    // that name take no further lock meanwhile. False when the mutex cannot be had; the
-    // store then works as without it.
+    // that name take no further lock meanwhile. False when the mutex cannot be had; saves
+    // then fail unless they can take it themselves.
     bool lockFile(const TStr& path);
     void unlockFile();
 
@@ -74,7 +80,6 @@ private:
     void applyPending();
     bool writeFile(const TStr& path);
 
-    bool m_openAccessAfterSave;
     bool m_valid = false;
     TPath m_filePath;
     std::unique_ptr<Document> m_document;
