@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,6 +52,44 @@ std::FILE* openFile(const char* path, const char* mode)
     // "e": close-on-exec, so a launched companion never inherits the stream.
     const std::string withCloexec = std::string(mode) + "e";
     return std::fopen(native.c_str(), withCloexec.c_str());
+}
+
+std::FILE* openPlainFileForReading(const char* path)
+{
+    const std::string native = posix::nativePath(path);
+    if (native.empty())
+        return nullptr;
+    if (failThisCall(FaultPoint::FileOpen)) {
+        errno = EACCES;
+        return nullptr;
+    }
+    // Devices are not even opened (opening some has effects of its own); what is opened is
+    // checked again, since the path may name something else by then.
+    struct stat info;
+    if (::stat(native.c_str(), &info) != 0)
+        return nullptr;
+    if (!S_ISREG(info.st_mode)) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    // O_NONBLOCK: opening a FIFO nobody writes to must not wait.
+    const int file = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (file < 0)
+        return nullptr;
+    const int flags = ::fcntl(file, F_GETFL);
+    if (::fstat(file, &info) != 0 || !S_ISREG(info.st_mode) || flags < 0 ||
+        ::fcntl(file, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(file);
+        errno = EINVAL;
+        return nullptr;
+    }
+    std::FILE* stream = ::fdopen(file, "rb");
+    if (stream == nullptr) {
+        const int saved = errno;
+        ::close(file);
+        errno = saved;
+    }
+    return stream;
 }
 
 std::size_t writeFile(std::FILE* stream, const void* data, std::size_t size)

@@ -6,6 +6,7 @@
 
 #include <aclapi.h>
 #include <direct.h>
+#include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
 
@@ -53,6 +54,45 @@ std::FILE* openFile(const char* path, const char* mode)
         if (handle != -1)
             ::SetHandleInformation(reinterpret_cast<HANDLE>(handle), HANDLE_FLAG_INHERIT, 0);
     }
+    return stream;
+}
+
+std::FILE* openPlainFileForReading(const char* path)
+{
+    if (failThisCall(FaultPoint::FileOpen)) {
+        errno = EACCES;
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    // Sharing as the runtime's fopen does, and deletion too, so that a file being read can
+    // still be replaced. Identification only: a pipe's server never acts as this user.
+    const HANDLE handle = ::CreateFileW(
+        win32::widen(path).c_str(), GENERIC_READ,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT
+                : error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? EACCES
+                                                                                   : EIO;
+        return nullptr;
+    }
+    // A pipe, console or other device would make a read wait without a bound.
+    if (::GetFileType(handle) != FILE_TYPE_DISK) {
+        ::CloseHandle(handle);
+        errno = EINVAL;
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    const int descriptor =
+        ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+    if (descriptor == -1) {
+        ::CloseHandle(handle);
+        return nullptr;
+    }
+    std::FILE* stream = ::_fdopen(descriptor, "rb");
+    if (stream == nullptr)
+        ::_close(descriptor);   // closes the handle too
     return stream;
 }
 
