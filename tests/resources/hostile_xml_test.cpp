@@ -28,7 +28,19 @@ struct Loader {
     const char* name;
     const char* top;       // the top element
     const char* content;   // what makes a file usable to this loader
-    std::function<bool(const TPath& folder)> load;
+    // Loads the file in `folder`: the loader's answer, and whether the content came through.
+    std::function<bool(const TPath& folder, bool* content)> load;
+
+    bool loads(const TPath& folder) const
+    {
+        bool content = false;
+        return load(folder, &content) && content;
+    }
+    bool answers(const TPath& folder) const
+    {
+        bool content = false;
+        return load(folder, &content);
+    }
 };
 
 const std::vector<Loader>& loaders()
@@ -36,33 +48,39 @@ const std::vector<Loader>& loaders()
     static const std::vector<Loader> all = {
         {"custom environment", "KYROCUSTOMENV",
          "<PLATFORM OS=\"Windows\"><KEY ID=\"A\"><STRING>a</STRING></KEY></PLATFORM>",
-         [](const TPath& folder) {
+         [](const TPath& folder, bool* content) {
              ScopedVariable thin("NORVELDT_KYRO_THINCLIENT_ENV", nullptr);
              ScopedVariable custom("NORVELDT_KYRO_CUSTOM_ENV", (folder / kFileName).utf8());
              CKyroUtilCustomEnv environment;
              const int status = environment.load();
              EXPECT_TRUE(status == 0 || status == 3) << status;
-             return status == 0 && environment.getValue("A") == "a";
+             *content = environment.getValue("A") == "a";
+             return status == 0;
          }},
         {"error table", "ERRORTABLES",
          "<TABLE VENDORID=\"1\"><NAME>a</NAME></TABLE>",
-         [](const TPath& folder) {
+         [](const TPath& folder, bool* content) {
              KyroErrorTable table(folder / kFileName);
-             return table.Load() && table.GetVendorName(1) == "a";
+             const bool loaded = table.Load();
+             *content = table.GetVendorName(1) == "a";
+             return loaded;
          }},
         {"string table", "KYROSTRINGTABLE",
          "<STRING ID=\"IDS_A\"><CAPTION>a</CAPTION></STRING>",
-         [](const TPath& folder) {
+         [](const TPath& folder, bool* content) {
              CKyroIntResHandler handler;
-             return handler.load(folder) && handler.getString("IDS_A") == "a";
+             const bool loaded = handler.load(folder);
+             *content = handler.getString("IDS_A") == "a";
+             return loaded;
          }},
         {"settings", "KyroSettings",
          "<Section Name=\"S\"><Data Key=\"K\">a</Data></Section>",
-         [](const TPath& folder) {
+         [](const TPath& folder, bool* content) {
              CKyroUtilSettingsFile settings(false);
              TStr value;
-             return settings.load(folder / kFileName) && settings.getValue("S", "K", value) &&
-                    value == "a";
+             const bool loaded = settings.load(folder / kFileName);
+             *content = settings.getValue("S", "K", value) && value == "a";
+             return loaded;
          }},
     };
     return all;
@@ -127,9 +145,9 @@ TEST(HostileXml, EveryLoaderRefusesEveryShape)
                                      repeated("</a>", limit) + "?>");
          }},
         {"one level past the limit in a DOCTYPE", [limit](auto& top, auto& content) {
-             return "<!DOCTYPE x [" + element(top, content + repeated("<a>", limit) +
-                                                       repeated("</a>", limit)) +
-                    "]>";
+             // The declaration ends at the first ">", after "<y>".
+             return "<!DOCTYPE x [<y>" + repeated("<a>", limit + 1) +
+                    repeated("</a>", limit + 1) + "]>" + element(top, content);
          }},
         {"100,000 attributes on one element", [](auto& top, auto& content) {
              return "<" + top + attributes(100000) + ">" + content + "</" + top + ">";
@@ -151,7 +169,7 @@ TEST(HostileXml, EveryLoaderRefusesEveryShape)
             TPath folder = temp / std::to_string(++serial).c_str();
             folder.createDirectories();
             writeFileBytes(folder / kFileName, shape.bytes(loader.top, loader.content));
-            EXPECT_FALSE(loader.load(folder)) << loader.name << ": " << shape.name;
+            EXPECT_FALSE(loader.answers(folder)) << loader.name << ": " << shape.name;
         }
     }
 }
@@ -165,7 +183,14 @@ TEST(HostileXml, EveryLoaderRefusesWhatIsNotAPlainFileWithoutWaiting)
         folder.createDirectories();
         WaitingNonFile fifo(folder, kFileName);
         ASSERT_TRUE(fifo.made());
-        EXPECT_FALSE(loader.load(fifo.folder())) << loader.name;
+        bool content = false;
+        const bool answered = loader.load(fifo.folder(), &content);
+        EXPECT_FALSE(content) << loader.name;
+        // Wine does not see a pipe's name as an existing file: the settings store takes it
+        // for a file not written yet, as it should a missing one.
+        if (!KYRO_TEST_WINDOWS || std::string(loader.name) != "settings") {
+            EXPECT_FALSE(answered) << loader.name;
+        }
     }
 }
 
@@ -205,7 +230,7 @@ TEST(HostileXml, FilesWithinTheBoundsStillLoad)
             TPath folder = temp / std::to_string(++serial).c_str();
             folder.createDirectories();
             writeFileBytes(folder / kFileName, shape.bytes(loader.top, loader.content));
-            EXPECT_TRUE(loader.load(folder)) << loader.name << ": " << shape.name;
+            EXPECT_TRUE(loader.loads(folder)) << loader.name << ": " << shape.name;
         }
     }
 }
