@@ -156,6 +156,15 @@ TEST(HostileXml, EveryLoaderRefusesEveryShape)
              return "<" + top + ">" + content + "<a" +
                     attributes(kyro::util::kXmlAttributeLimit + 1) + "/></" + top + ">";
          }},
+        {"attributes past the limit for all elements together", [](auto& top, auto& content) {
+             const int each = 250;
+             const int elements = static_cast<int>(kyro::util::kXmlAttributeTotalLimit) / each + 1;
+             return element(top, content + repeated("<a" + attributes(each) + "/>", elements));
+         }},
+        {"nodes past the limit", [](auto& top, auto& content) {
+             return element(top, content + repeated("<!---->x", static_cast<int>(
+                                                              kyro::util::kXmlNodeLimit / 2)));
+         }},
         {"one element past the limit", [](auto& top, auto& content) {
              return element(top, content + repeated("<a/>", static_cast<int>(
                                                              kyro::util::kXmlElementLimit)));
@@ -216,6 +225,15 @@ TEST(HostileXml, FilesWithinTheBoundsStillLoad)
         {"as many attributes as allowed", [](auto& top, auto& content) {
              return "<" + top + attributes(kyro::util::kXmlAttributeLimit) + ">" + content +
                     "</" + top + ">";
+         }},
+        {"as many attributes in all as allowed", [](auto& top, auto& content) {
+             const int each = kyro::util::kXmlAttributeLimit;
+             const int elements = static_cast<int>(kyro::util::kXmlAttributeTotalLimit) / each - 1;
+             return element(top, content + repeated("<a" + attributes(each) + "/>", elements));
+         }},
+        {"as many nodes as allowed", [](auto& top, auto& content) {
+             const int parts = static_cast<int>(kyro::util::kXmlNodeLimit / 2) - 8;
+             return element(top, content + repeated("<!---->x", parts));
          }},
         {"as many elements as allowed", [](auto& top, auto& content) {
              const int parts = static_cast<int>(kyro::util::kXmlElementLimit) - 8;

@@ -257,9 +257,21 @@ private:
     }
 
     // `depth` is the nesting level an element here would have (1 at the top).
+    // A node is about to be made; false when that passes the bound.
+    bool makeNode()
+    {
+        if (++counts.nodes > kXmlNodeLimit && m_stopAtBounds) {
+            m_stopped = true;
+            return false;
+        }
+        return true;
+    }
+
     const char* node(Kind kind, const char* p, TiXmlEncoding encoding, int depth,
                      std::string* declaredEncoding)
     {
+        if (kind == Kind::None || !makeNode())
+            return nullptr;
         switch (kind) {
         case Kind::Declaration:
             return declaration(p, encoding, declaredEncoding);
@@ -317,7 +329,9 @@ private:
             }
             if (++attributes > counts.mostAttributes)
                 counts.mostAttributes = attributes;
-            if (attributes > kXmlAttributeLimit && m_stopAtBounds) {
+            if ((attributes > kXmlAttributeLimit ||
+                 ++counts.attributes > kXmlAttributeTotalLimit) &&
+                m_stopAtBounds) {
                 m_stopped = true;
                 return nullptr;
             }
@@ -336,6 +350,9 @@ private:
         p = skipWhiteSpace(p, encoding);
         while (p != nullptr && *p != 0 && !m_stopped) {
             if (*p != '<') {
+                // (A text of white space only is dropped; counting it too errs on the safe side.)
+                if (!makeNode())
+                    return nullptr;
                 p = text(TiXmlBase::IsWhiteSpaceCondensed() ? p : withWhiteSpace, encoding);
             } else {
                 if (stringEqual(p, "</", false, encoding))
@@ -502,7 +519,8 @@ bool parseXmlText(const char* data, std::size_t size, TiXmlDocument* document,
     ParseWalk walk(true);
     walk.document(text.data(), encoding);
     if (walk.counts.deepest > kXmlDepthLimit || walk.counts.elements > kXmlElementLimit ||
-        walk.counts.mostAttributes > kXmlAttributeLimit)
+        walk.counts.mostAttributes > kXmlAttributeLimit ||
+        walk.counts.attributes > kXmlAttributeTotalLimit || walk.counts.nodes > kXmlNodeLimit)
         return false;
     document->Parse(text.data(), nullptr, encoding);
     return !document->Error();

@@ -7,9 +7,11 @@
 // would there), and the parse runs on a buffer padded with NULs. Before TinyXML sees the
 // text, the text is walked the way TinyXML's parser will read it (see countXml), and a file
 // that would nest deeper than kXmlDepthLimit, make more than kXmlElementLimit elements or
-// give one element more than kXmlAttributeLimit attributes is refused: TinyXML would
-// recurse past its stack, or spend time growing with the square of the attribute count
-// (each new attribute is compared with every earlier one of its element).
+// kXmlNodeLimit nodes of all kinds, give one element more than kXmlAttributeLimit
+// attributes or all of them together more than kXmlAttributeTotalLimit is refused: TinyXML would recurse past its stack, or spend
+// time growing with the square of the attribute count (each new attribute is compared with
+// every earlier one of its element), and a file of the size cap made of nothing but small
+// elements or comments would take far more memory than its size.
 //
 // Internal: TinyXML types never appear in the library's public headers.
 #ifndef KYRO_UTIL_XMLFILE_H
@@ -30,7 +32,10 @@ constexpr std::size_t kXmlFileSizeLimit = 16u * 1024u * 1024u;
 constexpr int kXmlDepthLimit = 32;
 // The library's files hold a few hundred elements with at most three attributes each.
 constexpr std::size_t kXmlElementLimit = 100000;
-constexpr int kXmlAttributeLimit = 256;
+constexpr int kXmlAttributeLimit = 256;                    // on one element
+constexpr std::size_t kXmlAttributeTotalLimit = 100000;    // on all elements together
+// Elements, texts, comments, declarations and the like together.
+constexpr std::size_t kXmlNodeLimit = 200000;
 
 // Reads the rest of `file` and parses it into `document` (emptied first). False when the
 // file cannot be read, is empty, too large, past one of the bounds above, or does not
@@ -54,6 +59,8 @@ struct XmlCounts {
     int deepest = 0;              // element nesting; the top element is 1
     std::size_t elements = 0;     // elements, all levels
     int mostAttributes = 0;       // the most attributes one element has
+    std::size_t attributes = 0;   // attributes, all elements
+    std::size_t nodes = 0;        // elements, texts, comments and the like
 };
 XmlCounts countXml(const char* data, std::size_t size,
                    TiXmlEncoding encoding = TIXML_ENCODING_UNKNOWN);
