@@ -146,7 +146,7 @@ TEST(CustomEnvironment, FilesTinyXmlWouldChokeOnAreRefused)
     EXPECT_EQ(environment.getValue("B"), "C:\\Gr\xC3\xBC\xC3\x9F" "e");
 
     const std::string mixed = "<a><b/><!-- <c> --><![CDATA[<d>]]><?p <f>?><e x='>'></e></a>";
-    EXPECT_EQ(kyro::util::xmlNestingDepth(mixed.data(), mixed.size()), 2);
+    EXPECT_EQ(kyro::util::countXml(mixed.data(), mixed.size()).deepest, 2);
 }
 
 // Expands a value in a process of its own, so that its messages can be read.

@@ -70,7 +70,8 @@ int CKyroUtilCustomEnv::loadLocked()
         return m_status;
     }
 
-    std::FILE* file = kyro::platform::openFile(path.c_str(), "rb");
+    // Only a plain file: a FIFO or a pipe named here would hold start-up for ever.
+    std::FILE* file = kyro::platform::openPlainFileForReading(path.c_str());
     if (file == nullptr) {
         m_status = failure;
         return m_status;

@@ -2,7 +2,10 @@
 
 #include "kyro/platform/filesystem.h"
 
+#include <cctype>
+#include <cstddef>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace kyro::util {
@@ -12,97 +15,474 @@ namespace {
 // TinyXML's multi-byte reads may look a few bytes past the terminator.
 constexpr std::size_t kPadding = 8;
 
-// Where `marker` next starts at or after `from`, or `end`.
-const char* findMarker(const char* from, const char* end, const char* marker)
-{
-    const std::size_t length = std::strlen(marker);
-    for (const char* p = from; p + length <= end; ++p) {
-        if (std::memcmp(p, marker, length) == 0)
-            return p;
-    }
-    return end;
-}
+// TinyXML 2.6.2's parser, step for step, without building anything: where it would stop,
+// what it would take for markup and for text, and so how deep it would recurse and how
+// many elements and attributes it would make. Each step mirrors one of the parser's own
+// (character classes, entities, multi-byte steps and byte-order marks included), so that
+// nesting cannot hide in something the two would read differently: a processing
+// instruction or a "<!" declaration ends at its first ">", an entity may run over a quote
+// or a "<" up to the next ";", a multi-byte lead byte takes the bytes after it along. Where the
+// parser would fail, the walk stops too; it also stops as soon as a bound is passed, so its
+// own recursion never goes deeper than kXmlDepthLimit + 1.
+class ParseWalk {
+public:
+    explicit ParseWalk(bool stopAtBounds) : m_stopAtBounds(stopAtBounds) {}
 
-const char* after(const char* from, const char* end, const char* marker)
-{
-    const char* found = findMarker(from, end, marker);
-    return found == end ? end : found + std::strlen(marker);
-}
-
-bool startsWith(const char* p, const char* end, const char* prefix)
-{
-    const std::size_t length = std::strlen(prefix);
-    return static_cast<std::size_t>(end - p) >= length && std::memcmp(p, prefix, length) == 0;
-}
-
-}  // namespace
-
-int xmlNestingDepth(const char* data, std::size_t size)
-{
-    const char* p = data;
-    const char* const end = data + size;
-    int depth = 0;
-    int deepest = 0;
-    while (p < end) {
-        if (*p != '<') {
-            ++p;
-            continue;
+    void document(const char* p, TiXmlEncoding encoding)
+    {
+        if (p == nullptr || *p == 0)
+            return;
+        if (encoding == TIXML_ENCODING_UNKNOWN && isByteOrderMark(p))
+            encoding = TIXML_ENCODING_UTF8;
+        p = skipWhiteSpace(p, encoding);
+        while (p != nullptr && *p != 0 && !m_stopped) {
+            const Kind kind = identify(p, encoding);
+            if (kind == Kind::None)
+                break;
+            std::string declaredEncoding;
+            p = node(kind, p, encoding, 1, &declaredEncoding);
+            if (encoding == TIXML_ENCODING_UNKNOWN && kind == Kind::Declaration)
+                encoding = encodingNamed(declaredEncoding);
+            p = skipWhiteSpace(p, encoding);
         }
-        if (startsWith(p, end, "<!--")) {
-            p = after(p + 4, end, "-->");
-        } else if (startsWith(p, end, "<![CDATA[")) {
-            p = after(p + 9, end, "]]>");
-        } else if (startsWith(p, end, "<?")) {
-            p = after(p + 2, end, "?>");
-        } else if (startsWith(p, end, "<!")) {
-            // A declaration; an internal subset in brackets may hold ">" itself.
-            const char* close = findMarker(p, end, ">");
-            const char* bracket = findMarker(p, close, "[");
-            p = bracket != close ? after(bracket, end, "]>") : after(p, end, ">");
-        } else if (startsWith(p, end, "</")) {
-            if (depth > 0)
-                --depth;
-            p = after(p + 2, end, ">");
+    }
+
+    XmlCounts counts;
+
+private:
+    enum class Kind { None, Declaration, Comment, CData, Unknown, Element };
+
+    static bool isByteOrderMark(const char* p)
+    {
+        const unsigned char* u = reinterpret_cast<const unsigned char*>(p);
+        return u[0] == 0xEF && u[1] == 0xBB && u[2] == 0xBF;
+    }
+
+    static bool isWhiteSpace(char c)
+    {
+        return std::isspace(static_cast<unsigned char>(c)) || c == '\n' || c == '\r';
+    }
+
+    static int isAlpha(unsigned char c) { return c < 127 ? std::isalpha(c) : 1; }
+    static int isAlphaNum(unsigned char c) { return c < 127 ? std::isalnum(c) : 1; }
+
+    // Called with a plain char promoted to int, as the parser does.
+    static int toLower(int v, TiXmlEncoding encoding)
+    {
+        if (encoding == TIXML_ENCODING_UTF8)
+            return v < 128 ? std::tolower(v) : v;
+        return std::tolower(v);
+    }
+
+    static bool stringEqual(const char* p, const char* tag, bool ignoreCase,
+                            TiXmlEncoding encoding)
+    {
+        if (p == nullptr || *p == 0)
+            return false;
+        if (ignoreCase) {
+            while (*p != 0 && *tag != 0 && toLower(*p, encoding) == toLower(*tag, encoding)) {
+                ++p;
+                ++tag;
+            }
         } else {
-            // A start tag: find its end outside quoted attribute values.
-            char quote = 0;
-            const char* q = p + 1;
-            for (; q < end; ++q) {
-                if (quote != 0) {
-                    if (*q == quote)
-                        quote = 0;
-                } else if (*q == '"' || *q == '\'') {
-                    quote = *q;
-                } else if (*q == '>') {
+            while (*p != 0 && *tag != 0 && *p == *tag) {
+                ++p;
+                ++tag;
+            }
+        }
+        return *tag == 0;
+    }
+
+    static const char* skipWhiteSpace(const char* p, TiXmlEncoding encoding)
+    {
+        if (p == nullptr || *p == 0)
+            return nullptr;
+        if (encoding == TIXML_ENCODING_UTF8) {
+            while (*p != 0) {
+                const unsigned char* u = reinterpret_cast<const unsigned char*>(p);
+                if (u[0] == 0xEF &&
+                    ((u[1] == 0xBB && u[2] == 0xBF) || (u[1] == 0xBF && u[2] == 0xBE) ||
+                     (u[1] == 0xBF && u[2] == 0xBF))) {
+                    p += 3;
+                    continue;
+                }
+                if (!isWhiteSpace(*p))
                     break;
+                ++p;
+            }
+        } else {
+            while (*p != 0 && isWhiteSpace(*p))
+                ++p;
+        }
+        return p;
+    }
+
+    static const char* readName(const char* p, std::string* name)
+    {
+        name->clear();
+        if (p == nullptr || *p == 0 || !(isAlpha(static_cast<unsigned char>(*p)) || *p == '_'))
+            return nullptr;
+        const char* start = p;
+        while (*p != 0 && (isAlphaNum(static_cast<unsigned char>(*p)) || *p == '_' ||
+                           *p == '-' || *p == '.' || *p == ':'))
+            ++p;
+        name->assign(start, static_cast<std::size_t>(p - start));
+        return p;
+    }
+
+    // The value is kept only when the encoding is not UTF-8: it is wanted for the
+    // declaration's encoding, which only a parse of unknown encoding looks at.
+    static const char* entity(const char* p, std::string* value, TiXmlEncoding encoding)
+    {
+        if (p[1] == '#' && p[2] != 0) {
+            unsigned long ucs = 0;
+            std::ptrdiff_t delta = 0;
+            unsigned mult = 1;
+            const char* q;
+            if (p[2] == 'x') {
+                if (p[3] == 0)
+                    return nullptr;
+                q = std::strchr(p + 3, ';');
+                if (q == nullptr || *q == 0)
+                    return nullptr;
+                delta = q - p;
+                for (--q; *q != 'x'; --q) {
+                    if (*q >= '0' && *q <= '9')
+                        ucs += mult * static_cast<unsigned>(*q - '0');
+                    else if (*q >= 'a' && *q <= 'f')
+                        ucs += mult * static_cast<unsigned>(*q - 'a' + 10);
+                    else if (*q >= 'A' && *q <= 'F')
+                        ucs += mult * static_cast<unsigned>(*q - 'A' + 10);
+                    else
+                        return nullptr;
+                    mult *= 16;
+                }
+            } else {
+                q = std::strchr(p + 2, ';');
+                if (q == nullptr || *q == 0)
+                    return nullptr;
+                delta = q - p;
+                for (--q; *q != '#'; --q) {
+                    if (*q >= '0' && *q <= '9')
+                        ucs += mult * static_cast<unsigned>(*q - '0');
+                    else
+                        return nullptr;
+                    mult *= 10;
                 }
             }
-            if (q >= end || q[-1] != '/') {
-                if (++depth > deepest)
-                    deepest = depth;
-            }
-            p = q < end ? q + 1 : end;
+            if (value != nullptr && encoding != TIXML_ENCODING_UTF8)
+                value->push_back(static_cast<char>(ucs));
+            return p + delta + 1;
         }
+        static const struct {
+            const char* text;
+            std::size_t length;
+            char character;
+        } kNamed[] = {{"&amp;", 5, '&'}, {"&lt;", 4, '<'}, {"&gt;", 4, '>'},
+                      {"&quot;", 6, '"'}, {"&apos;", 6, '\''}};
+        for (const auto& named : kNamed) {
+            if (std::strncmp(named.text, p, named.length) == 0) {
+                if (value != nullptr && encoding != TIXML_ENCODING_UTF8)
+                    value->push_back(named.character);
+                return p + named.length;
+            }
+        }
+        // Not an entity: the parser steps over the "&" and keeps nothing of it.
+        return p + 1;
     }
-    return deepest;
-}
 
-bool parseXmlText(const char* data, std::size_t size, TiXmlDocument* document,
-                  TiXmlEncoding encoding)
+    static const char* character(const char* p, std::string* value, TiXmlEncoding encoding)
+    {
+        const int length = encoding == TIXML_ENCODING_UTF8
+                               ? TiXmlBase::utf8ByteTable[static_cast<unsigned char>(*p)]
+                               : 1;
+        if (length == 1) {
+            if (*p == '&')
+                return entity(p, value, encoding);
+            if (value != nullptr && encoding != TIXML_ENCODING_UTF8)
+                value->push_back(*p);
+            return p + 1;
+        }
+        if (length == 0)
+            return nullptr;
+        // May step past the terminator: the buffer is padded for that.
+        return p + length;
+    }
+
+    static const char* readText(const char* p, bool trimWhiteSpace, const char* endTag,
+                                TiXmlEncoding encoding, std::string* value)
+    {
+        if (!trimWhiteSpace || !TiXmlBase::IsWhiteSpaceCondensed()) {
+            while (p != nullptr && *p != 0 && !stringEqual(p, endTag, false, encoding))
+                p = character(p, value, encoding);
+        } else {
+            p = skipWhiteSpace(p, encoding);
+            while (p != nullptr && *p != 0 && !stringEqual(p, endTag, false, encoding)) {
+                if (isWhiteSpace(*p))
+                    ++p;
+                else
+                    p = character(p, value, encoding);
+            }
+        }
+        if (p != nullptr && *p != 0)
+            p += std::strlen(endTag);
+        return p != nullptr && *p != 0 ? p : nullptr;
+    }
+
+    static TiXmlEncoding encodingNamed(const std::string& name)
+    {
+        const char* text = name.c_str();
+        if (*text == 0 || stringEqual(text, "UTF-8", true, TIXML_ENCODING_UNKNOWN) ||
+            stringEqual(text, "UTF8", true, TIXML_ENCODING_UNKNOWN))
+            return TIXML_ENCODING_UTF8;
+        return TIXML_ENCODING_LEGACY;
+    }
+
+    Kind identify(const char* p, TiXmlEncoding encoding) const
+    {
+        p = skipWhiteSpace(p, encoding);
+        if (p == nullptr || *p != '<')
+            return Kind::None;
+        if (stringEqual(p, "<?xml", true, encoding))
+            return Kind::Declaration;
+        if (stringEqual(p, "<!--", false, encoding))
+            return Kind::Comment;
+        if (stringEqual(p, "<![CDATA[", false, encoding))
+            return Kind::CData;
+        if (stringEqual(p, "<!", false, encoding))
+            return Kind::Unknown;
+        if (isAlpha(static_cast<unsigned char>(p[1])) || p[1] == '_')
+            return Kind::Element;
+        return Kind::Unknown;
+    }
+
+    // `depth` is the nesting level an element here would have (1 at the top).
+    // A node is about to be made; false when that passes the bound.
+    bool makeNode()
+    {
+        if (++counts.nodes > kXmlNodeLimit && m_stopAtBounds) {
+            m_stopped = true;
+            return false;
+        }
+        return true;
+    }
+
+    const char* node(Kind kind, const char* p, TiXmlEncoding encoding, int depth,
+                     std::string* declaredEncoding)
+    {
+        if (kind == Kind::None || !makeNode())
+            return nullptr;
+        switch (kind) {
+        case Kind::Declaration:
+            return declaration(p, encoding, declaredEncoding);
+        case Kind::Comment:
+            return comment(p, encoding);
+        case Kind::CData:
+            return cdata(p, encoding);
+        case Kind::Unknown:
+            return unknown(p, encoding);
+        case Kind::Element:
+            if (++counts.elements > kXmlElementLimit && m_stopAtBounds) {
+                m_stopped = true;
+                return nullptr;
+            }
+            return element(p, encoding, depth);
+        case Kind::None:
+            break;
+        }
+        return nullptr;
+    }
+
+    const char* element(const char* p, TiXmlEncoding encoding, int depth)
+    {
+        if (depth > counts.deepest)
+            counts.deepest = depth;
+        // Past the bound the walk always stops: its own recursion stays bounded.
+        if (depth > kXmlDepthLimit) {
+            m_stopped = true;
+            return nullptr;
+        }
+        p = skipWhiteSpace(p, encoding);
+        if (p == nullptr || *p != '<')
+            return nullptr;
+        p = skipWhiteSpace(p + 1, encoding);
+        std::string name;
+        p = readName(p, &name);
+        if (p == nullptr || *p == 0)
+            return nullptr;
+        const std::string endTag = "</" + name;
+        int attributes = 0;
+        while (p != nullptr && *p != 0) {
+            p = skipWhiteSpace(p, encoding);
+            if (p == nullptr || *p == 0)
+                return nullptr;
+            if (*p == '/') {
+                ++p;
+                return *p == '>' ? p + 1 : nullptr;
+            }
+            if (*p == '>') {
+                p = value(p + 1, encoding, depth);
+                if (p == nullptr || *p == 0 || !stringEqual(p, endTag.c_str(), false, encoding))
+                    return nullptr;
+                p = skipWhiteSpace(p + endTag.size(), encoding);
+                return p != nullptr && *p == '>' ? p + 1 : nullptr;
+            }
+            if (++attributes > counts.mostAttributes)
+                counts.mostAttributes = attributes;
+            if ((attributes > kXmlAttributeLimit ||
+                 ++counts.attributes > kXmlAttributeTotalLimit) &&
+                m_stopAtBounds) {
+                m_stopped = true;
+                return nullptr;
+            }
+            // (A repeated name ends the parse there; going on only counts more.)
+            p = attribute(p, encoding, nullptr);
+            if (p == nullptr || *p == 0)
+                return nullptr;
+        }
+        return p;
+    }
+
+    // The element's content, up to its end tag.
+    const char* value(const char* p, TiXmlEncoding encoding, int depth)
+    {
+        const char* withWhiteSpace = p;
+        p = skipWhiteSpace(p, encoding);
+        while (p != nullptr && *p != 0 && !m_stopped) {
+            if (*p != '<') {
+                // (A text of white space only is dropped; counting it too errs on the safe side.)
+                if (!makeNode())
+                    return nullptr;
+                p = text(TiXmlBase::IsWhiteSpaceCondensed() ? p : withWhiteSpace, encoding);
+            } else {
+                if (stringEqual(p, "</", false, encoding))
+                    return p;
+                p = node(identify(p, encoding), p, encoding, depth + 1, nullptr);
+            }
+            withWhiteSpace = p;
+            p = skipWhiteSpace(p, encoding);
+        }
+        return m_stopped ? nullptr : p;
+    }
+
+    static const char* attribute(const char* p, TiXmlEncoding encoding, std::string* value)
+    {
+        if (value != nullptr)
+            value->clear();
+        p = skipWhiteSpace(p, encoding);
+        if (p == nullptr || *p == 0)
+            return nullptr;
+        std::string name;
+        p = readName(p, &name);
+        if (p == nullptr || *p == 0)
+            return nullptr;
+        p = skipWhiteSpace(p, encoding);
+        if (p == nullptr || *p != '=')
+            return nullptr;
+        p = skipWhiteSpace(p + 1, encoding);
+        if (p == nullptr || *p == 0)
+            return nullptr;
+        if (*p == '\'')
+            return readText(p + 1, false, "'", encoding, value);
+        if (*p == '"')
+            return readText(p + 1, false, "\"", encoding, value);
+        while (*p != 0 && !isWhiteSpace(*p) && *p != '/' && *p != '>') {
+            if (*p == '\'' || *p == '"')
+                return nullptr;
+            if (value != nullptr)
+                value->push_back(*p);
+            ++p;
+        }
+        return p;
+    }
+
+    static const char* declaration(const char* p, TiXmlEncoding encoding,
+                                   std::string* declaredEncoding)
+    {
+        p = skipWhiteSpace(p, encoding);
+        if (p == nullptr || !stringEqual(p, "<?xml", true, encoding))
+            return nullptr;
+        p += 5;
+        std::string ignored;
+        while (p != nullptr && *p != 0) {
+            if (*p == '>')
+                return p + 1;
+            p = skipWhiteSpace(p, encoding);
+            if (p == nullptr || *p == 0)
+                break;
+            if (stringEqual(p, "version", true, encoding) ||
+                stringEqual(p, "standalone", true, encoding)) {
+                p = attribute(p, encoding, &ignored);
+            } else if (stringEqual(p, "encoding", true, encoding)) {
+                std::string named;
+                p = attribute(p, encoding, &named);
+                if (declaredEncoding != nullptr)
+                    *declaredEncoding = named;
+            } else {
+                while (*p != 0 && *p != '>' && !isWhiteSpace(*p))
+                    ++p;
+            }
+        }
+        return nullptr;
+    }
+
+    static const char* comment(const char* p, TiXmlEncoding encoding)
+    {
+        p = skipWhiteSpace(p, encoding);
+        if (!stringEqual(p, "<!--", false, encoding))
+            return nullptr;
+        p += 4;
+        while (*p != 0 && !stringEqual(p, "-->", false, encoding))
+            ++p;
+        return *p != 0 ? p + 3 : p;
+    }
+
+    static const char* cdata(const char* p, TiXmlEncoding encoding)
+    {
+        if (!stringEqual(p, "<![CDATA[", false, encoding))
+            return nullptr;
+        p += 9;
+        while (*p != 0 && !stringEqual(p, "]]>", false, encoding))
+            ++p;
+        return readText(p, false, "]]>", encoding, nullptr);
+    }
+
+    static const char* unknown(const char* p, TiXmlEncoding encoding)
+    {
+        p = skipWhiteSpace(p, encoding);
+        if (p == nullptr || *p != '<')
+            return nullptr;
+        ++p;
+        while (*p != 0 && *p != '>')
+            ++p;
+        return *p == '>' ? p + 1 : p;
+    }
+
+    static const char* text(const char* p, TiXmlEncoding encoding)
+    {
+        p = readText(p, true, "<", encoding, nullptr);
+        return p != nullptr && *p != 0 ? p - 1 : nullptr;
+    }
+
+    bool m_stopAtBounds;
+    bool m_stopped = false;
+};
+
+// The text as TinyXML is given it: up to its first NUL (where TinyXML would stop), line
+// ends as XML wants them (CR LF and a lone CR both become LF, as LoadFile does), padded
+// with NULs. Empty when nothing is left.
+std::vector<char> preparedText(const char* data, std::size_t size)
 {
-    document->Clear();
+    std::vector<char> text;
     // (An empty file comes with no buffer at all, which memchr must not be given.)
-    if (data == nullptr || size == 0 || size > kXmlFileSizeLimit)
-        return false;
-    // The text ends at its first NUL, as it would for TinyXML.
+    if (data == nullptr || size == 0)
+        return text;
     const void* nul = std::memchr(data, 0, size);
     if (nul != nullptr)
         size = static_cast<std::size_t>(static_cast<const char*>(nul) - data);
-    if (size == 0 || xmlNestingDepth(data, size) > kXmlDepthLimit)
-        return false;
-
-    // Line ends as XML wants them: CR LF and a lone CR both become LF.
-    std::vector<char> text(size + kPadding, '\0');
+    if (size == 0)
+        return text;
+    text.assign(size + kPadding, '\0');
     std::size_t used = 0;
     for (std::size_t i = 0; i < size; ++i) {
         if (data[i] == '\r') {
@@ -113,6 +493,35 @@ bool parseXmlText(const char* data, std::size_t size, TiXmlDocument* document,
             text[used++] = data[i];
         }
     }
+    return text;
+}
+
+}  // namespace
+
+XmlCounts countXml(const char* data, std::size_t size, TiXmlEncoding encoding)
+{
+    const std::vector<char> text = preparedText(data, size);
+    ParseWalk walk(false);
+    if (!text.empty())
+        walk.document(text.data(), encoding);
+    return walk.counts;
+}
+
+bool parseXmlText(const char* data, std::size_t size, TiXmlDocument* document,
+                  TiXmlEncoding encoding)
+{
+    document->Clear();
+    if (size > kXmlFileSizeLimit)
+        return false;
+    const std::vector<char> text = preparedText(data, size);
+    if (text.empty())
+        return false;
+    ParseWalk walk(true);
+    walk.document(text.data(), encoding);
+    if (walk.counts.deepest > kXmlDepthLimit || walk.counts.elements > kXmlElementLimit ||
+        walk.counts.mostAttributes > kXmlAttributeLimit ||
+        walk.counts.attributes > kXmlAttributeTotalLimit || walk.counts.nodes > kXmlNodeLimit)
+        return false;
     document->Parse(text.data(), nullptr, encoding);
     return !document->Error();
 }
@@ -137,7 +546,7 @@ bool readXmlFile(std::FILE* file, TiXmlDocument* document, TiXmlEncoding encodin
 
 bool readXmlFile(const TPath& path, TiXmlDocument* document, TiXmlEncoding encoding)
 {
-    std::FILE* file = kyro::platform::openFile(path.utf8(), "rb");
+    std::FILE* file = kyro::platform::openPlainFileForReading(path.utf8());
     if (file == nullptr) {
         document->Clear();
         return false;

@@ -130,6 +130,38 @@ std::FILE* createNewFile(const char* path)
     return streamOf(fd, "wb");
 }
 
+std::FILE* openPlainFileForReading(const char* path)
+{
+    const std::string native = posix::nativePath(path);
+    if (native.empty())
+        return nullptr;
+    if (failThisCall(FaultPoint::FileOpen)) {
+        errno = EACCES;
+        return nullptr;
+    }
+    // Devices are not even opened (opening some has effects of its own); what is opened is
+    // checked again, since the path may name something else by then.
+    struct stat info;
+    if (::stat(native.c_str(), &info) != 0)
+        return nullptr;
+    if (!S_ISREG(info.st_mode)) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    // O_NONBLOCK: opening a FIFO nobody writes to must not wait.
+    const int file = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (file < 0)
+        return nullptr;
+    const int flags = ::fcntl(file, F_GETFL);
+    if (::fstat(file, &info) != 0 || !S_ISREG(info.st_mode) || flags < 0 ||
+        ::fcntl(file, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(file);
+        errno = EINVAL;
+        return nullptr;
+    }
+    return streamOf(file, "rb");
+}
+
 std::size_t writeFile(std::FILE* stream, const void* data, std::size_t size)
 {
     if (stream == nullptr || (data == nullptr && size != 0))

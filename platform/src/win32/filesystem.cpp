@@ -190,6 +190,38 @@ std::FILE* createNewFile(const char* path)
     return streamOf(handle, _O_WRONLY | _O_BINARY, "wb");
 }
 
+std::FILE* openPlainFileForReading(const char* path)
+{
+    if (path == nullptr || *path == '\0') {
+        refuse(ERROR_INVALID_PARAMETER, EINVAL);
+        return nullptr;
+    }
+    if (failThisCall(FaultPoint::FileOpen)) {
+        refuse(ERROR_ACCESS_DENIED, EACCES);
+        return nullptr;
+    }
+    // Sharing as the runtime's fopen does, and deletion too, so that a file being read can
+    // still be replaced. Identification only: a pipe's server never acts as this user.
+    const HANDLE handle = ::CreateFileW(
+        win32::widen(path).c_str(), GENERIC_READ,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT
+                : error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? EACCES
+                                                                                   : EIO;
+        return nullptr;
+    }
+    // A pipe, console or other device would make a read wait without a bound.
+    if (::GetFileType(handle) != FILE_TYPE_DISK) {
+        ::CloseHandle(handle);
+        refuse(ERROR_INVALID_PARAMETER, EINVAL);
+        return nullptr;
+    }
+    return streamOf(handle, _O_RDONLY | _O_BINARY, "rb");
+}
+
 std::size_t writeFile(std::FILE* stream, const void* data, std::size_t size)
 {
     if (stream == nullptr || (data == nullptr && size != 0))

@@ -40,6 +40,14 @@ int removeFile(const char* path);
 // failure.
 std::FILE* openFile(const char* path, const char* mode);
 
+// Opens an existing plain file for binary reading ("rb"). Anything else at the path (a
+// folder, a FIFO, a device, a pipe) is refused without ever waiting on it: POSIX opens it
+// without blocking and checks the opened file (fstat), so a file swapped in after a check
+// by path cannot slip through; Windows refuses whatever is not a disk file (GetFileType)
+// and never lets a pipe's server act as the caller. The stream is never inherited by child
+// processes. Null on failure.
+std::FILE* openPlainFileForReading(const char* path);
+
 // Writes `size` bytes to the stream (fwrite). Returns the bytes taken: fewer than `size`
 // only when the write failed (errno set), and then a part of them may be in the stream
 // already, as when a disk fills up part-way.
