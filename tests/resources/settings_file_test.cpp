@@ -328,8 +328,10 @@ TEST(SettingsFile, AFailedSaveLeavesTheOldFile)
     EXPECT_EQ(readFileBytes(path), "<broken");
 
     // A file the XML reader takes but could not read back once written again (bytes that
-    // are not UTF-8 in an unquoted attribute): the store reads it, but never writes it.
-    const std::string damaged = "<KyroSettings><Section Name=\xE8\x90\x91\xDD>"
+    // are not UTF-8 in an unquoted attribute of a file that says it is UTF-8): the store
+    // reads it, but never writes it.
+    const std::string damaged = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+                                "<KyroSettings><Section Name=\xE8\x90\x91\xDD>"
                                 "<Data Key=\"K\">1</Data></Section></KyroSettings>";
     writeFileBytes(path, damaged);
     CKyroUtilSettingsFile reader(false);

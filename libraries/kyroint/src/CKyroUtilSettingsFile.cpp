@@ -197,9 +197,8 @@ bool CKyroUtilSettingsFile::loadHeld(const TStr& path, bool keepPending)
         return !m_filePath.isEmpty();
     }
 
-    const bool read = kyro::util::readXmlFile(TPath(withBackslashes(wanted)), &m_document->xml,
-                                              TIXML_ENCODING_UTF8) &&
-                      readContent();
+    const bool read =
+        kyro::util::readXmlFile(TPath(withBackslashes(wanted)), &m_document->xml) && readContent();
     if (read && !keepPending)
         m_filePath = wanted;
     return read;
@@ -346,7 +345,7 @@ bool CKyroUtilSettingsFile::writeFile(const TStr& path)
     TiXmlPrinter printer;
     m_document->xml.Accept(&printer);
     TiXmlDocument check;
-    if (!kyro::util::parseXmlText(printer.CStr(), printer.Size(), &check, TIXML_ENCODING_UTF8) ||
+    if (!kyro::util::parseXmlText(printer.CStr(), printer.Size(), &check) ||
         check.FirstChildElement(kTopElement) == nullptr)
         return false;
 
