@@ -20,10 +20,11 @@ bool convert(const char* data, std::size_t size, const char* from, std::string* 
     std::size_t inLeft = size;
     char* outNext = out.data();
     std::size_t outLeft = out.size();
+    const std::size_t failed = static_cast<std::size_t>(-1);
     const bool converted =
-        size == 0 || (::iconv(converter, &in, &inLeft, &outNext, &outLeft) != static_cast<std::size_t>(-1) &&
-                      inLeft == 0 &&
-                      ::iconv(converter, nullptr, nullptr, &outNext, &outLeft) != static_cast<std::size_t>(-1));
+        size == 0 ||
+        (::iconv(converter, &in, &inLeft, &outNext, &outLeft) != failed && inLeft == 0 &&
+         ::iconv(converter, nullptr, nullptr, &outNext, &outLeft) != failed);
     ::iconv_close(converter);
     if (!converted)
         return false;

@@ -67,21 +67,25 @@ bool textToUtf8(const char* data, std::size_t size, const char* encoding, std::s
 {
     if ((data == nullptr && size != 0) || utf8 == nullptr || size > INT_MAX / 2)
         return false;
-    const UINT codePage = encoding != nullptr && *encoding != '\0' ? codePageOf(encoding) : CP_ACP;
-    if (codePage == 0 || !::IsValidCodePage(codePage == CP_ACP ? ::GetACP() : codePage))
+    // The system code page by number: CP_ACP is 0, which codePageOf answers for "unknown".
+    const UINT codePage =
+        encoding != nullptr && *encoding != '\0' ? codePageOf(encoding) : ::GetACP();
+    if (codePage == 0 || !::IsValidCodePage(codePage))
         return false;
     if (size == 0) {
         utf8->clear();
         return true;
     }
     const int length = static_cast<int>(size);
-    const int units = ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, data, length, nullptr, 0);
+    const DWORD strict = MB_ERR_INVALID_CHARS;
+    const int units = ::MultiByteToWideChar(codePage, strict, data, length, nullptr, 0);
     if (units <= 0)
         return false;
     std::vector<wchar_t> wide(static_cast<std::size_t>(units));
-    if (::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, data, length, wide.data(), units) != units)
+    if (::MultiByteToWideChar(codePage, strict, data, length, wide.data(), units) != units)
         return false;
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
+    const int bytes =
+        ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
     if (bytes <= 0)
         return false;
     std::string text(static_cast<std::size_t>(bytes), '\0');
