@@ -103,6 +103,7 @@ bool request(VexPipePacket* request, VexPipePacket* reply)
 
 VexPipeNamedConduit* openCompanionConduit()
 {
+    const kyro::platform::ModalWait modal;
     const TStr folder = getLocation(kCompanionLocation, TStr(""));
     // The upkeep opens a web address and may wait for the network for a minute; when it
     // did not bring the root the first time, it will not the next, so a process tries once.
