@@ -287,7 +287,7 @@ TEST(ShippedErrorTable, DescribesTheLibrarysStatuses)
     KyroErrorTable table(path);
     ASSERT_TRUE(table.Load()) << path.utf8();
     EXPECT_EQ(table.GetVendorName(1), "Kyro Integration Library");
-    for (int code : {1, 2, 5, 9, 19, 30})
+    for (int code : {1, 2, 5, 9, 19, 30, 31, 32})
         EXPECT_NE(table.GetErrorDescription(1, code), "") << code;
     for (int vendor : {2, 3, 4, 5})
         EXPECT_NE(table.GetVendorName(vendor), "") << vendor;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -39,6 +40,32 @@ int removeFile(const char* path)
 {
     const std::string native = posix::nativePath(path);
     return !native.empty() && ::unlink(native.c_str()) == 0 ? 0 : -1;
+}
+
+bool listFolder(const char* folder, std::vector<std::string>* names)
+{
+    const std::string native = posix::nativePath(folder);
+    if (native.empty() || names == nullptr)
+        return false;
+    DIR* listing = ::opendir(native.c_str());
+    if (listing == nullptr)
+        return false;
+    names->clear();
+    while (const dirent* entry = ::readdir(listing)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names->push_back(entry->d_name);
+    }
+    ::closedir(listing);
+    return true;
+}
+
+bool removeOwnPlainFile(const char* path)
+{
+    const std::string native = posix::nativePath(path);
+    struct stat info;
+    // lstat and unlink both take a link for itself, never for what it points to.
+    return !native.empty() && ::lstat(native.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           info.st_uid == ::geteuid() && ::unlink(native.c_str()) == 0;
 }
 
 namespace {

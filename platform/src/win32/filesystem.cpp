@@ -12,7 +12,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <string>
+#include <vector>
 
 namespace kyro::platform {
 
@@ -38,6 +40,54 @@ bool makeDirectory(const char* path)
 int removeFile(const char* path)
 {
     return ::_wunlink(win32::widen(path).c_str()) == 0 ? 0 : -1;
+}
+
+bool listFolder(const char* folder, std::vector<std::string>* names)
+{
+    if (folder == nullptr || *folder == '\0' || names == nullptr)
+        return false;
+    std::wstring pattern = win32::widen(folder);
+    if (pattern.back() != L'\\' && pattern.back() != L'/')
+        pattern += L'\\';
+    pattern += L'*';
+    WIN32_FIND_DATAW entry;
+    const HANDLE listing = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry,
+                                              FindExSearchNameMatch, nullptr, 0);
+    if (listing == INVALID_HANDLE_VALUE)
+        return false;
+    names->clear();
+    do {
+        if (std::wcscmp(entry.cFileName, L".") != 0 && std::wcscmp(entry.cFileName, L"..") != 0)
+            names->push_back(win32::narrow(entry.cFileName));
+    } while (::FindNextFileW(listing, &entry));
+    ::FindClose(listing);
+    return true;
+}
+
+bool removeOwnPlainFile(const char* path)
+{
+    if (path == nullptr || *path == '\0')
+        return false;
+    // The reparse point itself is opened, never what it points to; a folder cannot be
+    // opened without backup semantics. A writer that does not share deletion keeps it.
+    const HANDLE handle = ::CreateFileW(
+        win32::widen(path).c_str(), DELETE | READ_CONTROL,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION information;
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    const bool removed =
+        ::GetFileType(handle) == FILE_TYPE_DISK &&
+        ::GetFileInformationByHandle(handle, &information) &&
+        (information.dwFileAttributes &
+         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) == 0 &&
+        win32::fileOwnedByThisAccount(handle) &&
+        ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                     sizeof disposition);
+    ::CloseHandle(handle);
+    return removed;
 }
 
 namespace {

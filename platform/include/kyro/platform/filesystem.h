@@ -8,6 +8,8 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace kyro::platform {
 
@@ -27,6 +29,16 @@ bool makeDirectory(const char* path);
 
 // Deletes a file. 0 on success, -1 on failure, like _wunlink.
 int removeFile(const char* path);
+
+// The names of the entries of the folder (not "." and ".."), in no particular order. False
+// when it cannot be read.
+bool listFolder(const char* folder, std::vector<std::string>* names);
+
+// Deletes the file at `path` only when it is a plain file of the current user's account:
+// a link (a reparse point on Windows) is neither followed nor deleted, and a folder,
+// device, pipe or a file of another account stays. Windows also leaves a file that is open
+// without shared deletion (a file still being written). True when it was deleted.
+bool removeOwnPlainFile(const char* path);
 
 // Opens a file with a runtime mode ("w", "a+", "rb", ...). Text modes turn "\n" into the
 // platform's line end (kTextLineEnd). The stream is never inherited by child processes.
