@@ -78,8 +78,8 @@ TEST(LegacyEncodings, EveryLoaderGivesTheTextsAsUtf8)
          "\xE9t\xE9", "\xC3\xA9t\xC3\xA9"},
         {"declared windows-1252", "<?xml version=\"1.0\" encoding=\"windows-1252\"?>",
          "\x80 5", "\xE2\x82\xAC 5"},
-        {"a character reference in a legacy file", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>",
-         "&#233;\xE9", "\xC3\xA9\xC3\xA9"},
+        {"a character reference in a legacy file",
+         "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>", "&#233;\xE9", "\xC3\xA9\xC3\xA9"},
         {"undeclared, in the system code page", "", "Gr\xF6\xDF" "e", "Gr\xC3\xB6\xC3\x9F" "e"},
         {"undeclared UTF-8 stays", "", "Gr\xC3\xB6\xC3\x9F" "e &#233;",
          "Gr\xC3\xB6\xC3\x9F" "e \xC3\xA9"},
@@ -93,7 +93,8 @@ TEST(LegacyEncodings, EveryLoaderGivesTheTextsAsUtf8)
         for (const auto& row : cases) {
             SCOPED_TRACE(std::string(reader.name) + ": " + row.name);
             writeFileBytes(temp.path() / kFileName, file(reader, row.declaration, row.bytes));
-            EXPECT_EQ(std::string(reader.read(temp.path()).utf8()), row.utf8 != nullptr ? row.utf8 : "");
+            const std::string expected = row.utf8 != nullptr ? row.utf8 : "";
+            EXPECT_EQ(std::string(reader.read(temp.path()).utf8()), expected);
         }
     }
 }
