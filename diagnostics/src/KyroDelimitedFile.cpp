@@ -112,7 +112,8 @@ KyroDelimitedFile::KyroDelimitedFile(TStr fileName)
       m_endsMidLine(false),
       m_inRecord(false),
       m_recordFailed(false),
-      m_recordStart(-1)
+      m_recordStart(-1),
+      m_leftEnd(-1)
 {
 }
 
@@ -132,6 +133,7 @@ void KyroDelimitedFile::setFilename(const TStr& name)
         return;
     close();
     m_fileName = name;
+    m_leftEnd = -1;
 }
 
 bool KyroDelimitedFile::open(bool truncate)
@@ -158,6 +160,7 @@ void KyroDelimitedFile::close()
     // be taken back.
     if (std::fflush(m_stream) != 0)
         takeBack(0);
+    m_leftEnd = m_anchor < 0 || m_endsMidLine ? -1 : m_anchor + m_written;
     std::fclose(m_stream);
     m_stream = nullptr;
 }
@@ -202,6 +205,7 @@ void KyroDelimitedFile::dropRecord()
 void KyroDelimitedFile::refresh()
 {
     close();
+    m_leftEnd = -1;
 }
 
 void KyroDelimitedFile::clearContents()
@@ -293,9 +297,11 @@ void KyroDelimitedFile::anchorAtEnd()
 {
     m_anchor = kyro::platform::fileLength(m_stream);
     m_written = 0;
+    // A file just as long as we left it ends as we left it, with a whole line: the loggers
+    // open the file for every record, and a read costs as much as a tenth of one.
     char last = '\n';
-    m_endsMidLine = m_anchor > 0 && kyro::platform::readFileAt(m_stream, m_anchor - 1, &last, 1) == 1 &&
-                    last != '\n';
+    m_endsMidLine = m_anchor > 0 && m_anchor != m_leftEnd &&
+                    kyro::platform::readFileAt(m_stream, m_anchor - 1, &last, 1) == 1 && last != '\n';
 }
 
 long long KyroDelimitedFile::lineEndWithin(long long from, long long to) const
@@ -335,6 +341,7 @@ void KyroDelimitedFile::takeBack(long long partial)
         kyro::platform::truncateFile(m_stream, cut);
     if (m_inRecord)
         m_recordFailed = true;
+    m_leftEnd = -1;
     anchorAtEnd();
 }
 
@@ -343,19 +350,8 @@ bool KyroDelimitedFile::putLine(const LineBuffer& line)
     // After a failed line the record is lost: nothing more of it is written.
     if (m_stream == nullptr || (m_inRecord && m_recordFailed))
         return false;
-    if (m_endsMidLine) {
-        // The file ends in a line cut short (its writer was killed in the middle of it):
-        // that one is ended first, so this one starts on a line of its own.
-        LineBuffer ended;
-        ended.append('\n');
-        ended.append(line.data(), line.size());
-        return writeLine(ended);
-    }
-    return writeLine(line);
-}
-
-bool KyroDelimitedFile::writeLine(const LineBuffer& line)
-{
+    if (m_endsMidLine)
+        return putEndedLine(line);
     std::size_t taken = 0;
     bool whole = m_appending || std::fseek(m_stream, 0, SEEK_END) == 0;
     if (whole) {
@@ -374,8 +370,19 @@ bool KyroDelimitedFile::writeLine(const LineBuffer& line)
         return false;
     }
     m_written += stored;
-    m_endsMidLine = false;
     return true;
+}
+
+bool KyroDelimitedFile::putEndedLine(const LineBuffer& line)
+{
+    // The file ends in a line cut short (its writer was killed in the middle of it): that
+    // one is ended first, so this one starts on a line of its own. A failure finds the
+    // file's end as it is again.
+    LineBuffer ended;
+    ended.append('\n');
+    ended.append(line.data(), line.size());
+    m_endsMidLine = false;
+    return putLine(ended);
 }
 
 bool KyroDelimitedFile::append(PairList& pairs, bool closeAfter)

@@ -498,8 +498,13 @@ TEST(Loggers, ARecordAfterOneCutShortStartsOnItsOwnLine)
         c.logger.setLogFileName(shared);
         c.logger.log(c.record);
         c.logger.log(c.record);
-        EXPECT_EQ(readFileBytes(shared), textLines("4242\t2026/01/05\t09:05:02\tan earlier line\n") +
-                                             c.cutShort + textLines("\n") + record + record);
+        std::string expected = textLines("4242\t2026/01/05\t09:05:02\tan earlier line\n") + c.cutShort +
+                               textLines("\n") + record + record;
+        EXPECT_EQ(readFileBytes(shared), expected);
+        // Another writer killed between two records of this logger.
+        writeFileBytes(shared, expected + c.cutShort);
+        c.logger.log(c.record);
+        EXPECT_EQ(readFileBytes(shared), expected + c.cutShort + textLines("\n") + record);
     }
 
     // A record that throws half-way leaves nothing behind.

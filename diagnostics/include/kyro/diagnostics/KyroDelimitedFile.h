@@ -106,12 +106,14 @@ private:
                     bool joined = true) const;
     // Writes a line; after a failure takes back what it put in the file (see takeBack).
     bool putLine(const kyro::diagnostics::LineBuffer& line);
-    bool writeLine(const kyro::diagnostics::LineBuffer& line);
+    // The same, with a line end in front (the file ends in a line cut short).
+    bool putEndedLine(const kyro::diagnostics::LineBuffer& line);
     // Hands the buffered lines to the file and cuts it back to the end of the last whole
     // line, or, in a record, to the record's start; `partial` is what the failed line put
     // there. Lines written from there on are counted from the file's end again.
     void takeBack(long long partial);
-    // Takes the file's present end as the place counted from (the stream's buffer empty).
+    // Takes the file's present end as the place counted from (the stream's buffer empty),
+    // and finds whether it ends in a line cut short.
     void anchorAtEnd();
     // The place behind the last line end in [from, to) of the file; `from` when there is
     // none, -1 when it cannot be read.
@@ -138,6 +140,9 @@ private:
     bool m_inRecord;
     bool m_recordFailed;
     long long m_recordStart;
+    // The file's length when this object last closed it, ending with a whole line (-1 when
+    // unknown): reopened at that length, it need not be read to tell how it ends.
+    long long m_leftEnd;
 };
 
 #endif
