@@ -209,6 +209,23 @@ long long fileLength(std::FILE* stream)
     return static_cast<long long>(info.st_size);
 }
 
+std::size_t readFileAt(std::FILE* stream, long long offset, void* buffer, std::size_t size)
+{
+    if (stream == nullptr || buffer == nullptr || offset < 0)
+        return 0;
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got = ::pread(::fileno(stream), static_cast<char*>(buffer) + done, size - done,
+                                    static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
 bool truncateFile(std::FILE* stream, long long length)
 {
     if (stream == nullptr || length < 0)

@@ -304,6 +304,35 @@ long long fileLength(std::FILE* stream)
     return static_cast<long long>(size.QuadPart);
 }
 
+std::size_t readFileAt(std::FILE* stream, long long offset, void* buffer, std::size_t size)
+{
+    const HANDLE handle = handleOf(stream);
+    if (handle == INVALID_HANDLE_VALUE || buffer == nullptr || offset < 0)
+        return 0;
+    // A read at an offset moves a synchronous handle's position; the runtime's stream
+    // finds it where it left it.
+    LARGE_INTEGER zero;
+    zero.QuadPart = 0;
+    LARGE_INTEGER position;
+    if (!::SetFilePointerEx(handle, zero, &position, FILE_CURRENT))
+        return 0;
+    std::size_t done = 0;
+    while (done < size) {
+        const long long at = offset + static_cast<long long>(done);
+        OVERLAPPED where = {};
+        where.Offset = static_cast<DWORD>(at & 0xFFFFFFFFLL);
+        where.OffsetHigh = static_cast<DWORD>(at >> 32);
+        const std::size_t left = size - done;
+        const DWORD ask = left > 0x10000000u ? 0x10000000u : static_cast<DWORD>(left);
+        DWORD got = 0;
+        if (!::ReadFile(handle, static_cast<char*>(buffer) + done, ask, &got, &where) || got == 0)
+            break;
+        done += got;
+    }
+    ::SetFilePointerEx(handle, position, nullptr, FILE_BEGIN);
+    return done;
+}
+
 bool truncateFile(std::FILE* stream, long long length)
 {
     const HANDLE handle = handleOf(stream);

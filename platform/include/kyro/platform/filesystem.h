@@ -69,6 +69,12 @@ std::size_t writeFile(std::FILE* stream, const void* data, std::size_t size);
 // the stream's buffer are not counted); -1 when it cannot be told.
 long long fileLength(std::FILE* stream);
 
+// Reads up to `size` bytes at `offset` of the file behind the stream, as stored (no line
+// end translation), without moving the stream or touching its buffer (bytes still in the
+// buffer are not seen). The stream must have been opened for reading too ("a+", "r").
+// Returns the bytes read: fewer at the end of the file, 0 on failure.
+std::size_t readFileAt(std::FILE* stream, long long offset, void* buffer, std::size_t size);
+
 // Writes the stream's buffer out (a failure there is not reported), then cuts the file
 // behind it to its first `length` bytes and puts the stream's position at that end. True
 // when the file was cut.
