@@ -36,8 +36,9 @@ endforeach()
 if(WIN32)
   install(TARGETS vex RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 else()
-  install(TARGETS vex RUNTIME
-          DESTINATION "lib/Norveldt Shared/Kyro/R${PROJECT_VERSION_MAJOR}")
+  install(TARGETS vex kyrogtkwindows RUNTIME
+          DESTINATION "lib/Norveldt Shared/Kyro/R${PROJECT_VERSION_MAJOR}"
+          LIBRARY DESTINATION "lib/Norveldt Shared/Kyro/R${PROJECT_VERSION_MAJOR}")
 endif()
 
 install(FILES ${PROJECT_SOURCE_DIR}/data/KyroErrorCodes.xml ${PROJECT_SOURCE_DIR}/data/KyroIntRes.xml

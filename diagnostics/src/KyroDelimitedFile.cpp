@@ -107,9 +107,13 @@ KyroDelimitedFile::KyroDelimitedFile(TStr fileName)
       m_tabSectionLength(0),
       m_stream(nullptr),
       m_appending(false),
+      m_anchor(-1),
+      m_written(0),
+      m_endsMidLine(false),
+      m_inRecord(false),
+      m_recordFailed(false),
       m_recordStart(-1),
-      m_recordBytes(0),
-      m_recordFailed(false)
+      m_leftEnd(-1)
 {
 }
 
@@ -129,6 +133,7 @@ void KyroDelimitedFile::setFilename(const TStr& name)
         return;
     close();
     m_fileName = name;
+    m_leftEnd = -1;
 }
 
 bool KyroDelimitedFile::open(bool truncate)
@@ -141,33 +146,66 @@ bool KyroDelimitedFile::open(bool truncate)
     m_appending = !truncate;
     if (m_stream == nullptr)
         return false;
-    m_recordStart = kyro::platform::fileLength(m_stream);
-    m_recordBytes = 0;
-    m_recordFailed = false;
+    anchorAtEnd();
     return true;
 }
 
 void KyroDelimitedFile::close()
 {
+    if (m_inRecord)
+        endRecord();
     if (m_stream == nullptr)
         return;
-    // The buffered lines go now, while a failure can still be taken back.
+    // The buffered lines go now, while a line that reaches the file only in part can still
+    // be taken back.
     if (std::fflush(m_stream) != 0)
-        m_recordFailed = true;
-    if (m_recordFailed && m_recordStart >= 0) {
-        // Unless the file grew beyond what the record put there (another writer that did
-        // not wait for the mutex), the record goes.
-        const long long length = kyro::platform::fileLength(m_stream);
-        if (length >= m_recordStart && length <= m_recordStart + m_recordBytes)
-            kyro::platform::truncateFile(m_stream, m_recordStart);
-    }
+        takeBack(0);
+    m_leftEnd = m_anchor < 0 || m_endsMidLine ? -1 : m_anchor + m_written;
     std::fclose(m_stream);
     m_stream = nullptr;
+}
+
+bool KyroDelimitedFile::beginRecord()
+{
+    if (m_inRecord)
+        endRecord();
+    if (!ensureOpen())
+        return false;
+    m_inRecord = true;
+    m_recordFailed = false;
+    m_recordStart = m_anchor < 0 ? -1 : m_anchor + m_written;
+    return true;
+}
+
+bool KyroDelimitedFile::endRecord()
+{
+    if (!m_inRecord)
+        return false;
+    bool whole = !m_recordFailed && m_stream != nullptr;
+    // Only once its lines are in the file is the record known to be whole.
+    if (whole && std::fflush(m_stream) != 0) {
+        takeBack(0);
+        whole = false;
+    }
+    m_inRecord = false;
+    m_recordFailed = false;
+    return whole;
+}
+
+void KyroDelimitedFile::dropRecord()
+{
+    if (!m_inRecord)
+        return;
+    if (m_stream != nullptr && !m_recordFailed)
+        takeBack(0);
+    m_inRecord = false;
+    m_recordFailed = false;
 }
 
 void KyroDelimitedFile::refresh()
 {
     close();
+    m_leftEnd = -1;
 }
 
 void KyroDelimitedFile::clearContents()
@@ -255,28 +293,96 @@ bool KyroDelimitedFile::addSection(LineBuffer& line, const char* separator, bool
     return true;
 }
 
+void KyroDelimitedFile::anchorAtEnd()
+{
+    m_anchor = kyro::platform::fileLength(m_stream);
+    m_written = 0;
+    // A file just as long as we left it ends as we left it, with a whole line: the loggers
+    // open the file for every record, and a read costs as much as a tenth of one.
+    char last = '\n';
+    m_endsMidLine = m_anchor > 0 && m_anchor != m_leftEnd &&
+                    kyro::platform::readFileAt(m_stream, m_anchor - 1, &last, 1) == 1 && last != '\n';
+}
+
+long long KyroDelimitedFile::lineEndWithin(long long from, long long to) const
+{
+    char chunk[512];
+    while (to > from) {
+        const long long start = std::max(from, to - static_cast<long long>(sizeof chunk));
+        const std::size_t size = static_cast<std::size_t>(to - start);
+        if (kyro::platform::readFileAt(m_stream, start, chunk, size) != size)
+            return -1;
+        for (std::size_t i = size; i > 0; --i) {
+            if (chunk[i - 1] == '\n')
+                return start + static_cast<long long>(i);
+        }
+        to = start;
+    }
+    return from;
+}
+
+void KyroDelimitedFile::takeBack(long long partial)
+{
+    // What is buffered goes now, or is dropped by the runtime when that fails.
+    std::fflush(m_stream);
+    const long long length = kyro::platform::fileLength(m_stream);
+    const long long lastLineEnd = m_anchor < 0 ? -1 : m_anchor + m_written;
+    const long long target = m_inRecord ? m_recordStart : lastLineEnd;
+    // Beyond what we put there lie another writer's lines (one that did not wait for the
+    // mutex): then the file is left as it is.
+    long long cut = -1;
+    if (target >= 0 && length >= 0 && length <= lastLineEnd + partial) {
+        if (length >= target)
+            cut = target;
+        else if (length >= m_anchor)   // the system took only a part of the lines before
+            cut = lineEndWithin(m_anchor, length);
+    }
+    if (cut >= 0 && cut < length)
+        kyro::platform::truncateFile(m_stream, cut);
+    if (m_inRecord)
+        m_recordFailed = true;
+    m_leftEnd = -1;
+    anchorAtEnd();
+}
+
 bool KyroDelimitedFile::putLine(const LineBuffer& line)
 {
     // After a failed line the record is lost: nothing more of it is written.
-    if (m_stream == nullptr || m_recordFailed)
+    if (m_stream == nullptr || (m_inRecord && m_recordFailed))
         return false;
-    if (!m_appending && std::fseek(m_stream, 0, SEEK_END) != 0) {
-        m_recordFailed = true;
-        return false;
+    if (m_endsMidLine)
+        return putEndedLine(line);
+    std::size_t taken = 0;
+    bool whole = m_appending || std::fseek(m_stream, 0, SEEK_END) == 0;
+    if (whole) {
+        taken = kyro::platform::writeFile(m_stream, line.data(), line.size());
+        whole = taken == line.size();
     }
-    const std::size_t taken = kyro::platform::writeFile(m_stream, line.data(), line.size());
     // What reaches the file: in text mode every "\n" becomes the platform's line end.
     static const std::size_t lineEndGrowth = std::strlen(kyro::platform::kTextLineEnd) - 1;
-    m_recordBytes += static_cast<long long>(taken);
+    long long stored = static_cast<long long>(taken);
     if (lineEndGrowth != 0) {
-        m_recordBytes += static_cast<long long>(
+        stored += static_cast<long long>(
             lineEndGrowth * static_cast<std::size_t>(std::count(line.data(), line.data() + taken, '\n')));
     }
-    if (taken != line.size()) {
-        m_recordFailed = true;
+    if (!whole) {
+        takeBack(stored);
         return false;
     }
+    m_written += stored;
     return true;
+}
+
+bool KyroDelimitedFile::putEndedLine(const LineBuffer& line)
+{
+    // The file ends in a line cut short (its writer was killed in the middle of it): that
+    // one is ended first, so this one starts on a line of its own. A failure finds the
+    // file's end as it is again.
+    LineBuffer ended;
+    ended.append('\n');
+    ended.append(line.data(), line.size());
+    m_endsMidLine = false;
+    return putLine(ended);
 }
 
 bool KyroDelimitedFile::append(PairList& pairs, bool closeAfter)

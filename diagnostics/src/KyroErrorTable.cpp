@@ -128,7 +128,7 @@ bool KyroErrorTable::Load()
     try {
         if (m_document == nullptr)
             m_document = new Document();
-        m_loaded = kyro::util::readXmlFile(TPath(m_path), &m_document->xml, TIXML_ENCODING_UNKNOWN);
+        m_loaded = kyro::util::readXmlFile(TPath(m_path), &m_document->xml);
     } catch (...) {
         // Out of memory while parsing: what was parsed goes, and the table stays unloaded.
         if (m_document != nullptr)

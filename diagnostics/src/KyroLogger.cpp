@@ -190,11 +190,14 @@ void KyroLogger::log(KyroLoggable* const record)
     if (synchronised)
         lockWithin(*m_sync, kLogMutexWaitMs);   // written anyway when the wait fails
     try {
-        if (m_logFile.open(false))
+        if (m_logFile.open(false) && m_logFile.beginRecord()) {
             record->dumpTechSupport(this);
+            m_logFile.endRecord();
+        }
     } catch (...) {
-        // Out of memory, or a host's record that throws: the record ends here, and the
-        // file and the mutex are still given back.
+        // Out of memory, or a host's record that throws: what the record wrote goes, and
+        // the file and the mutex are still given back.
+        m_logFile.dropRecord();
     }
     m_logFile.close();
     if (synchronised)

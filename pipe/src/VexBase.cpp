@@ -3,7 +3,24 @@
 #include <chrono>
 #include <mutex>
 #include <new>
-#include <thread>
+
+namespace {
+
+// Who holds a lock. Not the system's thread id: that is handed out again once its thread
+// has ended (glibc gives it to the very next thread), and a thread that ended holding a
+// lock would then seem to hold it in the new one. Tokens are never given out twice.
+std::uint64_t threadToken()
+{
+    static std::atomic<std::uint64_t> next{0};
+    thread_local std::uint64_t token = 0;
+    if (token == 0)
+        token = ++next;
+    return token;
+}
+
+const std::uint64_t kNoOwner = 0;
+
+}  // namespace
 
 // A recursive lock with a time-out, built on a plain timed mutex so that it knows its
 // owner: an unlock() by a thread that does not hold it is then harmless, as it is with
@@ -12,8 +29,8 @@ class VexBase::Lock {
 public:
     bool acquire(std::uint32_t timeoutMs)
     {
-        const std::thread::id self = std::this_thread::get_id();
-        // Only this thread can have stored its own id, so a plain read is enough here.
+        const std::uint64_t self = threadToken();
+        // Only this thread can have stored its own token, so a plain read is enough here.
         if (m_owner.load(std::memory_order_relaxed) == self) {
             ++m_depth;
             return true;
@@ -33,17 +50,17 @@ public:
 
     void releaseOne()
     {
-        if (m_owner.load(std::memory_order_relaxed) != std::this_thread::get_id())
+        if (m_owner.load(std::memory_order_relaxed) != threadToken())
             return;
         if (--m_depth == 0) {
-            m_owner.store(std::thread::id(), std::memory_order_relaxed);
+            m_owner.store(kNoOwner, std::memory_order_relaxed);
             m_mutex.unlock();
         }
     }
 
 private:
     std::timed_mutex m_mutex;
-    std::atomic<std::thread::id> m_owner{std::thread::id()};
+    std::atomic<std::uint64_t> m_owner{kNoOwner};
     std::uint32_t m_depth = 0;
 };
 

@@ -4,9 +4,11 @@
 #include "Accounts.h"
 #include "FileBytes.h"
 #include "TempFolder.h"
+#include "kyro/platform/fault_injection.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <regex>
 #include <string>
 
@@ -266,4 +268,88 @@ TEST(DelimitedFileLinks, ALogWeCreateIsOursOnly)
     setCreationMask(old);
     std::string detail;
     EXPECT_TRUE(fileIsUserOnly(log, &detail)) << detail;
+}
+
+namespace {
+
+// Steps of a host that keeps the file open: 'w' a key/value line, 'd' an item line, '['
+// beginRecord, ']' endRecord, 'c' close. Lines are numbered in step order (k=1, d2, ...).
+struct FailureCase {
+    const char* name;
+    const char* before;     // the file's bytes before the first step
+    const char* steps;
+    long failingWrite;      // the nth line handed to the file comes out short (0: none)
+    const char* answers;    // 't'/'f' per step that answers (all but 'c')
+    const char* kept;       // the numbers of the lines the file holds afterwards
+};
+
+const FailureCase kFailureCases[] = {
+    {"a short write costs that line only", "", "www", 2, "tft", "13"},
+    {"the first line fails", "", "www", 1, "ftt", "23"},
+    {"an item line fails", "", "wdw", 2, "tft", "13"},
+    {"a close after a failure cuts nothing", "", "wwcw", 2, "tft", "13"},
+    {"what was there before stays", "outside\n", "ww", 1, "ft", "2"},
+    {"a record with nothing failing stays", "", "[ww]", 0, "tttt", "12"},
+    {"a failed record goes, the lines around it stay", "", "w[ww]w", 3, "tttfft", "14"},
+    {"the rest of a failed record is not written", "", "[www]w", 1, "tfffft", "4"},
+    {"the next record goes in", "", "[ww][ww]", 2, "ttfftttt", "34"},
+    {"a cut-short line is ended first", "cut sh", "ww", 0, "tt", "12"},
+    {"a failing first line leaves it cut short", "cut sh", "ww", 1, "ft", "2"},
+    {"a failing record leaves it cut short", "cut sh", "[ww]", 2, "ttff", ""},
+};
+
+}  // namespace
+
+TEST(DelimitedFile, AFailedLineCostsThatLineOnly)
+{
+    using kyro::platform::FaultPoint;
+    TempFolder temp;
+    for (const FailureCase& c : kFailureCases) {
+        SCOPED_TRACE(c.name);
+        const TPath path = temp / "failing.log";
+        writeFileBytes(path, c.before);
+        KyroDelimitedFile file(path);
+        file.updateCurrentSection(false);
+        const std::string section = sectionOf(file, "\t");
+        std::string answers;
+        std::string lines[10];
+        int number = 0;
+        kyro::platform::armFault(FaultPoint::FileWrite, c.failingWrite);
+        for (const char* step = c.steps; *step != '\0'; ++step) {
+            bool answer = false;
+            switch (*step) {
+            case 'w':
+                ++number;
+                lines[number] = section + "\tk=" + std::to_string(number) + "\n";
+                answer = file.write("k", number);
+                break;
+            case 'd': {
+                ++number;
+                lines[number] = section + "\td" + std::to_string(number) + "\t\n";
+                KyroDelimitedFile::ItemList items = {TStr(("d" + std::to_string(number)).c_str())};
+                answer = file.writeDebugLog(items, "\t");
+                break;
+            }
+            case '[':
+                answer = file.beginRecord();
+                break;
+            case ']':
+                answer = file.endRecord();
+                break;
+            default:
+                file.close();
+                continue;
+            }
+            answers += answer ? 't' : 'f';
+        }
+        file.close();
+        kyro::platform::disarmFaults();
+        EXPECT_EQ(answers, c.answers);
+        std::string kept = *c.before != '\0' && c.before[std::strlen(c.before) - 1] != '\n' && *c.kept != '\0'
+                               ? "\n"
+                               : "";
+        for (const char* n = c.kept; *n != '\0'; ++n)
+            kept += lines[*n - '0'];
+        EXPECT_EQ(readFileBytes(path), c.before + textLines(kept));
+    }
 }

@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <mutex>
 #include <regex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -435,4 +436,80 @@ TEST(Loggers, UserFilesAndStartUpMarkers)
         EXPECT_TRUE(std::regex_match(line.substr(0, at), stamp)) << line;
         EXPECT_EQ(line.substr(at), facts + (i == 0 ? "START," : "STOP,")) << line;
     }
+}
+
+namespace {
+
+// Writes a line, then throws, as a host's record might.
+class ThrowingRecord : public KyroErrorBase {
+public:
+    ThrowingRecord() : KyroErrorBase(Kyro::kVendorVex, 0, "", 0, "") {}
+    void dumpTechSupport(KyroLogger* logger) const override
+    {
+        logger->logFile().write("Half", "written");
+        throw std::runtime_error("record failed");
+    }
+};
+
+}  // namespace
+
+// A writer killed in the middle of a record leaves a line cut short: the next record of
+// every log kind starts on a line of its own.
+TEST(Loggers, ARecordAfterOneCutShortStartsOnItsOwnLine)
+{
+    TempFolder temp;
+    UserFolderInTemp redirect(temp);
+    ScopedVariable debugOn("KYRO_DEBUG_MODE", "1");
+    ScopedVariable perfOn("KYRO_PERF_LOG", "1");
+    KyroLogger errors(false);
+    KyroDebugLogger debug;
+    KyroPerfLogger perf;
+    const CKyroIntError error(Kyro::kVendorKyroInt, 5, "C:\\src\\dialogs.cpp", 42, "");
+    const KyroDebugLog message(Kyro::kVendorHost, "a message");
+    KyroPerfLogData data;
+    data.marker = "WORK.START";
+    const KyroPerfLog marker(Kyro::kVendorKyroInt, data);
+    struct {
+        const char* name;
+        KyroLogger& logger;
+        const KyroLoggable& record;
+        bool precise;
+        const char* cutShort;
+    } const cases[] = {
+        {"error log", errors, error, false, "4242\t2026/01/05\t09:05:03\tReason=Fatal er"},
+        {"debug log", debug, message, false, "4242\t2026/01/05\t09:05:03\tHost\ta mess"},
+        {"performance log", perf, marker, true, "4242,2026/01/05,09:05:03:7,6.2.9200."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // The record as it reads in a file of its own, then after the line cut short,
+        // twice, with the same stamp.
+        const TPath own = temp / (std::string(c.name) + ".own").c_str();
+        const TPath shared = temp / (std::string(c.name) + ".log").c_str();
+        writeFileBytes(shared, textLines("4242\t2026/01/05\t09:05:02\tan earlier line\n") + c.cutShort);
+        if (c.precise)
+            c.logger.startLoggingWMilliSecs();
+        else
+            c.logger.startLogging();
+        c.logger.setLogFileName(own);
+        c.logger.log(c.record);
+        const std::string record = readFileBytes(own);
+        ASSERT_NE(record, "");
+        c.logger.setLogFileName(shared);
+        c.logger.log(c.record);
+        c.logger.log(c.record);
+        std::string expected = textLines("4242\t2026/01/05\t09:05:02\tan earlier line\n") + c.cutShort +
+                               textLines("\n") + record + record;
+        EXPECT_EQ(readFileBytes(shared), expected);
+        // Another writer killed between two records of this logger.
+        writeFileBytes(shared, expected + c.cutShort);
+        c.logger.log(c.record);
+        EXPECT_EQ(readFileBytes(shared), expected + c.cutShort + textLines("\n") + record);
+    }
+
+    // A record that throws half-way leaves nothing behind.
+    errors.setLogFileName(temp / "thrown.log");
+    writeFileBytes(temp / "thrown.log", "before\n");
+    errors.log(ThrowingRecord());
+    EXPECT_EQ(readFileBytes(temp / "thrown.log"), "before\n");
 }

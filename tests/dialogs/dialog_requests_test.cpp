@@ -17,6 +17,7 @@
 #include "ChildRole.h"
 #include "FileBytes.h"
 #include "HostProcess.h"
+#include "HostQueue.h"
 #include "ScopedVariable.h"
 #include "TempFolder.h"
 
@@ -61,6 +62,21 @@ void askFromIdle(void*)
         return;
     g_innerAsked = true;
     g_innerAnswer = kyrointutil::showMessageBox("Kyro", "Inner", 3, "Yes", "No", 2);
+}
+
+// The host's idle hook that posts a quit to the host's thread, once.
+void quitOnce(void*)
+{
+    static bool posted = false;
+    if (!posted)
+        postQuit(42);
+    posted = true;
+}
+
+// Work that takes a while.
+void pause300(void*)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
 }
 
 // Work that asks for a message box on its own thread.
@@ -136,6 +152,22 @@ KYRO_CHILD_ROLE(dialogs)
                 kyro::platform::waitForThread(worker, kyro::platform::kWaitForever);
             kyro::platform::releaseThread(worker);
             result = ended ? answer : -2;
+        } else if (operation == "quitInWait") {
+            // The host's quit comes while the message box waits for its answer.
+            kyrointutil::setIdleHook(&quitOnce, nullptr);
+            result = kyrointutil::showMessageBox("Kyro", "Go on?", 3, "Yes", "No", 1);
+            kyrointutil::setIdleHook(nullptr, nullptr);
+        } else if (operation == "quitBeforeWork") {
+            // A quit already waiting when the thread starts to wait for work.
+            postQuit(7);
+            const kyro::platform::ThreadHandle worker =
+                kyro::platform::startThread(&pause300, nullptr);
+            result = kyrointutil::waitWithPleaseWait(worker, 0);
+            kyro::platform::waitForThread(worker, kyro::platform::kWaitForever);
+            kyro::platform::releaseThread(worker);
+        } else if (operation == "loop") {
+            // The host's own message loop, after the library's wait.
+            result = runMessageLoop(2000);
         } else if (operation == "pause") {
             // Time for a companion that ends to be gone.
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -401,6 +433,14 @@ TEST_F(DialogRequests, TheHostHooksRunWhileADialogIsUp)
 {
     EXPECT_EQ(run("hooks,message,error", "MessageBox=0@400;ErrorDialog=reply"),
               "hooks=0\nmessage=0\nerror=1\nidle=called states=1212\n");
+}
+
+TEST_F(DialogRequests, AQuitThatCameDuringAWaitEndsTheHostsLoopAfterIt)
+{
+    if (!hostHasMessageQueue())
+        GTEST_SKIP() << "threads have no message queues here";
+    EXPECT_EQ(run("quitInWait,loop,quitBeforeWork,loop", "MessageBox=1@300;PleaseWaitDialog=none"),
+              "quitInWait=1\nloop=42\nquitBeforeWork=1\nloop=7\n");
 }
 
 TEST_F(DialogRequests, PleaseWaitAndAMessageBoxShareOneConnection)

@@ -160,6 +160,16 @@ TEST(VexBase, LockIsRecursiveAndPerThread)
     EXPECT_TRUE(otherThreadGetsLock(object, 1));
 }
 
+TEST(VexBase, ALockLeftByAnEndedThreadIsNoLaterThreadsLock)
+{
+    // Never destroyed: a lock whose owner is gone cannot be given back. Threads started
+    // after the owner ended (which the system may give the owner's id again) wait for it.
+    static VexBase* const object = new VexBase;
+    onOtherThread([] { ASSERT_TRUE(object->lock(0)); });
+    for (int i = 0; i < 20; ++i)
+        EXPECT_FALSE(otherThreadGetsLock(*object, 1)) << "thread " << i;
+}
+
 TEST(VexBase, TimedLockGivesUpAndUnlimitedLockWaits)
 {
     VexBase object;

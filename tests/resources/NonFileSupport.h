@@ -22,7 +22,7 @@ private:
     TPath m_folder;
     TPath m_name;
     bool m_made = false;
-    void* m_handle = nullptr;
+    [[maybe_unused]] void* m_handle = nullptr;   // Windows: the pipe kept open
 };
 
 #endif

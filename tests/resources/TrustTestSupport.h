@@ -36,10 +36,11 @@ private:
 };
 
 // While it lives, web requests go to a proxy on this machine whose port refuses every
-// connection, so nothing goes out to the network and every request fails at once.
+// connection, so nothing goes out to the network and every request fails at once; or, when
+// `silent`, one that takes every connection and never answers.
 class UnreachableNetwork {
 public:
-    UnreachableNetwork();
+    explicit UnreachableNetwork(bool silent = false);
     ~UnreachableNetwork();
     UnreachableNetwork(const UnreachableNetwork&) = delete;
     UnreachableNetwork& operator=(const UnreachableNetwork&) = delete;

@@ -123,10 +123,10 @@ struct UnreachableNetwork::State {
     bool active = false;
 };
 
-UnreachableNetwork::UnreachableNetwork() : m_state(new State)
+UnreachableNetwork::UnreachableNetwork(bool silent) : m_state(new State)
 {
     // A port that is bound but not listening refuses connections, and nobody else can take
-    // it while we hold it.
+    // it while we hold it. One that listens takes them, and nobody accepts them.
     m_state->socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -134,7 +134,8 @@ UnreachableNetwork::UnreachableNetwork() : m_state(new State)
     socklen_t length = sizeof address;
     if (m_state->socket < 0 ||
         ::bind(m_state->socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::getsockname(m_state->socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        ::getsockname(m_state->socket, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+        (silent && ::listen(m_state->socket, 16) != 0))
         return;
     const std::string proxy = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
     using kyro::platform::setEnvironmentVariable;

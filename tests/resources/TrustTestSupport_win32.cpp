@@ -206,14 +206,14 @@ struct UnreachableNetwork::State {
                             SavedValue(L"ProxyOverride")};
 };
 
-UnreachableNetwork::UnreachableNetwork() : m_state(new State)
+UnreachableNetwork::UnreachableNetwork(bool silent) : m_state(new State)
 {
     WSADATA data;
     m_state->started = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
     if (!m_state->started)
         return;
     // A port that is bound but not listening refuses connections, and nobody else can take
-    // it while we hold it.
+    // it while we hold it. One that listens takes them, and nobody accepts them.
     m_state->socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -221,7 +221,8 @@ UnreachableNetwork::UnreachableNetwork() : m_state(new State)
     int length = sizeof address;
     if (m_state->socket == INVALID_SOCKET ||
         ::bind(m_state->socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::getsockname(m_state->socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        ::getsockname(m_state->socket, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+        (silent && ::listen(m_state->socket, 16) != 0))
         return;
     if (::RegCreateKeyExW(HKEY_CURRENT_USER, kInternetSettings, 0, nullptr, 0,
                           KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &m_state->settings,

@@ -1,16 +1,20 @@
 // Privacy-policy consent kept in the user's settings file: what is read as an answer, the
 // file a first answer makes, and the move from the older key form.
+#include "kyro/diagnostics/KyroLogger.h"
 #include "kyro/int/privacy_consent.h"
+#include "kyro/platform/fault_injection.h"
 #include "kyro/platform/process_launch.h"
 
 #include "ChildRole.h"
 #include "FileBytes.h"
+#include "HostProcess.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 using kyrointutil::KyroProductIdentity;
 using kyrointutil::readPrivacyPolicyConsent;
@@ -122,6 +126,52 @@ TEST(PrivacyConsent, AnUnreadableFileIsNoAnswerAndIsNotOverwritten)
         EXPECT_FALSE(writePrivacyPolicyConsent(kProduct, true, path));
         EXPECT_EQ(readFileBytes(path), content);
     }
+}
+
+// `argument`: a folder, where the error log goes. Answers that cannot be kept, and one that
+// is; prints whether each was.
+KYRO_CHILD_ROLE(consentWritesThatFail)
+{
+    namespace platform = kyro::platform;
+    const TPath folder(argument.c_str());
+    KyroLogger::instance_m()->setLogFileName(folder / "errors.log");
+    writeFileBytes(folder / "damaged.xml", "<KyroSettings>");
+    writeFileBytes(folder / "file", "");
+    using platform::FaultPoint;
+    struct Row {
+        const char* file;
+        bool faulty;   // `point` fails from its first call on
+        FaultPoint point;
+    };
+    const Row rows[] = {
+        {"damaged.xml", false, FaultPoint::FileOpen},                 // does not parse
+        {"file\\KyroUserSettings.xml", false, FaultPoint::FileOpen},  // its folder is a file
+        {"locked.xml", true, FaultPoint::NamedMutexOpen},             // no lock to be had
+        {"unplaced.xml", true, FaultPoint::FileReplace},              // the new file stays aside
+        {"kept.xml", false, FaultPoint::FileOpen},
+    };
+    for (const Row& row : rows) {
+        if (row.faulty)
+            platform::armFault(row.point, 1, platform::FaultRepeat::FromThenOn);
+        const bool written = writePrivacyPolicyConsent(kProduct, true, folder / row.file);
+        platform::disarmFaults();
+        std::printf("%d", written ? 1 : 0);
+    }
+    std::printf("\n");
+    return 0;
+}
+
+TEST(PrivacyConsent, AnAnswerThatCannotBeKeptIsRecorded)
+{
+    TempFolder folder;
+    std::string output;
+    ASSERT_TRUE(runRole(("consentWritesThatFail:" + std::string(folder.path().utf8())).c_str(),
+                        &output));
+    EXPECT_EQ(output, "00001\n");
+    EXPECT_EQ(libraryRecords(folder / "errors.log"),
+              (std::vector<std::string>{"32@privacy_consent.cpp", "32@privacy_consent.cpp",
+                                        "31@CKyroUtilSettingsFile.cpp", "32@privacy_consent.cpp",
+                                        "32@privacy_consent.cpp"}));
 }
 
 // Writes and reads consent where the library's locations put the user settings.

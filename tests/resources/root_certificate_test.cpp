@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -31,7 +32,7 @@ void PrintTo(TrustStoreLookup lookup, std::ostream* out)
 
 void PrintTo(WebRequestResult result, std::ostream* out)
 {
-    static const char* const kNames[] = {"SessionFailed", "AddressFailed", "Opened"};
+    static const char* const kNames[] = {"SessionFailed", "AddressFailed", "Opened", "TimedOut"};
     *out << kNames[static_cast<int>(result)];
 }
 
@@ -322,6 +323,86 @@ TEST(RootCertificate, UpdateWithoutNetworkReportsTheAddressFailure)
     EXPECT_EQ(kyro::platform::openWebAddress("KyroTest/1.0", "https://signin.norveldt.com/"),
               WebRequestResult::AddressFailed);
     EXPECT_EQ(output.take(), Lines());
+}
+
+void countIdle(void* calls)
+{
+    ++*static_cast<int*>(calls);
+}
+
+long long millisecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+
+// The launch's step while the machine stays offline: an update now and then, not at every
+// launch and not only at the first.
+TEST(RootCertificate, AMissingRootIsSoughtAgainAfterTheRetryInterval)
+{
+    DebugOutput output;
+    TestTrustStore store;
+    ASSERT_TRUE(store.hold({"other-root.pem"}));
+    const UnreachableNetwork network;
+    ASSERT_TRUE(network.active());
+    const kyrointutil::RootUpkeepTiming before = kyrointutil::setRootUpkeepTiming({5000, 400});
+    const auto intervalOver = [] { std::this_thread::sleep_for(std::chrono::milliseconds(450)); };
+
+    struct Row {
+        const char* step;
+        bool waitFirst;
+        Lines said;
+    };
+    const Row rows[] = {
+        {"first launch", true, {kNotFound, kUpdating, kUrlFailed}},
+        {"at once after it", false, {kNotFound}},
+        {"again at once", false, {kNotFound}},
+        {"after the interval", true, {kNotFound, kUpdating, kUrlFailed}},
+        {"at once after that", false, {kNotFound}},
+    };
+    for (const Row& row : rows) {
+        if (row.waitFirst)
+            intervalOver();
+        kyrointutil::keepRootCertificate(nullptr, nullptr);
+        EXPECT_EQ(output.take(), row.said) << row.step;
+    }
+    // Once the root is there, nothing is fetched.
+    ASSERT_TRUE(store.hold({"gte-root.pem"}));
+    intervalOver();
+    kyrointutil::keepRootCertificate(nullptr, nullptr);
+    EXPECT_EQ(output.take(), Lines{kFound});
+    kyrointutil::setRootUpkeepTiming(before);
+}
+
+// A proxy that takes the connection and never answers: the request is given up at its
+// limit, and the caller's idle work goes on meanwhile.
+TEST(RootCertificate, AnAddressThatNeverAnswersIsGivenUpWhileTheCallerIdles)
+{
+    DebugOutput output;
+    const UnreachableNetwork network(true);
+    ASSERT_TRUE(network.active());
+
+    int calls = 0;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(kyrointutil::updateRootCertificate(700, &countIdle, &calls));
+    long long took = millisecondsSince(start);
+    EXPECT_GE(took, 650);
+    EXPECT_LT(took, 3000);
+    EXPECT_GE(calls, 4) << "in " << took << " ms";
+    EXPECT_EQ(output.take(), (Lines{kUpdating, kUrlFailed}));
+
+    calls = 0;
+    start = std::chrono::steady_clock::now();
+    kyro::platform::WebRequestWait wait;
+    wait.limitMs = 500;
+    wait.idle = &countIdle;
+    wait.context = &calls;
+    EXPECT_EQ(kyro::platform::openWebAddress("KyroTest/1.0", "https://signin.norveldt.com/", wait),
+              WebRequestResult::TimedOut);
+    took = millisecondsSince(start);
+    EXPECT_LT(took, 2500);
+    EXPECT_GE(calls, 3) << "in " << took << " ms";
 }
 
 }  // namespace

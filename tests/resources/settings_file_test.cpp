@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -328,8 +329,10 @@ TEST(SettingsFile, AFailedSaveLeavesTheOldFile)
     EXPECT_EQ(readFileBytes(path), "<broken");
 
     // A file the XML reader takes but could not read back once written again (bytes that
-    // are not UTF-8 in an unquoted attribute): the store reads it, but never writes it.
-    const std::string damaged = "<KyroSettings><Section Name=\xE8\x90\x91\xDD>"
+    // are not UTF-8 in an unquoted attribute of a file that says it is UTF-8): the store
+    // reads it, but never writes it.
+    const std::string damaged = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+                                "<KyroSettings><Section Name=\xE8\x90\x91\xDD>"
                                 "<Data Key=\"K\">1</Data></Section></KyroSettings>";
     writeFileBytes(path, damaged);
     CKyroUtilSettingsFile reader(false);
@@ -498,6 +501,83 @@ TEST(SettingsFileProcesses, EightCountersHeldFromLoadToSaveCountExactly)
         roles.push_back(childJobRole("incrementCounter", "c", 100, path));
     ASSERT_TRUE(runRolesTogether(roles));
     EXPECT_EQ(valueOf(path, "Counter", "Value"), "800");
+}
+
+KYRO_CHILD_ROLE(printProcessId)
+{
+    std::printf("%lu", static_cast<unsigned long>(kyro::platform::currentProcessId()));
+    return 0;
+}
+
+// What saves that were killed left beside the file goes with the next save: only the
+// temporaries of this file, of this user and of processes that are gone; nothing a link
+// points to.
+TEST(SettingsFile, TemporariesOfSavesThatDiedGoWithTheNextSave)
+{
+    TempFolder folder;
+    const TPath path = folder / "KyroUserSettings.xml";
+    std::string gone;
+    ASSERT_TRUE(runRole("printProcessId", &gone));
+    ASSERT_FALSE(gone.empty());
+    // Its output has ended; the process itself may take a moment longer.
+    const auto goneId = static_cast<std::uint32_t>(std::stoul(gone));
+    for (int i = 0; i < 500 && kyro::platform::processIsAlive(goneId); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_FALSE(kyro::platform::processIsAlive(goneId));
+    const std::string running = std::to_string(kyro::platform::currentProcessId());
+    const std::string file = "KyroUserSettings.xml.";
+    const TPath victim = folder / "victim.txt";
+    writeFileBytes(victim, "precious");
+
+    enum Kind { Plain, Folder, Link, OthersFile };
+    struct Row {
+        std::string name;
+        Kind kind;
+        bool goes;
+    };
+    const Row rows[] = {
+        {file + gone + ".1.2.tmp", Plain, true},
+        {file + gone + ".407.999999.tmp", Plain, true},
+        {file + running + ".1.2.tmp", Plain, false},   // a save that may still be running
+        {"Other.xml." + gone + ".1.2.tmp", Plain, false},
+        {file + gone + ".1.tmp", Plain, false},
+        {file + gone + ".1.2.tmp.old", Plain, false},
+        {file + gone + ".1.x2.tmp", Plain, false},
+        {file + "+" + gone + ".1.2.tmp", Plain, false},
+        {file + gone + ".3.4.tmp", Folder, false},
+        {file + gone + ".5.6.tmp", Link, false},
+        {file + gone + ".7.8.tmp", OthersFile, false},
+    };
+    std::vector<const Row*> planted;
+    for (const Row& row : rows) {
+        const TPath at = folder / row.name.c_str();
+        bool made = true;
+        if (row.kind == Folder)
+            made = std::filesystem::create_directory(nativePath(at));
+        else if (row.kind == Link)
+            made = makeSymbolicLink(at, victim);
+        else
+            writeFileBytes(at, "<KyroSettings>");
+        if (row.kind == OthersFile)
+            made = setModeAndOwner(nativePath(at).string(), 0600, effectiveUserId() + 4242);
+        if (made)
+            planted.push_back(&row);
+        else if (row.kind != Plain)
+            std::filesystem::remove(nativePath(at));
+    }
+
+    CKyroUtilSettingsFile settings(true);
+    ASSERT_TRUE(settings.load(path));
+    ASSERT_TRUE(settings.setValue("S", "K", "1"));
+    ASSERT_TRUE(settings.save(path));
+    for (const Row* row : planted) {
+        EXPECT_EQ(std::filesystem::exists(std::filesystem::symlink_status(
+                      nativePath(folder / row->name.c_str()))),
+                  !row->goes)
+            << row->name;
+    }
+    EXPECT_EQ(readFileBytes(victim), "precious");
+    EXPECT_EQ(valueOf(path, "S", "K"), "1");
 }
 
 // Saves a large store over and over until it ends itself abruptly, at a moment that

@@ -198,21 +198,6 @@ TEST(StringTable, LookupRules)
         EXPECT_EQ(handler.getString(row.id), row.text) << row.id;
 }
 
-TEST(StringTable, TheFileIsReadAsUtf8WhateverItsDeclarationSays)
-{
-    TempFolder temp;
-    const std::string latin1Declared =
-        "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<KYROSTRINGTABLE>" +
-        entry("IDS_UTF8", "Grüße") + entry("IDS_LATIN1", "Gr\xFC\xDF" "e") +
-        entry("IDS_PLAIN", "plain") + "</KYROSTRINGTABLE>";
-    CKyroIntResHandler handler;
-    ASSERT_TRUE(handler.load(writeTable(temp / "res", latin1Declared)));
-    EXPECT_EQ(handler.getString("IDS_UTF8"), "Grüße");
-    // Bytes that are not UTF-8 make no text rather than a broken one.
-    EXPECT_EQ(handler.getString("IDS_LATIN1"), "");
-    EXPECT_EQ(handler.getString("IDS_PLAIN"), "plain");
-}
-
 TEST(StringTable, DocumentsWithoutEntriesLoadButAnswerNothing)
 {
     TempFolder temp;

@@ -41,7 +41,7 @@ bool CKyroIntResHandler::load(const TStr& folder)
         path /= m_fileName;
         if (!path.isFile())
             return false;
-        m_loaded = kyro::util::readXmlFile(path, &m_document->xml, TIXML_ENCODING_UTF8);
+        m_loaded = kyro::util::readXmlFile(path, &m_document->xml);
         return m_loaded;
     } catch (...) {
         // Out of memory while reading or parsing: the table stays unloaded, and what was

@@ -13,7 +13,9 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -76,6 +78,59 @@ bool lockForever(KyroMutex* mutex, const TStr& name)
     }
     mutex->close();
     return false;
+}
+
+// The process id in the name of a temporary that a save of the file `fileName` makes
+// ("<file>.<pid>.<n>.<m>.tmp"); 0 for any other name.
+std::uint32_t temporaryOwner(const std::string& name, const std::string& fileName)
+{
+    static const char kEnd[] = ".tmp";
+    const std::size_t endLength = sizeof kEnd - 1;
+    if (name.size() <= fileName.size() + 1 + endLength ||
+        name.compare(0, fileName.size(), fileName) != 0 || name[fileName.size()] != '.' ||
+        name.compare(name.size() - endLength, endLength, kEnd) != 0)
+        return 0;
+    // Three numbers apart by dots; the first the process's id.
+    std::uint64_t processId = 0;
+    int numbers = 0;
+    std::size_t digits = 0;
+    for (std::size_t i = fileName.size() + 1; i <= name.size() - endLength; ++i) {
+        const char c = name[i];   // the last one is the dot of ".tmp"
+        if (c == '.') {
+            if (digits == 0)
+                return 0;
+            ++numbers;
+            digits = 0;
+        } else if (c >= '0' && c <= '9' && digits < 10) {
+            if (numbers == 0)
+                processId = processId * 10 + static_cast<std::uint64_t>(c - '0');
+            ++digits;
+        } else {
+            return 0;
+        }
+    }
+    return numbers == 3 && processId <= 0xFFFFFFFFu ? static_cast<std::uint32_t>(processId) : 0;
+}
+
+// Takes away what saves of the file that were cut short left beside it: a process killed
+// between making its new file and putting it in place leaves the new file behind. Called
+// with the file's mutex held, so no save of this user's is between those two steps; a
+// temporary of a process still running stays all the same, as do links and other
+// accounts' files that merely carry such a name.
+void removeLeftTemporaries(const TPath& target)
+{
+    namespace platform = kyro::platform;
+    const TPath folder = target.directory();
+    std::vector<std::string> names;
+    if (folder.isEmpty() || !platform::listFolder(folder.utf8(), &names))
+        return;
+    const std::string fileName = TPath(target).fileName().utf8();
+    const std::uint32_t self = platform::currentProcessId();
+    for (const std::string& name : names) {
+        const std::uint32_t owner = temporaryOwner(name, fileName);
+        if (owner != 0 && owner != self && !platform::processIsAlive(owner))
+            platform::removeOwnPlainFile((folder / name.c_str()).utf8());
+    }
 }
 
 }  // namespace
@@ -197,9 +252,8 @@ bool CKyroUtilSettingsFile::loadHeld(const TStr& path, bool keepPending)
         return !m_filePath.isEmpty();
     }
 
-    const bool read = kyro::util::readXmlFile(TPath(withBackslashes(wanted)), &m_document->xml,
-                                              TIXML_ENCODING_UTF8) &&
-                      readContent();
+    const bool read =
+        kyro::util::readXmlFile(TPath(withBackslashes(wanted)), &m_document->xml) && readContent();
     if (read && !keepPending)
         m_filePath = wanted;
     return read;
@@ -339,6 +393,7 @@ bool CKyroUtilSettingsFile::writeFile(const TStr& path)
     const TPath folder = target.directory();
     if (!folder.isEmpty() && !folder.exists() && !TPath(folder).createDirectories())
         return false;
+    removeLeftTemporaries(target);
 
     // What is written must read back: TinyXML prints some damaged input it accepted (bytes
     // that are not UTF-8 in names, for one) in a form it then refuses. Such a store is not
@@ -346,7 +401,7 @@ bool CKyroUtilSettingsFile::writeFile(const TStr& path)
     TiXmlPrinter printer;
     m_document->xml.Accept(&printer);
     TiXmlDocument check;
-    if (!kyro::util::parseXmlText(printer.CStr(), printer.Size(), &check, TIXML_ENCODING_UTF8) ||
+    if (!kyro::util::parseXmlText(printer.CStr(), printer.Size(), &check) ||
         check.FirstChildElement(kTopElement) == nullptr)
         return false;
 

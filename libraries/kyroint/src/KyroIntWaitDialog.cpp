@@ -154,6 +154,8 @@ bool waitWithPleaseWait(kyro::platform::ThreadHandle worker, std::uint32_t delay
 {
     using Clock = std::chrono::steady_clock;
     namespace platform = kyro::platform;
+    // The host's quit, should it come meanwhile, is its loop's once the wait is over.
+    const platform::ModalWait modal;
     KyroIntWaitDialog::acquire(true);
     const Clock::time_point start = Clock::now();
     bool delayOver = false;

@@ -10,7 +10,6 @@
 #include "kyro/platform/user_interface.h"
 #include "kyro/util/locations.h"
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -30,6 +29,11 @@ const int kConnectRetryDelayMs = 25;
 const int kTurnPumpIntervalMs = 100;
 
 void idleTick(void*, std::uint32_t)
+{
+    pumpMessages();
+}
+
+void idleWork(void*)
 {
     pumpMessages();
 }
@@ -103,12 +107,11 @@ bool request(VexPipePacket* request, VexPipePacket* reply)
 
 VexPipeNamedConduit* openCompanionConduit()
 {
+    const kyro::platform::ModalWait modal;
     const TStr folder = getLocation(kCompanionLocation, TStr(""));
-    // The upkeep opens a web address and may wait for the network for a minute; when it
-    // did not bring the root the first time, it will not the next, so a process tries once.
-    static std::atomic<bool> updateTried{false};
-    if (!checkC7Certificate() && !updateTried.exchange(true))
-        updateRootCertificate();
+    // The upkeep may wait for the network a while: the host's windows and idle hook are
+    // served meanwhile, as during the dialog's own wait.
+    keepRootCertificate(&idleWork, nullptr);
     if (folder.isEmpty())
         return nullptr;
     TStr program(folder);

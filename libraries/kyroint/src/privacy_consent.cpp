@@ -1,5 +1,7 @@
 #include "kyro/int/privacy_consent.h"
 
+#include "kyro/diagnostics/CKyroIntError.h"
+#include "kyro/diagnostics/library_diagnostics.h"
 #include "kyro/int/CKyroUtilSettingsFile.h"
 #include "kyro/util/c_str.h"
 #include "kyro/util/locations.h"
@@ -92,9 +94,14 @@ bool writePrivacyPolicyConsent(const KyroProductIdentity& identity, bool consent
                                const TPath& settingsPath)
 {
     CKyroUtilSettingsFile settings(true);
-    return settings.load(settingsPath) &&
-           settings.setValue(kConsentSection, identity.qualifier, consented ? "1" : "0") &&
-           settings.save(settingsPath);
+    const bool saved =
+        settings.load(settingsPath) &&
+        settings.setValue(kConsentSection, identity.qualifier, consented ? "1" : "0") &&
+        settings.save(settingsPath);
+    // The user would be asked again, and nobody would know why.
+    if (!saved)
+        kyro::diagnostics::recordLibraryError(CKyroIntError::kConsentNotSaved, __FILE__, __LINE__);
+    return saved;
 }
 
 }  // namespace kyrointutil

@@ -1,6 +1,7 @@
 #include "kyro/util/XmlFile.h"
 
 #include "kyro/platform/filesystem.h"
+#include "kyro/platform/text_encoding.h"
 
 #include <cctype>
 #include <cstddef>
@@ -468,6 +469,129 @@ private:
     bool m_stopped = false;
 };
 
+// Whether `size` bytes are well-formed UTF-8 (no overlong forms, surrogates or values past
+// U+10FFFF).
+bool wellFormedUtf8(const char* text, std::size_t size)
+{
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    const unsigned char* const end = p + size;
+    while (p < end) {
+        const unsigned char lead = *p++;
+        int following = 0;
+        unsigned char low = 0x80;
+        unsigned char high = 0xBF;
+        if (lead < 0x80) {
+            continue;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            following = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            following = 2;
+            if (lead == 0xE0)
+                low = 0xA0;
+            else if (lead == 0xED)
+                high = 0x9F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            following = 3;
+            if (lead == 0xF0)
+                low = 0x90;
+            else if (lead == 0xF4)
+                high = 0x8F;
+        } else {
+            return false;
+        }
+        for (int i = 0; i < following; ++i, ++p) {
+            if (p == end || *p < low || *p > high)
+                return false;
+            low = 0x80;
+            high = 0xBF;
+        }
+    }
+    return true;
+}
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// Where the XML declaration at the start of the text names the encoding: the name's offset
+// and length; length 0 when the text does not start with a declaration that names one.
+struct DeclaredEncoding {
+    std::size_t at = 0;
+    std::size_t length = 0;
+};
+
+DeclaredEncoding declaredEncoding(const char* data, std::size_t size)
+{
+    DeclaredEncoding found;
+    std::size_t i = 0;
+    while (i < size && isSpace(data[i]))
+        ++i;
+    if (size - i < 6 || std::memcmp(data + i, "<?xml", 5) != 0 || !isSpace(data[i + 5]))
+        return found;
+    const char* close = static_cast<const char*>(std::memchr(data + i, '>', size - i));
+    const std::size_t end = close != nullptr ? static_cast<std::size_t>(close - data) : size;
+    static const char kName[] = "encoding";
+    const std::size_t nameLength = sizeof(kName) - 1;
+    for (std::size_t at = i + 5; at + nameLength < end; ++at) {
+        if (!isSpace(data[at - 1]) || std::memcmp(data + at, kName, nameLength) != 0)
+            continue;
+        std::size_t j = at + nameLength;
+        while (j < end && isSpace(data[j]))
+            ++j;
+        if (j == end || data[j++] != '=')
+            return found;
+        while (j < end && isSpace(data[j]))
+            ++j;
+        if (j == end || (data[j] != '"' && data[j] != '\''))
+            return found;
+        const char quote = data[j++];
+        const char* last = static_cast<const char*>(std::memchr(data + j, quote, end - j));
+        if (last != nullptr) {
+            found.at = j;
+            found.length = static_cast<std::size_t>(last - (data + j));
+        }
+        return found;
+    }
+    return found;
+}
+
+bool namesUtf8(const char* name, std::size_t length)
+{
+    std::string lower(name, length);
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower == "utf-8" || lower == "utf8";
+}
+
+// The text in UTF-8, into `converted`, when it is in another encoding: the one its
+// declaration names, or without one, when it is not UTF-8, the system code page. The
+// declaration of the converted text names UTF-8, so that TinyXML and a later save agree
+// with what the bytes are. `converted` stays empty when the text is UTF-8 already. False
+// when the text cannot be converted: an unknown encoding or bytes it does not define.
+bool convertToUtf8(const char* data, std::size_t size, std::string* converted)
+{
+    if (size >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0)
+        return true;
+    const DeclaredEncoding declared = declaredEncoding(data, size);
+    if (declared.length == 0) {
+        if (wellFormedUtf8(data, size))
+            return true;
+        return kyro::platform::textToUtf8(data, size, nullptr, converted) && !converted->empty();
+    }
+    if (namesUtf8(data + declared.at, declared.length))
+        return true;
+    const std::string name(data + declared.at, declared.length);
+    if (!kyro::platform::textToUtf8(data, size, name.c_str(), converted))
+        return false;
+    // The declaration is ASCII in every encoding it can name, so it is where it was.
+    const DeclaredEncoding again = declaredEncoding(converted->data(), converted->size());
+    if (again.length == 0)
+        return false;
+    converted->replace(again.at, again.length, "UTF-8");
+    return true;
+}
+
 // The text as TinyXML is given it: up to its first NUL (where TinyXML would stop), line
 // ends as XML wants them (CR LF and a lone CR both become LF, as LoadFile does), padded
 // with NULs. Empty when nothing is left.
@@ -507,26 +631,36 @@ XmlCounts countXml(const char* data, std::size_t size, TiXmlEncoding encoding)
     return walk.counts;
 }
 
-bool parseXmlText(const char* data, std::size_t size, TiXmlDocument* document,
-                  TiXmlEncoding encoding)
+bool parseXmlText(const char* data, std::size_t size, TiXmlDocument* document)
 {
     document->Clear();
     if (size > kXmlFileSizeLimit)
         return false;
+    // Converted only up to the first NUL, where TinyXML stops reading.
+    const void* nul = size != 0 ? std::memchr(data, 0, size) : nullptr;
+    if (nul != nullptr)
+        size = static_cast<std::size_t>(static_cast<const char*>(nul) - data);
+    std::string converted;
+    if (size == 0 || !convertToUtf8(data, size, &converted))
+        return false;
+    if (!converted.empty()) {
+        data = converted.data();
+        size = converted.size();
+    }
     const std::vector<char> text = preparedText(data, size);
     if (text.empty())
         return false;
     ParseWalk walk(true);
-    walk.document(text.data(), encoding);
+    walk.document(text.data(), TIXML_ENCODING_UTF8);
     if (walk.counts.deepest > kXmlDepthLimit || walk.counts.elements > kXmlElementLimit ||
         walk.counts.mostAttributes > kXmlAttributeLimit ||
         walk.counts.attributes > kXmlAttributeTotalLimit || walk.counts.nodes > kXmlNodeLimit)
         return false;
-    document->Parse(text.data(), nullptr, encoding);
+    document->Parse(text.data(), nullptr, TIXML_ENCODING_UTF8);
     return !document->Error();
 }
 
-bool readXmlFile(std::FILE* file, TiXmlDocument* document, TiXmlEncoding encoding)
+bool readXmlFile(std::FILE* file, TiXmlDocument* document)
 {
     document->Clear();
     if (file == nullptr)
@@ -541,58 +675,24 @@ bool readXmlFile(std::FILE* file, TiXmlDocument* document, TiXmlEncoding encodin
     }
     if (std::ferror(file))
         return false;
-    return parseXmlText(bytes.data(), bytes.size(), document, encoding);
+    return parseXmlText(bytes.data(), bytes.size(), document);
 }
 
-bool readXmlFile(const TPath& path, TiXmlDocument* document, TiXmlEncoding encoding)
+bool readXmlFile(const TPath& path, TiXmlDocument* document)
 {
     std::FILE* file = kyro::platform::openPlainFileForReading(path.utf8());
     if (file == nullptr) {
         document->Clear();
         return false;
     }
-    const bool parsed = readXmlFile(file, document, encoding);
+    const bool parsed = readXmlFile(file, document);
     std::fclose(file);
     return parsed;
 }
 
 bool isWellFormedUtf8(const char* text)
 {
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-    while (*p != 0) {
-        const unsigned char lead = *p;
-        int following = 0;
-        unsigned char low = 0x80;
-        unsigned char high = 0xBF;
-        if (lead < 0x80) {
-            ++p;
-            continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            following = 1;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            following = 2;
-            if (lead == 0xE0)
-                low = 0xA0;
-            else if (lead == 0xED)
-                high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            following = 3;
-            if (lead == 0xF0)
-                low = 0x90;
-            else if (lead == 0xF4)
-                high = 0x8F;
-        } else {
-            return false;
-        }
-        ++p;
-        for (int i = 0; i < following; ++i, ++p) {
-            if (*p < low || *p > high)
-                return false;
-            low = 0x80;
-            high = 0xBF;
-        }
-    }
-    return true;
+    return text == nullptr || wellFormedUtf8(text, std::strlen(text));
 }
 
 TStr firstTextOf(const TiXmlElement* element)

@@ -1,8 +1,9 @@
 // Linux backend of the companion's windows: GTK 3. Every window is built, shown and taken
 // away on the GTK thread (gtk_thread.h); the calling thread waits for the person's answer.
 // Images are decoded on the calling thread, so that a large one holds up no other window.
-#include "kyro/platform/dialog_windows.h"
-
+// Built as a module of its own, which Vex.exe loads when it first needs a window
+// (gtk_module.h).
+#include "gtk_module.h"
 #include "gtk_thread.h"
 
 #include <algorithm>
@@ -20,12 +21,9 @@
 #include <gtk/gtk.h>
 #include <sys/stat.h>
 
-namespace kyro::platform {
+namespace kyro::platform::gtk {
 
 namespace {
-
-using gtk::Reply;
-using gtk::ReplyPtr;
 
 // Images: checked from the file's size and header before anything is decoded.
 constexpr int kImageMaxWidth = 520;
@@ -469,7 +467,7 @@ void showDialog(GtkDialog* dialog, GtkWidget* focus, int response, const ReplyPt
 int askPerson(std::function<void(const ReplyPtr&)> build)
 {
     auto reply = std::make_shared<Reply>();
-    if (!gtk::runOnGtkThread([reply, build] { build(reply); }))
+    if (!runOnGtkThread([reply, build] { build(reply); }))
         return kNoWindow;
     int answer = kNoWindow;
     return reply->wait(&answer) ? answer : kNoWindow;
@@ -580,7 +578,7 @@ void destroyWaitWindow(WaitRecord& record)
 
 bool dialogWindowsAvailable()
 {
-    return gtk::gtkStarted();
+    return gtkStarted();
 }
 
 int showErrorWindow(const ErrorWindow& window)
@@ -632,7 +630,7 @@ int showChoiceWindow(const ChoiceWindow& window)
 
 int showPolicyWindow(const PolicyWindow& window)
 {
-    if (!gtk::gtkRunning())
+    if (!gtkRunning())
         return kNoWindow;
     auto branding = std::make_shared<ImageRef>(
         loadImage(window.brandingImagePath, kImageMaxWidth, kBrandingMaxHeight));
@@ -677,12 +675,12 @@ WaitWindowId showWaitWindow(const WaitWindow& window)
 {
     auto record = std::make_shared<WaitRecord>();
     auto reply = std::make_shared<Reply>();
-    if (!gtk::runOnGtkThread([window, record, reply] { buildWaitWindow(window, record, reply); }))
+    if (!runOnGtkThread([window, record, reply] { buildWaitWindow(window, record, reply); }))
         return nullptr;
     int shown = 0;
     if (!reply->waitFor(kWaitWindowBound, &shown)) {
         // Too late or never: whatever the GTK thread may still put up goes away again.
-        gtk::runOnGtkThread([record] { destroyWaitWindow(*record); });
+        runOnGtkThread([record] { destroyWaitWindow(*record); });
         return nullptr;
     }
     WaitRegistry& registry = waitRegistry();
@@ -706,7 +704,7 @@ void closeWaitWindow(WaitWindowId id)
         registry.windows.erase(found);
     }
     auto reply = std::make_shared<Reply>();
-    if (!gtk::runOnGtkThread([record, reply] {
+    if (!runOnGtkThread([record, reply] {
             destroyWaitWindow(*record);
             reply->give(0);
         }))
@@ -715,4 +713,14 @@ void closeWaitWindow(WaitWindowId id)
     reply->waitFor(kWaitWindowBound, &done);
 }
 
-}  // namespace kyro::platform
+}  // namespace kyro::platform::gtk
+
+extern "C" __attribute__((visibility("default"))) const kyro::platform::gtk::ModuleEntries*
+kyroGtkWindowsEntries(int version)
+{
+    using namespace kyro::platform::gtk;
+    static const ModuleEntries entries = {dialogWindowsAvailable, showErrorWindow,
+                                          showChoiceWindow,       showPolicyWindow,
+                                          showWaitWindow,         closeWaitWindow};
+    return version == kModuleVersion ? &entries : nullptr;
+}

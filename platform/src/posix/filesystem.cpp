@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -39,6 +40,32 @@ int removeFile(const char* path)
 {
     const std::string native = posix::nativePath(path);
     return !native.empty() && ::unlink(native.c_str()) == 0 ? 0 : -1;
+}
+
+bool listFolder(const char* folder, std::vector<std::string>* names)
+{
+    const std::string native = posix::nativePath(folder);
+    if (native.empty() || names == nullptr)
+        return false;
+    DIR* listing = ::opendir(native.c_str());
+    if (listing == nullptr)
+        return false;
+    names->clear();
+    while (const dirent* entry = ::readdir(listing)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names->push_back(entry->d_name);
+    }
+    ::closedir(listing);
+    return true;
+}
+
+bool removeOwnPlainFile(const char* path)
+{
+    const std::string native = posix::nativePath(path);
+    struct stat info;
+    // lstat and unlink both take a link for itself, never for what it points to.
+    return !native.empty() && ::lstat(native.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           info.st_uid == ::geteuid() && ::unlink(native.c_str()) == 0;
 }
 
 namespace {
@@ -180,6 +207,23 @@ long long fileLength(std::FILE* stream)
     if (stream == nullptr || ::fstat(::fileno(stream), &info) != 0)
         return -1;
     return static_cast<long long>(info.st_size);
+}
+
+std::size_t readFileAt(std::FILE* stream, long long offset, void* buffer, std::size_t size)
+{
+    if (stream == nullptr || buffer == nullptr || offset < 0)
+        return 0;
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got = ::pread(::fileno(stream), static_cast<char*>(buffer) + done, size - done,
+                                    static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
 }
 
 bool truncateFile(std::FILE* stream, long long length)

@@ -10,6 +10,10 @@ int pumpWindowMessages()
     return 0;
 }
 
+ModalWait::ModalWait() = default;
+
+ModalWait::~ModalWait() = default;
+
 ThreadWait waitForThreadOrInput(ThreadHandle thread, std::uint32_t timeoutMs)
 {
     if (thread == kNoThread)

@@ -12,7 +12,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <string>
+#include <vector>
 
 namespace kyro::platform {
 
@@ -38,6 +40,54 @@ bool makeDirectory(const char* path)
 int removeFile(const char* path)
 {
     return ::_wunlink(win32::widen(path).c_str()) == 0 ? 0 : -1;
+}
+
+bool listFolder(const char* folder, std::vector<std::string>* names)
+{
+    if (folder == nullptr || *folder == '\0' || names == nullptr)
+        return false;
+    std::wstring pattern = win32::widen(folder);
+    if (pattern.back() != L'\\' && pattern.back() != L'/')
+        pattern += L'\\';
+    pattern += L'*';
+    WIN32_FIND_DATAW entry;
+    const HANDLE listing = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry,
+                                              FindExSearchNameMatch, nullptr, 0);
+    if (listing == INVALID_HANDLE_VALUE)
+        return false;
+    names->clear();
+    do {
+        if (std::wcscmp(entry.cFileName, L".") != 0 && std::wcscmp(entry.cFileName, L"..") != 0)
+            names->push_back(win32::narrow(entry.cFileName));
+    } while (::FindNextFileW(listing, &entry));
+    ::FindClose(listing);
+    return true;
+}
+
+bool removeOwnPlainFile(const char* path)
+{
+    if (path == nullptr || *path == '\0')
+        return false;
+    // The reparse point itself is opened, never what it points to; a folder cannot be
+    // opened without backup semantics. A writer that does not share deletion keeps it.
+    const HANDLE handle = ::CreateFileW(
+        win32::widen(path).c_str(), DELETE | READ_CONTROL,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION information;
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    const bool removed =
+        ::GetFileType(handle) == FILE_TYPE_DISK &&
+        ::GetFileInformationByHandle(handle, &information) &&
+        (information.dwFileAttributes &
+         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) == 0 &&
+        win32::fileOwnedByThisAccount(handle) &&
+        ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                     sizeof disposition);
+    ::CloseHandle(handle);
+    return removed;
 }
 
 namespace {
@@ -252,6 +302,35 @@ long long fileLength(std::FILE* stream)
     if (handle == INVALID_HANDLE_VALUE || !::GetFileSizeEx(handle, &size))
         return -1;
     return static_cast<long long>(size.QuadPart);
+}
+
+std::size_t readFileAt(std::FILE* stream, long long offset, void* buffer, std::size_t size)
+{
+    const HANDLE handle = handleOf(stream);
+    if (handle == INVALID_HANDLE_VALUE || buffer == nullptr || offset < 0)
+        return 0;
+    // A read at an offset moves a synchronous handle's position; the runtime's stream
+    // finds it where it left it.
+    LARGE_INTEGER zero;
+    zero.QuadPart = 0;
+    LARGE_INTEGER position;
+    if (!::SetFilePointerEx(handle, zero, &position, FILE_CURRENT))
+        return 0;
+    std::size_t done = 0;
+    while (done < size) {
+        const long long at = offset + static_cast<long long>(done);
+        OVERLAPPED where = {};
+        where.Offset = static_cast<DWORD>(at & 0xFFFFFFFFLL);
+        where.OffsetHigh = static_cast<DWORD>(at >> 32);
+        const std::size_t left = size - done;
+        const DWORD ask = left > 0x10000000u ? 0x10000000u : static_cast<DWORD>(left);
+        DWORD got = 0;
+        if (!::ReadFile(handle, static_cast<char*>(buffer) + done, ask, &got, &where) || got == 0)
+            break;
+        done += got;
+    }
+    ::SetFilePointerEx(handle, position, nullptr, FILE_BEGIN);
+    return done;
 }
 
 bool truncateFile(std::FILE* stream, long long length)

@@ -12,16 +12,50 @@ void allowSetForegroundWindow()
     ::AllowSetForegroundWindow(ASFW_ANY);
 }
 
+namespace {
+
+// The thread's ModalWaits, and the quit that came during them. Plain values: a thread that
+// ends has no wait left to finish.
+thread_local int t_modalWaits = 0;
+thread_local bool t_quitHeld = false;
+thread_local int t_quitExitCode = 0;
+
+}  // namespace
+
 int pumpWindowMessages()
 {
     int handled = 0;
     MSG message;
     while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        ++handled;
+        if (message.message == WM_QUIT) {
+            const int exitCode = static_cast<int>(message.wParam);
+            if (t_modalWaits == 0) {
+                // Peeked again at once otherwise: the host's loop has it.
+                ::PostQuitMessage(exitCode);
+                break;
+            }
+            t_quitHeld = true;
+            t_quitExitCode = exitCode;
+            continue;
+        }
         ::TranslateMessage(&message);
         ::DispatchMessageW(&message);
-        ++handled;
     }
     return handled;
+}
+
+ModalWait::ModalWait()
+{
+    ++t_modalWaits;
+}
+
+ModalWait::~ModalWait()
+{
+    if (--t_modalWaits == 0 && t_quitHeld) {
+        t_quitHeld = false;
+        ::PostQuitMessage(t_quitExitCode);
+    }
 }
 
 ThreadWait waitForThreadOrInput(ThreadHandle thread, std::uint32_t timeoutMs)

@@ -56,12 +56,14 @@ std::vector<unsigned char> tokenInformation(TOKEN_INFORMATION_CLASS kind)
 
 }  // namespace
 
-bool ownedByThisAccount(HANDLE object)
+namespace {
+
+bool ownerIsThisAccount(HANDLE object, SE_OBJECT_TYPE kind)
 {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (::GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
-                          nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+    if (::GetSecurityInfo(object, kind, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                          nullptr, &descriptor) != ERROR_SUCCESS)
         return false;
     // Windows gives every named object an owner, from the creator's token when its
     // descriptor names none. Wine 8 keeps none for objects made with default security,
@@ -79,6 +81,18 @@ bool ownedByThisAccount(HANDLE object)
     }
     ::LocalFree(descriptor);
     return ours;
+}
+
+}  // namespace
+
+bool ownedByThisAccount(HANDLE object)
+{
+    return ownerIsThisAccount(object, SE_KERNEL_OBJECT);
+}
+
+bool fileOwnedByThisAccount(HANDLE file)
+{
+    return ownerIsThisAccount(file, SE_FILE_OBJECT);
 }
 
 PSECURITY_DESCRIPTOR userOnlySecurity()

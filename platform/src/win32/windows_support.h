@@ -26,6 +26,8 @@ std::string narrow(const wchar_t* wide);
 // token's user, or the token's default owner (the Administrators group for an elevated
 // process). False when the owner cannot be read.
 bool ownedByThisAccount(HANDLE object);
+// The same for an open file (its handle needs READ_CONTROL).
+bool fileOwnedByThisAccount(HANDLE file);
 
 // A self-relative security descriptor, from LocalAlloc, whose protected access list grants
 // full control to this process's user, SYSTEM and the Administrators group only, and

@@ -22,7 +22,8 @@ public:
         kPacketNotCreated = 9,         // a request or reply packet could not be made
         kPolicyNotAccepted = 19,       // the privacy policy was answered without consent
         kStringTableNotLoaded = 30,    // the resource string table could not be loaded
-        kSettingsNotLocked = 31        // user settings were not saved: their lock could not be had
+        kSettingsNotLocked = 31,       // user settings were not saved: their lock could not be had
+        kConsentNotSaved = 32          // an answer to the privacy policy could not be kept
     };
 
     // Status and internal code are both `code`.

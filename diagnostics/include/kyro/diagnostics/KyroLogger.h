@@ -21,7 +21,9 @@
 // named mutex "<file name's last component>.Mutex", waited for up to 10000 ms, so records
 // of several processes (and of several logger objects) sharing a file never interleave.
 // A mutex that cannot be had in time does not stop the record. Nothing stays open between
-// records. A record goes nowhere before the file has a name or the section a stamp.
+// records. A record goes nowhere before the file has a name or the section a stamp. The
+// file holds a record whole or not at all (KyroDelimitedFile::beginRecord), and a record
+// after one cut short by a killed writer starts on a line of its own.
 //
 // Calls on one logger object must not overlap: the stamp, the file and the mutex are its
 // members. Threads that share instance_m() take turns around startLogging() and log().

@@ -8,6 +8,8 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace kyro::platform {
 
@@ -27,6 +29,16 @@ bool makeDirectory(const char* path);
 
 // Deletes a file. 0 on success, -1 on failure, like _wunlink.
 int removeFile(const char* path);
+
+// The names of the entries of the folder (not "." and ".."), in no particular order. False
+// when it cannot be read.
+bool listFolder(const char* folder, std::vector<std::string>* names);
+
+// Deletes the file at `path` only when it is a plain file of the current user's account:
+// a link (a reparse point on Windows) is neither followed nor deleted, and a folder,
+// device, pipe or a file of another account stays. Windows also leaves a file that is open
+// without shared deletion (a file still being written). True when it was deleted.
+bool removeOwnPlainFile(const char* path);
 
 // Opens a file with a runtime mode ("w", "a+", "rb", ...). Text modes turn "\n" into the
 // platform's line end (kTextLineEnd). The stream is never inherited by child processes.
@@ -56,6 +68,12 @@ std::size_t writeFile(std::FILE* stream, const void* data, std::size_t size);
 // The length in bytes of the file behind the stream, as the system has it (bytes still in
 // the stream's buffer are not counted); -1 when it cannot be told.
 long long fileLength(std::FILE* stream);
+
+// Reads up to `size` bytes at `offset` of the file behind the stream, as stored (no line
+// end translation), without moving the stream or touching its buffer (bytes still in the
+// buffer are not seen). The stream must have been opened for reading too ("a+", "r").
+// Returns the bytes read: fewer at the end of the file, 0 on failure.
+std::size_t readFileAt(std::FILE* stream, long long offset, void* buffer, std::size_t size);
 
 // Writes the stream's buffer out (a failure there is not reported), then cuts the file
 // behind it to its first `length` bytes and puts the stream's position at that end. True

@@ -17,8 +17,22 @@ namespace kyro::platform {
 void allowSetForegroundWindow();
 
 // Handles every window message waiting for this thread (PeekMessageW, TranslateMessage,
-// DispatchMessageW). Returns how many there were.
+// DispatchMessageW). Returns how many there were. A WM_QUIT is never dispatched: while a
+// ModalWait lives on the thread it is kept aside and the pump goes on; otherwise it is
+// posted again for the thread's own loop, and the pump stops there.
 int pumpWindowMessages();
+
+// A wait of the library that pumps the thread's messages, as a modal loop does: the host's
+// loop must still end after it. A WM_QUIT that pumpWindowMessages() meets meanwhile is
+// posted again (PostQuitMessage, with its exit code) when the thread's outermost ModalWait
+// ends. Nests; one thread's waits do not touch another's. Nothing to do on POSIX.
+class ModalWait {
+public:
+    ModalWait();
+    ~ModalWait();
+    ModalWait(const ModalWait&) = delete;
+    ModalWait& operator=(const ModalWait&) = delete;
+};
 
 enum class ThreadWait {
     Ended,      // the thread has ended

@@ -15,9 +15,11 @@
 // CKyroIntError (kSettingsNotLocked) in the error log.
 // The new content goes to a new temporary file beside the old one (created exclusively,
 // never through a link), which then takes its place in one step: a process that dies in
-// the middle never leaves a file that does not parse. The file is readable and writable by
-// its user only (mode 0600 on POSIX; on Windows an access list granting the user, SYSTEM
-// and Administrators full control), so no other account can forge or erase what it holds.
+// the middle never leaves a file that does not parse. The temporary such a process leaves
+// ("<file>.<pid>.<n>.<m>.tmp") goes with the next save once that process is gone; only
+// plain files of this user, never a link. The file is readable and writable by its user
+// only (mode 0600 on POSIX; on Windows an access list granting the user, SYSTEM and
+// Administrators full control), so no other account can forge or erase what it holds.
 //
 // A store object is built, used and dropped by one thread within one operation.
 #ifndef KYRO_INT_CKYROUTILSETTINGSFILE_H

@@ -29,6 +29,7 @@
 #define KYRO_INT_DIALOG_REQUESTS_H
 
 #include "kyro/int/privacy_consent.h"
+#include "kyro/platform/user_interface.h"
 #include "kyro/util/TStr.h"
 
 class VexPipeNamedConduit;
@@ -50,13 +51,17 @@ class CompanionLink {
 public:
     // The calling thread's turn at the link, for the life of the object. Waits, pumping the
     // thread's messages and calling the host's idle hook, while another thread has it; the
-    // thread that has it takes it again at once.
+    // thread that has it takes it again at once. A quit the host's thread is sent meanwhile
+    // is posted again once its outermost turn ends, so the host's own loop still ends.
     class Turn {
     public:
         Turn();
         ~Turn();
         Turn(const Turn&) = delete;
         Turn& operator=(const Turn&) = delete;
+
+    private:
+        kyro::platform::ModalWait m_wait;
     };
 
     // One use of the link's connection, which connects first when there is none (or the

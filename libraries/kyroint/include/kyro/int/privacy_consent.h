@@ -27,7 +27,8 @@ bool readPrivacyPolicyConsent(const KyroProductIdentity& identity, bool* consent
 bool readPrivacyPolicyConsent(const KyroProductIdentity& identity, bool* consented,
                               const TPath& settingsPath);
 
-// Records the answer ("1" or "0"). True when the file was saved.
+// Records the answer ("1" or "0"). True when the file was saved; otherwise the failure is
+// recorded in the error log (CKyroIntError kConsentNotSaved).
 bool writePrivacyPolicyConsent(const KyroProductIdentity& identity, bool consented);
 bool writePrivacyPolicyConsent(const KyroProductIdentity& identity, bool consented,
                                const TPath& settingsPath);

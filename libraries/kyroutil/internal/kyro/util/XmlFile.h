@@ -40,17 +40,19 @@ constexpr std::size_t kXmlNodeLimit = 200000;
 // Reads the rest of `file` and parses it into `document` (emptied first). False when the
 // file cannot be read, is empty, too large, past one of the bounds above, or does not
 // parse. The file stays open.
-bool readXmlFile(std::FILE* file, TiXmlDocument* document,
-                 TiXmlEncoding encoding = TIXML_ENCODING_UNKNOWN);
+//
+// The document is always UTF-8. A file whose XML declaration names another encoding
+// ("ISO-8859-1", "windows-1252", ...) is converted from it, and one without a declaration
+// that is not UTF-8 from the system code page (kyro/platform/text_encoding.h); the
+// converted declaration names UTF-8. A file that cannot be converted is refused.
+bool readXmlFile(std::FILE* file, TiXmlDocument* document);
 
 // Opens `path` for reading and reads it as above. Only a plain file is read: a folder, a
 // FIFO, a device or a pipe is refused without waiting on it.
-bool readXmlFile(const TPath& path, TiXmlDocument* document,
-                 TiXmlEncoding encoding = TIXML_ENCODING_UNKNOWN);
+bool readXmlFile(const TPath& path, TiXmlDocument* document);
 
 // Parses `size` bytes of XML text as above.
-bool parseXmlText(const char* data, std::size_t size, TiXmlDocument* document,
-                  TiXmlEncoding encoding = TIXML_ENCODING_UNKNOWN);
+bool parseXmlText(const char* data, std::size_t size, TiXmlDocument* document);
 
 // What TinyXML would make of the text, counted by reading it the way TinyXML's parser does
 // (it stops where that parser would stop with an error), without building anything.
