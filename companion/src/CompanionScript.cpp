@@ -34,7 +34,7 @@ bool parseFault(const std::string& text, Answer::Fault* fault)
                    {"cut", Answer::Cut},
                    {"cutEscape", Answer::CutEscape}, {"cutClose", Answer::CutClose},
                    {"garbage", Answer::Garbage},  {"stray", Answer::Stray},
-                   {"huge", Answer::Huge}};
+                   {"huge", Answer::Huge},        {"flood", Answer::Flood}};
     for (const auto& known : kFaults) {
         if (text == known.name) {
             *fault = known.fault;

@@ -34,6 +34,9 @@
 //   +stray      before the reply, replies for sessions that do not exist
 //   +huge       before the reply, one line of 32 MiB addressed to the waiting session
 //               (longer than a reader takes, so it must be dropped)
+//   +flood      before the reply, empty lines, up to 64 MiB of them or until the client
+//               takes no more (more lines than a reader holds, so it must cut the
+//               companion off)
 // On a request sent without waiting, the faults that end the companion end it, and the
 // others write their lines with no reply after them.
 //
@@ -53,7 +56,7 @@ struct Answer {
     // Default: the default answer described above.
     enum Kind { Button, Reply, None, Exit, Default, Person } kind = Person;
     // What goes wrong on purpose around the reply (see above).
-    enum Fault { NoFault, ExitAfter, SlowExit, Cut, CutEscape, CutClose, Garbage, Stray, Huge };
+    enum Fault { NoFault, ExitAfter, SlowExit, Cut, CutEscape, CutClose, Garbage, Stray, Huge, Flood };
     Fault fault = NoFault;
     int button = 0;
     int delayMs = 0;

@@ -59,15 +59,27 @@ void reply(VexPipeSession* session, VexPipePacket* request, const Answer& answer
 
 // ---- Faults on purpose (CompanionScript.h): lines no companion should write ----------------
 
-// Writes bytes to the session's client as they are, outside the packet format.
-void writeRaw(VexPipeSession* session, const std::string& bytes)
+// Writes bytes to the session's client as they are, outside the packet format. False when
+// they did not all go.
+bool writeRaw(VexPipeSession* session, const std::string& bytes)
 {
     VexPipeConduit* const conduit = session->conduit();
     if (conduit == nullptr || bytes.empty())
-        return;
+        return false;
     const VexPipeWriteEndpoint writer = conduit->writerEndpoint(session->writerIndex());
-    if (writer.device() != nullptr)
-        writer.device()->write(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    return writer.device() != nullptr &&
+           writer.device()->write(bytes.data(), static_cast<std::uint32_t>(bytes.size())) ==
+               bytes.size();
+}
+
+// Empty lines until the client takes no more.
+void flood(VexPipeSession* session)
+{
+    constexpr std::size_t kFloodBytes = 64u * 1024u * 1024u;
+    const std::string lines(64u * 1024u, '\n');
+    std::size_t sent = 0;
+    while (sent < kFloodBytes && writeRaw(session, lines))
+        sent += lines.size();
 }
 
 // The line the reply to `request` would travel as (without its line end), as sendReply()
@@ -163,6 +175,8 @@ void writeFaultLines(VexPipeSession* session, const VexPipePacket& request, cons
         writeRaw(session, strayLines(session, request));
     else if (answer.fault == Answer::Huge)
         writeRaw(session, hugeLine(session, request));
+    else if (answer.fault == Answer::Flood)
+        flood(session);
 }
 
 // Replies as the answer says, spoiled by its fault.

@@ -31,6 +31,7 @@ struct TProcess::Record {
     TStr program;
     TStr arguments;
     std::uint32_t processId = 0;
+    bool wrapped = false;
     PipeRecord pipes[2];
 
     ~Record() { closePipes(); }
@@ -73,6 +74,7 @@ void TProcess::makeRecord(const TStr& program, const TStr& arguments, const char
         // The requested program becomes the quoted first argument of the wrapper.
         m_record->program = TStr(squishProgram);
         m_record->arguments = TStr("\"") + program + "\" " + arguments;
+        m_record->wrapped = true;
     } else {
         m_record->program = program;
         m_record->arguments = arguments;
@@ -107,7 +109,8 @@ int TProcess::launch()
     const TStr application = applicationName();
     const TStr line = commandLine();
     kyro::platform::LaunchedProcess launched;
-    if (kyro::platform::launchProcess(application.utf8(), line.utf8(), &launched) !=
+    if (kyro::platform::launchProcess(application.utf8(), line.utf8(), &launched,
+                                      kyro::platform::ChildOutput::Discard) !=
         kyro::platform::LaunchResult::Started)
         return kLaunchFailed;
 
@@ -121,6 +124,11 @@ int TProcess::launch()
     m_record->pipes[1].kind = 1;
     setName(&m_record->pipes[1], "stdout");
     return kStarted;
+}
+
+bool TProcess::isWrapped() const
+{
+    return m_record != nullptr && m_record->wrapped;
 }
 
 std::uint32_t TProcess::processId() const

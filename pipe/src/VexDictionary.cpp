@@ -293,25 +293,27 @@ void VexDictionary::appendItems(std::string& out, char separator, bool separator
 
 VexDictionary* VexDictionary::unmarshal(const TStr& text)
 {
-    return unmarshal(text, 0);
+    int keysLeft = kMaxKeys;
+    return unmarshal(text, 0, &keysLeft);
 }
 
-VexDictionary* VexDictionary::unmarshal(const TStr& text, int depth)
+VexDictionary* VexDictionary::unmarshal(const TStr& text, int depth, int* keysLeft)
 {
     auto* dictionary = new VexDictionary();
     FieldSplitter items(text.utf8(), static_cast<std::size_t>(text.length()), ',');
-    for (FieldView item; items.next(&item);)
-        dictionary->addItem(item.begin, item.length, depth);
+    // Once the keys are used up the rest of the text is not even split.
+    for (FieldView item; *keysLeft >= 0 && items.next(&item);)
+        dictionary->addItem(item.begin, item.length, depth, keysLeft);
     return dictionary;
 }
 
-void VexDictionary::addItem(const char* item, std::size_t length)
+void VexDictionary::addItem(const char* item, std::size_t length, int* keysLeft)
 {
-    addItem(item, length, 0);
+    addItem(item, length, 0, keysLeft);
 }
 
 // "key=value": exactly one "=" splits it into two parts; anything else is skipped.
-void VexDictionary::addItem(const char* item, std::size_t length, int depth)
+void VexDictionary::addItem(const char* item, std::size_t length, int depth, int* keysLeft)
 {
     FieldSplitter parts(item, length, '=');
     FieldView key;
@@ -319,5 +321,12 @@ void VexDictionary::addItem(const char* item, std::size_t length, int depth)
     FieldView extra;
     if (!parts.next(&key) || !parts.next(&value) || parts.next(&extra))
         return;
-    store(key.text(), VexValue::unmarshal(value.begin, value.length, depth));
+    if (*keysLeft <= 0) {
+        if (*keysLeft == 0)
+            reportError(TStr("Dropped the keys of a received text beyond %1").arg(kMaxKeys));
+        *keysLeft = -1;
+        return;
+    }
+    --*keysLeft;
+    store(key.text(), VexValue::unmarshal(value.begin, value.length, depth, keysLeft));
 }

@@ -18,6 +18,9 @@ using vexpipe::Hold;
 namespace {
 
 constexpr std::int32_t kNoSession = static_cast<std::int32_t>(0xF0000007u);
+// A session made for an arriving packet, held by nothing but the sessions map and its
+// creation reference.
+constexpr std::uint32_t kMapAndCreationReferences = 2;
 
 // Session numbers are unique in the process, whichever conduit and thread makes them.
 std::atomic<long> g_nextSessionNumber{10};
@@ -77,7 +80,8 @@ VexPipeConduit::VexPipeConduit(bool serverRole, std::uint32_t waitMode, bool int
       m_lineFromReader(false), m_nextSharedKey(-1), m_systemFacility(nullptr),
       m_defaultSession(nullptr), m_waitMode(waitMode), m_state(kNew), m_idleCallback(nullptr),
       m_idleContext(nullptr), m_arrivals(0), m_lockDepth(0), m_serverRole(serverRole),
-      m_currentSession(nullptr), m_destroying(false), m_waker(kNoSleepWaker), m_wakerThread(0)
+      m_currentSession(nullptr), m_destroying(false), m_waker(kNoSleepWaker), m_wakerThread(0),
+      m_patienceMs(0), m_unanswered(false)
 {
     VexPipeSession* system = new (std::nothrow) VexPipeSystemSession(this, kSystemSessionNumber);
     if (system != nullptr) {
@@ -223,6 +227,7 @@ int VexPipeConduit::transmit(VexPipePacket* request, VexPipePacket* reply, long 
             return 1;
         }
     }
+    session->markSent();
     if (wait)
         return session->waitForReply(reply, kWaitIntervalMs);
     return 0;
@@ -262,9 +267,18 @@ int VexPipeConduit::close(bool initiator, bool readers, bool writers)
         session->release();
     }
 
+    // The goodbye goes in the default session, which waits for its answer no longer than
+    // the patience: a peer that is alive but silent must not hold the close for ever. One
+    // that has let the patience pass already is not waited for again.
     VexPipePacket request(TStr("system.cndTerm"), VexPipePacket::kWait);
     VexPipePacket reply(VexPipePacket::kWaitInherit);
-    call(&request, &reply, 0);
+    if (m_unanswered) {
+        post(&request, 0);
+    } else {
+        if (VexPipeSession* session = sessionForPacket(&request))
+            session->setWaitLimit(m_patienceMs);
+        call(&request, &reply, 0);
+    }
 
     if (VexPipeSession* session = m_defaultSession) {
         Hold hold(session);
@@ -495,6 +509,8 @@ void VexPipeConduit::unbindWriter(long writerIndex)
 
 bool VexPipeConduit::connectionLost()
 {
+    if (m_unanswered)
+        return true;
     for (const auto& entry : m_readers) {
         if (!entry.value().hasEnded())
             return false;
@@ -618,7 +634,8 @@ int VexPipeConduit::dispatchIncoming(VexPipePacket* packet)
         }
         kyro::pipe::trace("incoming packet had bad session id : %1. Creating a new session.", TStr(number));
     }
-    VexPipeSession* session = newSession();
+    // A peer that keeps opening conversations and never ends them is refused more.
+    VexPipeSession* session = m_sessions.count() < kMaxSessions ? newSession() : nullptr;
     if (session == nullptr) {
         kyro::pipe::reportError(kNoSession, TStr("Could not find or allocate session : %1").arg(number));
         return 0;
@@ -631,9 +648,18 @@ int VexPipeConduit::dispatchIncoming(VexPipePacket* packet)
     // session the holder of a connection (VexPipeSession::connectClient).
     session->shareConnection(m_lineFromReader ? connectionWriter(m_lineReader) : 0);
     // The creation reference is kept while the packet is handled (a handler may end the
-    // session); the sessions map keeps the session afterwards.
+    // session). A session that sent nothing meanwhile goes afterwards, unless something
+    // keeps it (an answer it still owes or a window it shows, each with a reference; a
+    // handshake that made it its connection's holder; a wait): its peer never learnt its
+    // number, so nothing more can come for it, and each stray packet (a reply for a session
+    // that does not exist, a notice nobody answers) would leave one behind. One that
+    // answered stays for the rest of its conversation, until its peer ends it.
     session->setPeerNumber(static_cast<std::uint32_t>(packet->peerSessionNumber()));
     session->receive(packet);
+    if (session->state() == VexPipeSession::kOpen && session->sharesConnection() &&
+        !session->hasSent() && !session->isWaiting() &&
+        session->references() <= kMapAndCreationReferences)
+        session->terminate(false);
     session->release();
     return 1;
 }

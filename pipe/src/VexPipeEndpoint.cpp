@@ -94,20 +94,20 @@ void VexPipeEndpoint::close()
 
 VexPipeReadEndpoint::VexPipeReadEndpoint(VexPipeIODevice* device)
     : VexPipeEndpoint(device, kReadEndpoint), m_pendingBytes(0), m_discarding(false),
-      m_lastUnfinished(false), m_buffer(nullptr)
+      m_lastUnfinished(false), m_cutOff(false), m_buffer(nullptr)
 {
 }
 
 VexPipeReadEndpoint::VexPipeReadEndpoint(const VexPipeReadEndpoint& other)
     : VexPipeEndpoint(other), m_pendingBytes(0), m_discarding(false), m_lastUnfinished(false),
-      m_buffer(nullptr)
+      m_cutOff(other.m_cutOff), m_buffer(nullptr)
 {
 }
 
 VexPipeReadEndpoint::VexPipeReadEndpoint(VexPipeReadEndpoint&& other) noexcept
     : VexPipeEndpoint(std::move(other)), m_pending(other.m_pending),
       m_pendingBytes(other.m_pendingBytes), m_discarding(other.m_discarding),
-      m_lastUnfinished(other.m_lastUnfinished), m_buffer(other.m_buffer)
+      m_lastUnfinished(other.m_lastUnfinished), m_cutOff(other.m_cutOff), m_buffer(other.m_buffer)
 {
     m_tail.swap(other.m_tail);
     other.m_pending.clear();
@@ -126,6 +126,7 @@ VexPipeReadEndpoint& VexPipeReadEndpoint::operator=(const VexPipeReadEndpoint& o
         m_tail.clear();
         m_discarding = false;
         m_lastUnfinished = false;
+        m_cutOff = other.m_cutOff;
     }
     return *this;
 }
@@ -139,6 +140,7 @@ VexPipeReadEndpoint& VexPipeReadEndpoint::operator=(VexPipeReadEndpoint&& other)
         m_tail.swap(other.m_tail);
         m_discarding = other.m_discarding;
         m_lastUnfinished = other.m_lastUnfinished;
+        m_cutOff = other.m_cutOff;
         delete[] m_buffer;
         m_buffer = other.m_buffer;
         other.m_pending.clear();
@@ -169,6 +171,21 @@ void VexPipeReadEndpoint::dropLongLine()
     kyro::pipe::reportError(TStr("Dropped an incoming line longer than %1 bytes")
                                 .arg(static_cast<long>(kMaxLineBytes)));
     std::string().swap(m_tail);
+}
+
+void VexPipeReadEndpoint::cutOff()
+{
+    kyro::pipe::reportError(TStr("Cut off a peer that sent more than %1 lines or %2 bytes unread")
+                                .arg(static_cast<long>(kMaxQueuedLines))
+                                .arg(static_cast<long>(kMaxQueuedBytes)));
+    m_pending.clear();
+    m_pendingBytes = 0;
+    std::string().swap(m_tail);
+    m_discarding = false;
+    m_lastUnfinished = false;
+    m_cutOff = true;
+    // Its pipe goes: the peer's writes fail from now on, and its reader thread stops.
+    close();
 }
 
 void VexPipeReadEndpoint::split(const char* bytes, std::size_t count)
@@ -216,7 +233,7 @@ void VexPipeReadEndpoint::split(const char* bytes, std::size_t count)
 void VexPipeReadEndpoint::pump()
 {
     VexPipeIODevice* const source = device();
-    if (source == nullptr)
+    if (source == nullptr || m_cutOff)
         return;
     if (m_buffer == nullptr) {
         m_buffer = new (std::nothrow) char[kBufferSize];
@@ -228,6 +245,11 @@ void VexPipeReadEndpoint::pump()
         const std::uint32_t got = source->read(m_buffer, kBufferSize);
         if (got > 0)
             split(m_buffer, got);
+        // Checked per buffer: one holds at most kBufferSize lines more.
+        if (m_pending.count() > kMaxQueuedLines || m_pendingBytes > kMaxQueuedBytes) {
+            cutOff();
+            return;
+        }
         taken += got;
         if (got != kBufferSize || taken >= kMaxPumpBytes)
             break;
@@ -280,14 +302,14 @@ bool VexPipeReadEndpoint::isIdle()
     pump();
     VexPipeIODevice* const source = device();
     return m_pending.count() == 0 && m_tail.empty() &&
-           (source == nullptr || source->queuedBytes() == 0);
+           (source == nullptr || m_cutOff || source->queuedBytes() == 0);
 }
 
 bool VexPipeReadEndpoint::hasEnded()
 {
     pump();
     VexPipeIODevice* const source = device();
-    if (source == nullptr)
+    if (source == nullptr || m_cutOff)
         return m_pending.count() == 0;
     return m_pending.count() == 0 && !source->isReading() && source->queuedBytes() == 0 &&
            m_tail.empty();

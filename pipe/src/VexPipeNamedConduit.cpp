@@ -22,6 +22,9 @@ constexpr std::uint32_t kPipeBusy = 231;
 constexpr std::uint32_t kStartPollMs = 10;
 constexpr std::uint32_t kInboundRetryMs = 100;
 constexpr int kInboundAttempts = 10;
+// How long a wrapper that has ended is given for the companion it started to take its
+// presence lock, before the companion counts as never started.
+constexpr auto kWrappedStartGrace = std::chrono::milliseconds(5000);
 // The listening instance of a server starts under this reader index; each instance that
 // gets its client keeps its index and the next one listens under the index below.
 constexpr long kFirstListeningIndex = -1;
@@ -193,11 +196,12 @@ bool VexPipeNamedConduit::connectionLost()
 {
     if (VexPipeConduit::connectionLost())
         return true;
-    // A companion this conduit started is known by its process; one it found running by
-    // its presence lock, which goes with it. Such a companion that was ending when it
-    // took the connection never connects back: without this look the handshake's wait
-    // would last for ever. (A host's conduits connect one at a time, so no new companion
-    // of this prefix can have taken the lock meanwhile.)
+    // A companion this conduit started itself is known by its process; one it found
+    // running, or started through a wrapper (whose process is not the companion's), by its
+    // presence lock, which goes with it. Such a companion that was ending when it took the
+    // connection never connects back: without this look the handshake's wait would last
+    // for ever. (A host's conduits connect one at a time, so no new companion of this
+    // prefix can have taken the lock meanwhile.)
     const std::uint32_t companion = m_process.processId();
     bool running;
     if (companion != 0)
@@ -286,6 +290,7 @@ VexPipeNamedConduit* VexPipeNamedConduit::connectToServer(const TStr& serverPath
         new (std::nothrow) VexPipeNamedConduit(TPath(prefix), false, VexPipePacket::kWait);
     if (conduit == nullptr)
         return nullptr;
+    conduit->setPatience(timeout > 0 ? static_cast<std::uint32_t>(timeout) : 0);
     TProcess process(serverPath, prefix);
 
     bool failed = false;
@@ -300,19 +305,36 @@ VexPipeNamedConduit* VexPipeNamedConduit::connectToServer(const TStr& serverPath
         }
         // The companion needs a moment to make its pipe. One that has ended meanwhile
         // never will: waiting out the timeout for it would hold the caller for nothing.
-        // (A wrapping program may end before the companion it started, so the companion
-        // counts as ended only once its presence lock is gone too.)
+        // Started directly, it is its process, which counts as ended once its presence
+        // lock is gone too. Started through a wrapper, the process is the wrapper's, which
+        // may end at once or at any time while the companion lives on: then only the
+        // presence lock tells, ended once it has been held and let go, or when the wrapper
+        // has ended and no companion has taken it within a grace.
         // Its pipe is waited for, not polled: the wait ends as soon as it appears, and
         // every kStartPollMs the companion is checked for having ended.
         const TStr inbound = conduit->pipeName(0);
         const auto started = std::chrono::steady_clock::now();
+        const bool wrapped = process.isWrapped();
+        bool lockSeen = false;
+        auto wrapperEnded = std::chrono::steady_clock::time_point::max();
         for (;;) {
             if (conduit->connectWriter(0))
                 break;
-            const bool ended = !kyro::platform::processIsAlive(process.processId()) &&
-                               !isServerRunning(prefix);
-            if (std::chrono::steady_clock::now() - started >= std::chrono::milliseconds(timeout) ||
-                ended) {
+            const auto now = std::chrono::steady_clock::now();
+            const bool locked = isServerRunning(prefix);
+            lockSeen = lockSeen || locked;
+            bool ended = false;
+            if (!wrapped) {
+                ended = !locked && !kyro::platform::processIsAlive(process.processId());
+            } else if (lockSeen) {
+                ended = !locked;
+            } else if (wrapperEnded == std::chrono::steady_clock::time_point::max()) {
+                if (!kyro::platform::processIsAlive(process.processId()))
+                    wrapperEnded = now;
+            } else {
+                ended = now - wrapperEnded >= kWrappedStartGrace;
+            }
+            if (now - started >= std::chrono::milliseconds(timeout) || ended) {
                 delete conduit;
                 return nullptr;
             }
@@ -339,8 +361,11 @@ VexPipeNamedConduit* VexPipeNamedConduit::connectToServer(const TStr& serverPath
         }
 
         // Handshake. The companion's id is kept first, so that the wait for its answer
-        // ends should it exit instead.
-        conduit->m_process.assign(process);
+        // ends should it exit instead; a wrapper's id is not the companion's, which its
+        // presence lock stands for then. A companion that is alive but does not answer
+        // (stopped) is given the patience.
+        if (!process.isWrapped())
+            conduit->m_process.assign(process);
         VexPipeSession* session = conduit->newSession();
         if (session == nullptr) {
             failed = true;
@@ -350,10 +375,14 @@ VexPipeNamedConduit* VexPipeNamedConduit::connectToServer(const TStr& serverPath
             request.setSessionNumber(static_cast<int>(session->number()));
             request.setInt("CPID", static_cast<int>(clientProcessId()));
             VexPipePacket reply(VexPipePacket::kWaitInherit);
+            session->setWaitLimit(conduit->patience());
             if (conduit->call(&request, &reply, 0) == 0)
                 session->setPeerNumber(static_cast<std::uint32_t>(reply.peerSessionNumber()));
             else
-                failed = true;   // no answer will come: the companion has gone
+                failed = true;   // no answer will come: the companion has gone or is silent
+            // The default session's later calls are the caller's: dialogs wait for their
+            // person.
+            session->setWaitLimit(0);
             session->release();
         }
     }

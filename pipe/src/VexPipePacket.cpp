@@ -141,7 +141,8 @@ TStr VexPipePacket::marshal(bool forSending) const
 
 // 1. Trace the line. 2. Take fields from the front, split at ";" (missing ones are empty).
 // 3. The version must read 65536, or nothing changes. 4. The full name. 5. Four numbers:
-// session, peer session, spare, wait mode. 6. Every further field is one payload item.
+// session, peer session, spare, wait mode. 6. Every further field is one payload item, up
+// to VexDictionary::kMaxKeys keys for the whole line (nested dictionaries' included).
 void VexPipePacket::unmarshal(const TStr& text)
 {
     trace("Packet Unmarshalling:%1", text);
@@ -156,6 +157,7 @@ void VexPipePacket::unmarshal(const TStr& text)
     for (std::int32_t* number : numbers)
         *number = fields.next(&field) ? numberOf(field) : 0;
     m_waitMode = fields.next(&field) ? static_cast<std::uint32_t>(numberOf(field)) : 0;
-    while (fields.next(&field))
-        m_payload.addItem(field.begin, field.length);
+    int keysLeft = VexDictionary::kMaxKeys;
+    while (keysLeft >= 0 && fields.next(&field))
+        m_payload.addItem(field.begin, field.length, &keysLeft);
 }

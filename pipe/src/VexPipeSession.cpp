@@ -6,6 +6,7 @@
 #include "kyro/pipe/VexPipeFacility.h"
 #include "kyro/platform/process_info.h"
 
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <new>
@@ -23,7 +24,8 @@ VexPipeSession::VexPipeSession(VexPipeConduit* conduit, std::uint32_t number,
                                std::uint32_t peerNumber, std::uint32_t waitMode)
     : m_conduit(conduit), m_number(number), m_peerNumber(peerNumber), m_clientProcessId(0),
       m_waitMode(waitMode), m_waiting(false), m_reply(nullptr), m_state(kOpen),
-      m_writerIndex(0), m_sharesConnection(false), m_methodOverride(nullptr)
+      m_writerIndex(0), m_sharesConnection(false), m_methodOverride(nullptr), m_waitLimitMs(0),
+      m_hasSent(false)
 {
     if (m_conduit != nullptr)
         m_conduit->addRef();
@@ -104,6 +106,7 @@ bool VexPipeSession::connectionLost()
 int VexPipeSession::waitForReply(VexPipePacket* reply, std::uint32_t intervalMs)
 {
     Hold self(this);
+    const auto started = std::chrono::steady_clock::now();
     lock(0);
     while (m_waiting) {
         VexPipeConduit* const conduit = m_conduit;
@@ -121,6 +124,20 @@ int VexPipeSession::waitForReply(VexPipePacket* reply, std::uint32_t intervalMs)
             unlock();
             kyro::pipe::reportError(
                 TStr("Connection lost while session %1 waited for a reply").arg(static_cast<long>(m_number)));
+            return 1;
+        }
+        if (m_waiting && m_waitLimitMs > 0 &&
+            std::chrono::steady_clock::now() - started >= std::chrono::milliseconds(m_waitLimitMs)) {
+            // Alive but silent (a stopped process answers nothing): nothing more is
+            // expected of this connection, so no later wait on it lasts as long again.
+            m_waiting = false;
+            VexPipeConduit* const silent = m_conduit;
+            unlock();
+            kyro::pipe::reportError(TStr("No reply in session %1 within %2 ms")
+                                        .arg(static_cast<long>(m_number))
+                                        .arg(static_cast<long>(m_waitLimitMs)));
+            if (silent != nullptr)
+                silent->markUnanswered();
             return 1;
         }
     }
@@ -218,6 +235,8 @@ int VexPipeSession::terminate(bool notify)
     unlock();
 
     if (notify && m_conduit != nullptr) {
+        // A goodbye is no dialog: the peer answers it at once, or not at all.
+        m_waitLimitMs = m_conduit->patience();
         VexPipePacket request(TStr("system.ssnTerm"), VexPipePacket::kWait);
         request.setSessionNumber(static_cast<int>(m_number));
         request.setPeerSessionNumber(static_cast<int>(m_peerNumber));

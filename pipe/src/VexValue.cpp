@@ -312,15 +312,16 @@ TStr VexValue::listText(const TList<TStr>& list)
 
 VexValue VexValue::unmarshal(const TStr& text)
 {
-    return unmarshal(text.utf8(), static_cast<std::size_t>(text.length()), 0);
+    return unmarshal(text.utf8(), static_cast<std::size_t>(text.length()));
 }
 
 VexValue VexValue::unmarshal(const char* text, std::size_t length)
 {
-    return unmarshal(text, length, 0);
+    int keysLeft = VexDictionary::kMaxKeys;
+    return unmarshal(text, length, 0, &keysLeft);
 }
 
-VexValue VexValue::unmarshal(const char* text, std::size_t length, int depth)
+VexValue VexValue::unmarshal(const char* text, std::size_t length, int depth, int* keysLeft)
 {
     VexValue value;
     if (length == 0)
@@ -368,7 +369,7 @@ VexValue VexValue::unmarshal(const char* text, std::size_t length, int depth)
                             .arg(kMaxNesting));
             break;
         }
-        if (VexDictionary* dictionary = VexDictionary::unmarshal(body, depth + 1)) {
+        if (VexDictionary* dictionary = VexDictionary::unmarshal(body, depth + 1, keysLeft)) {
             value.setDictionary(dictionary);
             dictionary->release();  // the value holds the only reference now
         }

@@ -457,6 +457,29 @@ TEST(Companion, ServesSeveralClientsAtOnce)
         EXPECT_EQ(output, "0:3 0:3 0:3 \n");
 }
 
+TEST(Companion, AClientThatFloodsIsCutOff)
+{
+    // Empty lines, more than a reader holds: the companion cuts the client off (its writes
+    // fail) instead of keeping them, and goes on serving the others.
+    Conduit flooding = connect();
+    ASSERT_TRUE(flooding);
+    const VexPipeWriteEndpoint writer = flooding->writerEndpoint(0);
+    ASSERT_NE(writer.device(), nullptr);
+    const std::string lines(64 * 1024, '\n');
+    constexpr std::size_t kMost = 40u * 1024u * 1024u;   // the reader's queue and the pipe
+    std::size_t sent = 0;
+    while (sent < kMost &&
+           writer.device()->write(lines.data(), static_cast<std::uint32_t>(lines.size())) == lines.size())
+        sent += lines.size();
+    EXPECT_LT(sent, kMost);
+
+    Conduit other = connect();
+    ASSERT_TRUE(other);
+    VexPipePacket box("vex.MessageBox", VexPipePacket::kWait), answer;
+    ASSERT_EQ(other->call(&box, &answer, 0), 0);
+    EXPECT_EQ(answer.getInt("selected_button"), 1);
+}
+
 TEST(Companion, AWaitEndsWhenTheCompanionDies)
 {
     Conduit conduit = connect();

@@ -1,34 +1,43 @@
 // A companion that misbehaves, on purpose (the "+fault" answers of its script): it ends
 // before its reply, cuts its reply off in the middle of a line or of an escape, ends while
 // it answers the connection's close, writes lines that are no packets, replies for sessions
-// that do not exist, or writes one line of 32 MiB. Each time the host's call ends with its
-// documented result - the normal one where the fault does no harm, else the failure result
-// with the error record - soon after the fault, and the host's next request works (with a
-// fresh companion when the old one died).
+// that do not exist, writes one line of 32 MiB, or floods the host with empty lines. Each
+// time the host's call ends with its documented result - the normal one where the fault
+// does no harm, else the failure result with the error record - soon after the fault, and
+// the host's next request works (with a fresh companion when the old one died). And a
+// companion started through a wrapper (KYRO_USE_SQUISH) that ends before it, or that
+// writes to its output when nobody reads it any more.
 //
 // Each case runs in a fresh host process (a child role): the library reads its custom
 // environment file, which tells it where Vex.exe is, once per process.
 #include "kyro/diagnostics/KyroLogger.h"
 #include "kyro/int/dialog_requests.h"
+#include "kyro/int/host_context.h"
 #include "kyro/int/privacy_consent.h"
+#include "kyro/pipe/TProcess.h"
 #include "kyro/pipe/VexPipeConduit.h"
 #include "kyro/platform/fault_injection.h"
 #include "kyro/platform/presence_lock.h"
+#include "kyro/platform/process_info.h"
 #include "kyro/platform/process_launch.h"
 
 #include "ChildRole.h"
 #include "FileBytes.h"
 #include "HostProcess.h"
 #include "PipeReports.h"
+#include "ScopedVariable.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -50,18 +59,51 @@ int askGoOn()
     return kyrointutil::showMessageBox("Kyro", "Go on?", 3, "Yes", "No", 1);
 }
 
+// The host's memory while it waits, looked at from its idle hook: how far it grew during
+// a request. A host whose memory runs away ends itself, saying so, before it takes the
+// machine with it.
+struct MemoryWatch {
+    std::int64_t base = 0;
+    std::int64_t peak = 0;
+    SteadyClock::time_point looked;
+
+    static constexpr std::int64_t kRunaway = 512 * 1024 * 1024;
+
+    void start() { base = peak = kyro::platform::privateMemoryBytes(); }
+    std::int64_t grownMiB() const { return (peak - base) / (1024 * 1024); }
+    static void look(void* context)
+    {
+        auto* watch = static_cast<MemoryWatch*>(context);
+        const SteadyClock::time_point now = SteadyClock::now();
+        if (now - watch->looked < std::chrono::milliseconds(20))
+            return;
+        watch->looked = now;
+        const std::int64_t bytes = kyro::platform::privateMemoryBytes();
+        if (bytes > watch->peak)
+            watch->peak = bytes;
+        if (bytes - watch->base > kRunaway) {
+            std::printf("memory ran away: %lld MiB more\n", static_cast<long long>(watch->grownMiB()));
+            std::fflush(stdout);
+            std::_Exit(4);
+        }
+    }
+};
+
 // A host that runs the requests named in `argument` ("error,message,...") one after
-// another and prints "<request>=<result> <milliseconds>" for each, then the kinds of
-// report the pipe framework made ("report: <text>").
+// another and prints "<request>=<result> <milliseconds> <MiB its memory grew by>" for
+// each, then the kinds of report the pipe framework made ("report: <text>").
 KYRO_CHILD_ROLE(faultHost)
 {
     KyroLogger::instance_m()->setLogFileName(hostTestFolder() / "errors.log");
     watchPipeReports();
+    MemoryWatch memory;
+    kyrointutil::setIdleHook(&MemoryWatch::look, &memory);
 
     std::stringstream requests(argument);
     std::string request;
     while (std::getline(requests, request, ',')) {
         const SteadyClock::time_point start = SteadyClock::now();
+        memory.start();
         int result = -1;
         if (request == "error")
             result = kyrointutil::showErrorDialog("Kyro", "Something failed", "Details; more", 4);
@@ -99,7 +141,8 @@ KYRO_CHILD_ROLE(faultHost)
         }
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
             SteadyClock::now() - start);
-        std::printf("%s=%d %lld\n", request.c_str(), result, static_cast<long long>(took.count()));
+        std::printf("%s=%d %lld %lld\n", request.c_str(), result, static_cast<long long>(took.count()),
+                    static_cast<long long>(memory.grownMiB()));
     }
     printPipeReports();
     return 0;
@@ -280,3 +323,49 @@ TEST_F(CompanionFaults, ARequestLongerThanTheCompanionReadsIsNotSent)
 }
 
 }  // namespace
+
+TEST_F(CompanionFaults, ACompanionThatFloodsIsCutOff)
+{
+    // Empty lines without end before the reply: the host holds no more of them than its
+    // reader's cap, cuts the companion off, and the call fails soon; the next request
+    // connects afresh.
+    HostRun host = run("message,error,message", "MessageBox=1;ErrorDialog=reply+flood");
+    EXPECT_EQ(host.results, (Lines{"message=1", "error=0", "message=1"})) << host.output;
+    expectSoon(host, 1);
+    EXPECT_EQ(host.reports.count("Cut off a peer that sent more than 65536 lines or 67108864 bytes unread"),
+              1u)
+        << host.output;
+    EXPECT_EQ(records(), Lines{kUnanswered});
+}
+
+TEST_F(CompanionFaults, ACompanionStartedThroughAWrapperIsJudgedByItsPresenceLock)
+{
+    // The wrapper (KYRO_USE_SQUISH) starts the companion and ends at once, or 300 ms later
+    // while the answer (600 ms) is awaited, or writes to its output all along, after the
+    // connection too, when nobody reads that any more. The companion serves on all the same.
+    const TPath wrapper = thisTestProgram().directory() / KYRO_TEST_CHILD_NAME;
+    const std::string survived = std::string((m_folder / "survived.txt").utf8());
+    const struct {
+        const char* name;
+        std::string wrap;   // KYRO_TEST_WRAP: "<lifetime ms>[:<file>]"
+    } rows[] = {
+        {"ends at once", "0"},
+        {"ends while the answer is awaited", "300"},
+        {"writes after the connection", "1000:" + survived},
+    };
+    ScopedVariable squish(TProcess::kSquishVariable, wrapper.utf8());
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScopedVariable wrap("KYRO_TEST_WRAP", row.wrap.c_str());
+        HostRun host = run("message,message", "MessageBox=1@600");
+        EXPECT_EQ(host.results, (Lines{"message=1", "message=1"})) << host.output;
+        EXPECT_EQ(records(), Lines{});
+    }
+    // It lives a second; the host may have ended before that.
+    std::string written;
+    for (int i = 0; i < 100 && written.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        written = readFileBytes(m_folder / "survived.txt");
+    }
+    EXPECT_EQ(written, "survived\n");
+}

@@ -182,6 +182,54 @@ TEST(VexPipeReadEndpoint, DropsOverlongLinesAndResynchronises)
     EXPECT_EQ(endpoint.takeLine().length(), static_cast<int>(VexPipeReadEndpoint::kMaxLineBytes));
 }
 
+TEST(VexPipeReadEndpoint, CutsOffAPeerThatFloods)
+{
+    const int kLines = VexPipeReadEndpoint::kMaxQueuedLines;
+    std::string shortLines;
+    for (int i = 0; i < kLines; ++i)
+        shortLines += "x\n";
+    std::string bigLines;   // five of 14 MiB: 70 MiB
+    for (int i = 0; i < 5; ++i)
+        bigLines += std::string(14 * 1024 * 1024, 'b') + "\n";
+    const struct {
+        const char* name;
+        std::string stream;
+        bool cutOff;
+    } rows[] = {
+        // Each stream ends with one line more: a packet.
+        {"empty lines up to the cap", std::string(kLines - 1, '\n'), false},
+        {"one empty line more", std::string(kLines, '\n'), true},
+        {"short lines", shortLines, true},
+        {"more bytes than the cap in few lines", bigLines, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ReportCapture errors;
+        ScriptedDevice* device = new ScriptedDevice;
+        VexPipeReadEndpoint endpoint(device);
+        device->feed(row.stream);
+        device->feed("65536;f.RESP;1;2;0;1\n");
+        // Nothing is taken meanwhile: what comes waits, up to the cap.
+        while (device->queuedBytes() > 0 && !endpoint.wasCutOff())
+            endpoint.pendingBytes();
+        if (!row.cutOff) {
+            EXPECT_EQ(static_cast<int>(takeAll(endpoint).size()), kLines);
+            EXPECT_EQ(errors.lines(), Lines{});
+            EXPECT_EQ(device->closes(), 0);
+            continue;
+        }
+        // Cut off: nothing of it is taken, and no line comes from it again.
+        EXPECT_TRUE(endpoint.wasCutOff());
+        EXPECT_FALSE(endpoint.hasLine());
+        EXPECT_TRUE(endpoint.hasEnded());
+        EXPECT_EQ(device->closes(), 1);
+        device->feed("65536;f.RESP;1;2;0;1\n");
+        EXPECT_EQ(endpoint.takeLine(), "");
+        EXPECT_EQ(errors.lines(),
+                  Lines{"Error  Cut off a peer that sent more than 65536 lines or 67108864 bytes unread"});
+    }
+}
+
 TEST(VexPipeEndpoint, SharesTheDeviceByUseCount)
 {
     bool destroyed = false;

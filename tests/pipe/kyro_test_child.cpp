@@ -2,12 +2,66 @@
 // "echo" it writes each further argument as "<argument>" on a line of its own, and with
 // "env NAME" the value of that environment variable (or "(unset)"), so the tests can see
 // what a launched child received.
+//
+// With KYRO_TEST_WRAP set it is a launch wrapper, as KYRO_USE_SQUISH names one: it starts
+// the program its first argument names, with the rest as that program's arguments, and
+// lives on for "<milliseconds>" (KYRO_TEST_WRAP) before it ends. With ":<file>" after the
+// milliseconds it writes a line to its standard output and error every 50 ms meanwhile,
+// and at the end appends "survived" to the file: a wrapper whose output nobody reads any
+// more must live through that.
+#include "kyro/platform/filesystem.h"
+#include "kyro/platform/process_launch.h"
+
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <thread>
+
+namespace {
+
+int wrap(const std::string& how, int argc, char** argv)
+{
+    if (argc < 2)
+        return 2;
+    std::string commandLine = std::string("\"") + argv[1] + "\"";
+    for (int i = 2; i < argc; ++i)
+        commandLine += std::string(" ") + argv[i];
+    kyro::platform::LaunchedProcess wrapped;
+    if (kyro::platform::launchProcess(argv[1], commandLine.c_str(), &wrapped,
+                                      kyro::platform::ChildOutput::Discard) !=
+        kyro::platform::LaunchResult::Started)
+        return 3;
+    kyro::platform::closePipeEnd(wrapped.input);
+
+    const std::string::size_type colon = how.find(':');
+    const auto lifetime = std::chrono::milliseconds(std::atoi(how.substr(0, colon).c_str()));
+    const std::string file = colon == std::string::npos ? std::string() : how.substr(colon + 1);
+    const auto end = std::chrono::steady_clock::now() + lifetime;
+    while (!file.empty() && std::chrono::steady_clock::now() < end) {
+        std::printf("wrapper still here\n");
+        std::fflush(stdout);
+        std::fprintf(stderr, "wrapper still here\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::this_thread::sleep_until(end);
+    if (!file.empty()) {
+        if (std::FILE* survived = kyro::platform::openFile(file.c_str(), "ab")) {
+            std::fputs("survived\n", survived);
+            std::fclose(survived);
+        }
+    }
+    return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
+    std::string how;
+    if (kyro::platform::environmentVariable("KYRO_TEST_WRAP", &how))
+        return wrap(how, argc, argv);
     if (argc > 1 && std::strcmp(argv[1], "echo") == 0) {
         for (int i = 2; i < argc; ++i)
             std::printf("<%s>\n", argv[i]);

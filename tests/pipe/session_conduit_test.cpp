@@ -66,10 +66,18 @@ public:
     TStr name() const override { return TStr("test"); }
 };
 
+long ignoreGoodbye(VexPipeSession*, VexPipePacket*, VexPipePacket*)
+{
+    return VexPipeFacility::kHandled;
+}
+
 // "die:<prefix>": a server conduit that answers the connection, and ends its process on
 // "test.die" without an answer. "mute:<prefix>": takes the first bytes on its inbound
-// pipe and ends without ever connecting back. "gone:<prefix>": ends at once, before it
-// opens any pipe (as a companion that cannot start does).
+// pipe and ends without ever connecting back. "silent:<prefix>": takes everything its
+// client sends and answers nothing, alive (as a stopped process is), until the client has
+// gone. "noGoodbye:<prefix>": answers everything but the ends of sessions and of the
+// connection. "gone:<prefix>": ends at once, before it opens any pipe (as a companion
+// that cannot start does). The servers end once their client has gone.
 KYRO_CHILD_ROLE(vexCompanion)
 {
     const std::string::size_type colon = argument.find(':');
@@ -78,15 +86,18 @@ KYRO_CHILD_ROLE(vexCompanion)
     if (mode == "gone")
         return 3;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    if (mode == "mute") {
+    if (mode == "mute" || mode == "silent") {
         VexPipeNamedConduit names(TPath(prefix.c_str()), true, 0);
         const PipeHandle inbound = createInboundPipe(names.pipeName(0).utf8());
-        char byte;
+        char bytes[4096];
         while (std::chrono::steady_clock::now() < deadline) {
-            const PipeResult got = pipeRead(inbound, &byte, 1);
-            if (got.status == PipeStatus::Ok)
+            const PipeResult got = pipeRead(inbound, bytes, sizeof(bytes));
+            if (got.status == PipeStatus::Ok && mode == "mute")
                 std::_Exit(0);
-            sleepAlertable(5);
+            if (got.status == PipeStatus::Broken)
+                return 0;
+            if (got.status != PipeStatus::Ok)
+                sleepAlertable(5);
         }
         return 1;
     }
@@ -94,22 +105,39 @@ KYRO_CHILD_ROLE(vexCompanion)
     DyingFacility* facility = new DyingFacility;
     VexPipeFacilityRegistry::add(facility);
     facility->release();
+    if (mode == "noGoodbye") {
+        server.systemFacility()->addMethod("ssnTerm", &ignoreGoodbye);
+        server.systemFacility()->addMethod("cndTerm", &ignoreGoodbye);
+    }
     if (!server.startListening())
         return 2;
-    while (std::chrono::steady_clock::now() < deadline)
+    bool served = false;
+    while (std::chrono::steady_clock::now() < deadline) {
         server.idleTick(50);
+        served = served || server.readerCount() > 1;
+        if (served && server.readerCount() == 1)
+            return 0;
+    }
     return 1;
 }
 
 // Connects to a companion this test program plays in a child process.
-VexPipeNamedConduit* connectToChild(const std::string& mode, const std::string& prefix)
+VexPipeNamedConduit* connectToChild(const std::string& mode, const std::string& prefix,
+                                    int timeout = 30000)
 {
     const std::string role = "vexCompanion:" + mode + ":" + prefix;
     setEnvironmentVariable(kChildRoleVariable, role.c_str());
     VexPipeNamedConduit* conduit =
-        VexPipeNamedConduit::connectToServer(thisTestProgram(), TStr(prefix.c_str()), 30000);
+        VexPipeNamedConduit::connectToServer(thisTestProgram(), TStr(prefix.c_str()), timeout);
     setEnvironmentVariable(kChildRoleVariable, nullptr);
     return conduit;
+}
+
+long long millisecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
 }
 
 }  // namespace
@@ -307,6 +335,47 @@ TEST(VexPipeConduit, HandsIncomingPacketsToTheirSessions)
     EXPECT_FALSE(wired.peer().received().next(&line, 100));
 }
 
+TEST(VexPipeConduit, PacketsForUnknownSessionsLeaveNoSessionBehind)
+{
+    pipetest::WiredConduit wired;
+    ASSERT_TRUE(wired.ready());
+    VexPipeConduit* conduit = wired.conduit();
+    const int before = conduit->sessionCount();
+    // Nothing answers these, so their peer never learns the session made for them.
+    const char* const unanswered[] = {
+        "65536;kyro.RESP;999999;7;0;1;selected_button=d9",   // a reply for no session
+        "65536;system.RESP;0;7;0;1",
+        "65536;system.error;-1;7;0;2;ECOD=d1",                  // a notice
+        "65536;kyro.PleaseWaitDialog;0;7;0;1;waiting=hTrue",    // nobody serves "kyro" here
+    };
+    for (const char* line : unanswered) {
+        for (int i = 0; i < 100; ++i) {
+            VexPipePacket packet;
+            packet.unmarshal(line);
+            EXPECT_EQ(conduit->dispatchIncoming(&packet), 1) << line;
+        }
+        EXPECT_EQ(conduit->sessionCount(), before) << line;
+    }
+    EXPECT_EQ(conduit->arrivals(), 400u);
+
+    // One that answered stays for the rest of its conversation, which its peer ends.
+    ASSERT_TRUE(wired.deliver("65536;system.index;0;21;0;2"));
+    EXPECT_EQ(conduit->sessionCount(), before + 1);
+    std::string line;
+    ASSERT_TRUE(wired.peer().received().next(&line));
+
+    // A peer that keeps opening conversations is refused beyond the cap.
+    ReportCapture errors;
+    VexPipePacket open;
+    open.unmarshal("65536;system.index;0;22;0;2");
+    for (int i = conduit->sessionCount(); i <= VexPipeConduit::kMaxSessions; ++i) {
+        open.setSessionNumber(0);   // the conduit wrote the new session's number in
+        EXPECT_EQ(conduit->dispatchIncoming(&open), i < VexPipeConduit::kMaxSessions ? 1 : 0);
+    }
+    EXPECT_EQ(conduit->sessionCount(), VexPipeConduit::kMaxSessions);
+    EXPECT_EQ(errors.lines(), Lines{"Error -268435449 Could not find or allocate session : 0"});
+}
+
 TEST(VexPipeSession, MethodOverrideGoesFirst)
 {
     pipetest::WiredConduit wired;
@@ -484,6 +553,46 @@ TEST(VexPipeConduit, WaitsEndWhenTheCompanionExits)
         EXPECT_EQ(countContaining(errors.lines(), "Connection lost while session"), 1);
         EXPECT_TRUE(contains(errors.lines(), "Error  Could not create client pipe"));
     }
+}
+
+TEST(VexPipeNamedConduit, ASilentCompanionIsGivenThePatienceOnly)
+{
+    // Alive but silent (as a stopped process is): the handshake gives up after the
+    // connection's patience, its timeout, with the documented failure.
+    const long long bound = KYRO_TEST_WINDOWS ? 10000 : 3000;
+    {
+        ReportCapture errors;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(connectToChild("silent", pipetest::uniqueName(), 300), nullptr);
+        EXPECT_LT(millisecondsSince(start), bound);
+        ASSERT_EQ(errors.lines().size(), 2u);
+        EXPECT_EQ(errors.lines()[0].rfind("Error  No reply in session ", 0), 0u) << errors.lines()[0];
+        EXPECT_NE(errors.lines()[0].find(" within 300 ms"), std::string::npos) << errors.lines()[0];
+        EXPECT_EQ(errors.lines()[1], "Error  Could not create client pipe");
+    }
+    // One that answers, but not the goodbyes: a session's end and the close wait no longer
+    // than that either, and the connection then counts as lost.
+    ReportCapture errors;
+    VexPipeNamedConduit* conduit = connectToChild("noGoodbye", pipetest::uniqueName(), 300);
+    ASSERT_NE(conduit, nullptr);
+    EXPECT_EQ(conduit->patience(), 300u);
+    VexPipeSession* session = conduit->newSession();
+    session->shareConnection(0);
+    VexPipePacket request("system.listLocales", VexPipePacket::kWait), reply;
+    request.setSessionNumber(static_cast<int>(session->number()));
+    EXPECT_EQ(conduit->call(&request, &reply, 0), 0);
+    auto start = std::chrono::steady_clock::now();
+    session->terminate(true);
+    EXPECT_GE(millisecondsSince(start), 300);
+    EXPECT_LT(millisecondsSince(start), bound);
+    EXPECT_TRUE(conduit->connectionLost());
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(conduit->close(true, true, true), 0);
+    EXPECT_LT(millisecondsSince(start), bound);
+    EXPECT_EQ(errors.lines(), Lines{"Error  No reply in session " + std::to_string(session->number()) +
+                                    " within 300 ms"});
+    session->release();
+    delete conduit;
 }
 
 TEST(VexPipeSession, ReceivesWithoutARegisteredSystemFacility)

@@ -1,10 +1,16 @@
 // Packets: the line format, both directions, and lines that must leave a packet alone.
 #include "kyro/pipe/VexPipePacket.h"
 
+#include "kyro/pipe/VexEscape.h"
+
 #include "ReportCapture.h"
 #include "TestPrinters.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
 
 TEST(VexPipePacket, MarshalsTheWireLine)
 {
@@ -105,17 +111,61 @@ TEST(VexPipePacket, TracesWhatItMarshalsAndReads)
 
 TEST(VexPipePacket, LongLinesAndGarbage)
 {
-    // A megabyte-long line of fields is read in one pass.
+    // A megabyte-long line of fields is read in one pass, up to the key cap.
     std::string line = "65536;f.m;1;2;0;2";
     for (int i = 0; i < 60000; ++i)
         line += ";k" + std::to_string(i % 500) + "=hvalue!20" + std::to_string(i);
     VexPipePacket big;
     big.unmarshal(TStr(line.c_str()));
     EXPECT_EQ(big.payload().keys().count(), 500);
-    EXPECT_EQ(big.getString("k7"), "value 59507");
+    EXPECT_EQ(big.getString("k7"), "value 1007");   // the last k7 of the first 1024 keys
 
     ReportCapture reports;
     VexPipePacket garbage;
     garbage.unmarshal("65536;;;;;;=;==;!!!;a=i!;b=h!2;c=i!zz");
     EXPECT_EQ(garbage.fullName(), ".");
+}
+
+TEST(VexPipePacket, KeysOfOneLineAreCapped)
+{
+    // Keys that all share a bucket (their first four bytes) make every key stored walk the
+    // whole bucket. However many a line brings, it takes at most kMaxKeys of them, nested
+    // dictionaries' included, and its reading stays quick.
+    const int kCap = VexDictionary::kMaxKeys;
+    auto keys = [](int from, int count, char separator) {
+        std::string text;
+        for (int i = from; i < from + count; ++i)
+            text += separator + std::string("key_") + std::to_string(i) + "=d" + std::to_string(i);
+        return text;
+    };
+    const std::string nested =
+        "inner=i" + std::string(kyro::pipe::escape(keys(0, 99, ',').substr(1).c_str()).utf8());
+    const std::string head = "65536;f.RESP;1;2;0;1";
+    const struct {
+        const char* name;
+        std::string line;
+        int topKeys;           // kept in the payload itself
+        const char* lastKept;  // the last key kept, as a path
+        bool capped;
+    } rows[] = {
+        {"flat", head + keys(0, 50000, ';'), kCap, "key_1023", true},
+        {"under the cap", head + keys(0, 100, ';'), 100, "key_99", false},
+        // The nested keys count: "inner" and its 99 first, then 924 beside it.
+        {"nested first", head + ";" + nested + keys(1000, 50000, ';'), 1 + kCap - 100, "key_1923", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ReportCapture reports;
+        const auto start = std::chrono::steady_clock::now();
+        VexPipePacket packet;
+        packet.unmarshal(TStr(row.line.c_str()));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+        EXPECT_EQ(packet.payload().keys().count(), row.topKeys);
+        EXPECT_TRUE(packet.contains(row.lastKept));
+        EXPECT_EQ(packet.contains("inner.key_98"), row.line.find("inner") != std::string::npos);
+        EXPECT_EQ(reports.lines(),
+                  row.capped ? std::vector<std::string>{"Error  Dropped the keys of a received text beyond 1024"}
+                             : std::vector<std::string>{});
+    }
+    EXPECT_EQ(VexDictionary::kMaxKeys, 1024);
 }

@@ -124,13 +124,18 @@ public:
     SpawnSetup(const SpawnSetup&) = delete;
     SpawnSetup& operator=(const SpawnSetup&) = delete;
 
+    // `output` below 0: the null device.
     bool prepare(int input, int output)
     {
         if (!m_actionsReady || !m_attributesReady)
             return false;
-        if (::posix_spawn_file_actions_adddup2(&m_actions, input, 0) != 0 ||
-            ::posix_spawn_file_actions_adddup2(&m_actions, output, 1) != 0 ||
-            ::posix_spawn_file_actions_adddup2(&m_actions, output, 2) != 0)
+        if (::posix_spawn_file_actions_adddup2(&m_actions, input, 0) != 0)
+            return false;
+        if (output >= 0 ? ::posix_spawn_file_actions_adddup2(&m_actions, output, 1) != 0
+                        : ::posix_spawn_file_actions_addopen(&m_actions, 1, "/dev/null",
+                                                             O_WRONLY, 0) != 0)
+            return false;
+        if (::posix_spawn_file_actions_adddup2(&m_actions, 1, 2) != 0)
             return false;
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
         // Descriptors the host opened without close-on-exec stay behind as well.
@@ -162,7 +167,7 @@ private:
 }  // namespace
 
 LaunchResult launchProcess(const char* application, const char* commandLine,
-                           LaunchedProcess* out)
+                           LaunchedProcess* out, ChildOutput childOutput)
 {
     if (out == nullptr)
         return LaunchResult::ProcessFailed;
@@ -181,7 +186,7 @@ LaunchResult launchProcess(const char* application, const char* commandLine,
 
     int output[2] = {-1, -1};
     int input[2] = {-1, -1};
-    if (!makePipe(output))
+    if (childOutput == ChildOutput::Pipe && !makePipe(output))
         return LaunchResult::PipeFailed;
     if (!makePipe(input)) {
         closeQuietly(output[0]);

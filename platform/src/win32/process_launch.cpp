@@ -114,7 +114,7 @@ int probedHandleCount()
 }  // namespace
 
 LaunchResult launchProcess(const char* application, const char* commandLine,
-                           LaunchedProcess* out)
+                           LaunchedProcess* out, ChildOutput childOutput)
 {
     if (out == nullptr)
         return LaunchResult::ProcessFailed;
@@ -130,9 +130,16 @@ LaunchResult launchProcess(const char* application, const char* commandLine,
     inheritable.bInheritHandle = TRUE;
 
     ScopedHandle outputRead, outputWrite, inputRead, inputWrite;
-    if (!::CreatePipe(outputRead.receive(), outputWrite.receive(), &inheritable, 0) ||
-        !::SetHandleInformation(outputRead.get(), HANDLE_FLAG_INHERIT, 0))
+    if (childOutput == ChildOutput::Discard) {
+        *outputWrite.receive() =
+            ::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                          OPEN_EXISTING, 0, nullptr);
+        if (outputWrite.get() == INVALID_HANDLE_VALUE)
+            return LaunchResult::PipeFailed;
+    } else if (!::CreatePipe(outputRead.receive(), outputWrite.receive(), &inheritable, 0) ||
+               !::SetHandleInformation(outputRead.get(), HANDLE_FLAG_INHERIT, 0)) {
         return LaunchResult::PipeFailed;
+    }
     if (!::CreatePipe(inputRead.receive(), inputWrite.receive(), &inheritable, 0) ||
         !::SetHandleInformation(inputWrite.get(), HANDLE_FLAG_INHERIT, 0))
         return LaunchResult::PipeFailed;
@@ -172,7 +179,8 @@ LaunchResult launchProcess(const char* application, const char* commandLine,
 
     out->processId = static_cast<std::uint32_t>(process.dwProcessId);
     out->input = reinterpret_cast<PipeEnd>(inputWrite.take());
-    out->output = reinterpret_cast<PipeEnd>(outputRead.take());
+    out->output = childOutput == ChildOutput::Pipe ? reinterpret_cast<PipeEnd>(outputRead.take())
+                                                   : kNoPipeEnd;
     // The child's ends close here: it holds its own copies, and ours would keep the output
     // pipe from ever reporting that the child has gone.
     return LaunchResult::Started;

@@ -1,11 +1,14 @@
-// TProcess: starts a program without a console window, its standard input on one pipe and
-// its standard output and error on another. The conduit starts the companion with it.
+// TProcess: starts a program without a console window, its standard input on a pipe and
+// its standard output and error on the null device. The conduit starts the companion with
+// it.
 //
 // The process record holds the program, its arguments, the started process's id and this
-// process's ends of the two pipes. The library neither writes to nor reads from those
-// pipes; it keeps its ends open while the record lives (so the child's input stays open)
-// and closes them when the record goes: on destruction, assign() and a new launch().
-// The child's ends are closed here as soon as the child has started.
+// process's end of the input pipe. The library never writes to that pipe; it keeps its end
+// open while the record lives (so the child's input stays open) and closes it when the
+// record goes: on destruction, assign() and a new launch(). The child's end is closed here
+// as soon as the child has started. Nobody would read the child's output: on a pipe whose
+// reader has gone, a write would end the child (SIGPIPE) on POSIX, so the output goes
+// where a write always succeeds. (The record's "stdout" entry therefore holds no end.)
 //
 // What launch() starts:
 //  1. Application: the record's program.
@@ -58,6 +61,9 @@ public:
     std::uint32_t processId() const;   // 0 before a launch and without a record
 
     bool hasRecord() const { return m_record != nullptr; }
+    // Whether the record starts a wrapping program (KYRO_USE_SQUISH) rather than the
+    // requested one: then the started process is the wrapper, not the program it wraps.
+    bool isWrapped() const;
     // The record's program and arguments (null texts without a record).
     TStr program() const;
     TStr arguments() const;

@@ -33,6 +33,8 @@ public:
     // Drops a reference and destroys the object when none is left; returns the count that
     // remains (0 once the object is gone).
     std::uint32_t release();
+    // The references held now.
+    std::uint32_t references() const { return m_references; }
 
 private:
     class Lock;

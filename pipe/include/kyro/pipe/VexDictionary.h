@@ -6,6 +6,13 @@
 // follows the keys' hashes and, within a bucket, the order of setting.
 //
 // Marshalled form: "key=<marshalled value>" items joined with ","; keys travel unescaped.
+//
+// Received text is bounded in keys: one text (a packet's line, or a text given to
+// unmarshal()) stores at most kMaxKeys items, those of the dictionaries nested in its
+// values included. The rest of the text is not read; it is dropped with the report
+// "Dropped the keys of a received text beyond %1". Each key stored costs a walk of its
+// bucket, so without the bound a text of many keys would take time growing with the
+// square of their number.
 #ifndef KYRO_PIPE_VEXDICTIONARY_H
 #define KYRO_PIPE_VEXDICTIONARY_H
 
@@ -64,18 +71,22 @@ public:
     // The marshalled items, each preceded by `separator` when separatorFirst, else joined
     // by it (packets carry their payload as ";"-separated fields).
     void appendItems(std::string& out, char separator, bool separatorFirst) const;
+    static constexpr int kMaxKeys = 1024;
+
     // A new dictionary (no parent) whose one reference belongs to the caller.
     static VexDictionary* unmarshal(const TStr& text);
     // Stores one marshalled item ("key=value"); an item that is not exactly one key and
-    // one value is skipped. A dotted key is resolved as a path.
-    void addItem(const char* item, std::size_t length);
+    // one value is skipped. A dotted key is resolved as a path. `keysLeft` counts down the
+    // keys the received text may still store (start it at kMaxKeys); once none is left the
+    // item is dropped, and the first time with the report, after which it reads -1.
+    void addItem(const char* item, std::size_t length, int* keysLeft);
 
     VexDictionary* parent() const { return m_parent; }
 
 private:
     friend class VexValue;
-    static VexDictionary* unmarshal(const TStr& text, int depth);
-    void addItem(const char* item, std::size_t length, int depth);
+    static VexDictionary* unmarshal(const TStr& text, int depth, int* keysLeft);
+    void addItem(const char* item, std::size_t length, int depth, int* keysLeft);
     const VexValue* lookup(const TStr& key) const;
 
     struct Resolved {

@@ -79,6 +79,9 @@ public:
     enum State : std::uint32_t { kNew = 0, kReady = 1, kClosing = 4, kClosed = 5 };
     static constexpr std::uint32_t kWaitIntervalMs = 100;
     static constexpr long kSystemSessionNumber = 1;
+    // Sessions a conduit holds at most for the conversations its peer opens: a packet for
+    // an unknown session beyond them is dropped (see dispatchIncoming).
+    static constexpr int kMaxSessions = 4096;
 
     VexPipeConduit(bool serverRole, std::uint32_t waitMode, bool internalSystemFacility);
     ~VexPipeConduit() override;
@@ -100,8 +103,8 @@ public:
     // could be written, or the wait ended without a reply.
     virtual int transmit(VexPipePacket* request, VexPipePacket* reply, long writerIndex);
     // Slot 6: the orderly close. As initiator it ends the other sessions, tells the peer
-    // ("system.cndTerm") and waits for its answer; otherwise it only ends the default
-    // session. A second close does nothing. Always 0.
+    // ("system.cndTerm") and waits for its answer, at most the patience; otherwise it only
+    // ends the default session. A second close does nothing. Always 0.
     virtual int close(bool initiator, bool readers, bool writers);
     virtual int reserved();                 // slot 7: 0
     // Slot 8: reads and dispatches at most one line per read endpoint; returns the number
@@ -126,11 +129,23 @@ public:
     // `writerIndex`. Here: connectWriter(pipeIndex) when both are the same, else false.
     virtual bool connectWriterAs(long pipeIndex, long writerIndex);
     // Whether a waiting call can no longer get its reply: no reader is left that may still
-    // deliver a line (all ended and read, or none at all).
+    // deliver a line (all ended and read, or none at all), or the peer let a wait bounded
+    // by the patience pass (markUnanswered).
     virtual bool connectionLost();
     // The reader that is this side's own inbound pipe, which a client's session removes
     // when it ends: the current process id here.
     virtual long ownReaderIndex() const;
+
+    // How long, in milliseconds, the connection's own exchanges wait for their answer: the
+    // handshake, a session's end ("system.ssnTerm") and the close ("system.cndTerm"). A
+    // peer that is alive but silent (a stopped process) holds them no longer. 0 (the
+    // default) waits without limit; connectToServer() sets its timeout. Dialogs are not
+    // bounded by it: they wait for their person.
+    void setPatience(std::uint32_t patienceMs) { m_patienceMs = patienceMs; }
+    std::uint32_t patience() const { return m_patienceMs; }
+    // A wait bounded by the patience ended without its answer: from now on the connection
+    // counts as lost, so that later waits on it end at once and its users start afresh.
+    void markUnanswered() { m_unanswered = true; }
 
     // Installs the idle callback (with its context); returns the one it replaces.
     IdleCallback setIdleCallback(IdleCallback callback, void* context);
@@ -153,6 +168,10 @@ public:
     VexPipeSession* sessionHoldingWriter(long writerIndex) const;
     VexPipeSession* findSession(long number) const;
     // Hands an incoming packet to the session it names, or to a new one. 1 when handed on.
+    // A new one that sent nothing while it handled the packet, and that nothing keeps (an
+    // answer it owes, a wait, a handshake), goes again at once: its peer cannot know its
+    // number. With kMaxSessions sessions held, no new one is made: the packet is dropped
+    // with the report 0xF0000007 "Could not find or allocate session : %1", and 0.
     int dispatchIncoming(VexPipePacket* packet);
     // The session a packet is sent in: the one it names, else the default session. Null
     // only when the conduit has neither.
@@ -222,6 +241,8 @@ private:
     bool m_destroying;
     kyro::platform::SleepWaker m_waker;
     std::uint32_t m_wakerThread;
+    std::uint32_t m_patienceMs;
+    bool m_unanswered;
 };
 
 class VexPipeNamedConduit : public VexPipeConduit {
@@ -248,8 +269,9 @@ public:
     bool connectWriterAs(long pipeIndex, long writerIndex) override;
     // Slot 20: creates this side's inbound pipe `index` and adds it as reader `index`.
     bool openReader(long index) override;
-    // Also lost when the companion this conduit started has exited and everything it sent
-    // has been handled.
+    // Also lost when the companion has gone and everything it sent has been handled: the
+    // companion this conduit started itself when its process has exited, else (found
+    // running, or started through a wrapper) when its presence lock is gone.
     bool connectionLost() override;
     long ownReaderIndex() const override;
     // Server role: keeps a listening instance of inbound0 and drops readers whose client
@@ -259,8 +281,13 @@ public:
     // The client connection routine: finds or starts the companion (`serverPath`, with
     // `prefix` as its argument), opens both pipes and performs the handshake. A connected
     // conduit owned by the caller, or null. A companion it started is waited for about
-    // `timeout` ms to open its pipe, unless it ends first; making its own inbound pipe is
-    // retried at most 10 times, 100 ms apart.
+    // `timeout` ms to open its pipe, unless it ends first (started through the wrapper of
+    // TProcess::kSquishVariable: unless its presence lock, once taken, is gone, or the
+    // wrapper has ended and no companion has taken the lock within 5 s); making its own
+    // inbound pipe is retried at most 10 times, 100 ms apart. `timeout` is also the
+    // conduit's patience (setPatience): a companion that does not answer the handshake
+    // within it (alive but stopped, say) leaves the result null, with "No reply in session
+    // %1 within %2 ms" and "Could not create client pipe".
     static VexPipeNamedConduit* connectToServer(const TStr& serverPath, const TStr& prefix,
                                                 int timeout);
     // Whether a companion holds the presence lock of `prefix`.
@@ -277,7 +304,8 @@ public:
     // "\\.\pipe\Norveldt\kyro\<prefix>\inbound<index>".
     TStr pipeName(long index) const;
     const TPath& prefix() const { return m_prefix; }
-    // The companion connectToServer() started; 0 when it found one running.
+    // The companion connectToServer() started; 0 when it found one running, or started it
+    // through a wrapper (whose process is not the companion).
     std::uint32_t companionProcessId() const { return m_process.processId(); }
 
     // Server role: starts accepting clients on inbound0. False when the pipe cannot be made.

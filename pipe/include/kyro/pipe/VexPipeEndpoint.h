@@ -16,6 +16,12 @@
 //     as unfinished.
 //  4. A line longer than kMaxLineBytes is dropped with the report "Dropped an incoming line
 //     longer than %1 bytes"; reading goes on after its "\n".
+//  5. Lines wait here until they are taken, at most kMaxQueuedLines of them (empty ones
+//     included) or kMaxQueuedBytes of text. A peer that sends more than that before they
+//     are taken floods: it is cut off with the report "Cut off a peer that sent more than
+//     %1 lines or %2 bytes unread". What it queued is dropped and the device closed (its
+//     pipe goes, its peer's writes fail), and the endpoint has ended, as for a peer that
+//     has gone: a call waiting on it ends.
 #ifndef KYRO_PIPE_VEXPIPEENDPOINT_H
 #define KYRO_PIPE_VEXPIPEENDPOINT_H
 
@@ -55,6 +61,8 @@ private:
 class VexPipeReadEndpoint : public VexPipeEndpoint {
 public:
     static constexpr std::size_t kMaxLineBytes = 16u * 1024u * 1024u;
+    static constexpr int kMaxQueuedLines = 65536;
+    static constexpr int kMaxQueuedBytes = 64 * 1024 * 1024;
     static constexpr std::uint32_t kBufferSize = 4096;
 
     explicit VexPipeReadEndpoint(VexPipeIODevice* device = nullptr);
@@ -73,6 +81,8 @@ public:
 
     // Nothing pending and nothing left in the device.
     bool isIdle();
+    // Whether its peer was cut off for flooding (see above).
+    bool wasCutOff() const { return m_cutOff; }
     // The device has stopped reading (peer gone, pipe closed) and everything it delivered
     // has been taken: no line will ever come from here again.
     bool hasEnded();
@@ -82,12 +92,14 @@ private:
     void split(const char* bytes, std::size_t count);
     void addLine(const char* bytes, std::size_t count);
     void dropLongLine();
+    void cutOff();
 
     TList<TStr> m_pending;
     int m_pendingBytes;
     std::string m_tail;     // the unfinished last line
     bool m_discarding;      // inside a line that was too long, until its "\n"
     bool m_lastUnfinished;  // the last pending line is the tail of a peer that has gone
+    bool m_cutOff;          // its peer flooded: nothing more is read
     char* m_buffer;         // kBufferSize bytes, made on first need
 };
 

@@ -10,9 +10,12 @@
 // Waiting (waitForReply): while a reply is awaited the calling thread runs the conduit's
 // idleTick() (idle callback, incoming packets, a sleep of at most the interval that ends
 // early when bytes arrive). Any packet that arrives for a waiting session is its reply.
-// There is no time limit - a dialog waits for its person - but the wait ends with 1 when
-// the connection is gone: the session lost its conduit, or the conduit reports its
-// connection lost (its inbound pipes ended, its companion process exited).
+// There is no time limit - a dialog waits for its person - unless one is set
+// (setWaitLimit): the connection's own exchanges (the handshake, a session's end, the
+// connection's close) wait at most the conduit's patience, and a peer that lets that pass
+// leaves the connection lost. The wait also ends with 1 when the connection is gone: the
+// session lost its conduit, or the conduit reports its connection lost (its inbound pipes
+// ended, its companion has gone).
 //
 // Connections and sessions: a session made here (newSession) holds its connection's
 // pipes, and its end takes them along: in a client the writer to the peer and the own
@@ -71,6 +74,14 @@ public:
     // session itself when it holds its connection, or when none is found.
     VexPipeSession* connectionSession();
     void setMethodOverride(MethodOverride function) { m_methodOverride = function; }
+    // The longest a wait for a reply in this session lasts, in milliseconds; 0 (the
+    // default) waits without limit.
+    void setWaitLimit(std::uint32_t limitMs) { m_waitLimitMs = limitMs; }
+    std::uint32_t waitLimit() const { return m_waitLimitMs; }
+
+    // Whether a packet has been sent in this session, telling the peer its number.
+    bool hasSent() const { return m_hasSent; }
+    void markSent() { m_hasSent = true; }
 
     // Marks the session as waiting for a reply (a reply left from before is dropped).
     void prepareWait();
@@ -82,7 +93,9 @@ public:
     long send(VexPipePacket* packet);
 
     // Waits for the reply and copies it into `reply`. 0 when a reply came; 1 when the wait
-    // ended without one (see above).
+    // ended without one (see above): "Connection lost while session %1 waited for a reply",
+    // or past the wait limit "No reply in session %1 within %2 ms", after which the conduit
+    // counts its connection lost (VexPipeConduit::markUnanswered).
     int waitForReply(VexPipePacket* reply, std::uint32_t intervalMs);
 
     // A packet for this session (from the conduit's dispatchIncoming). Taken as the reply
@@ -97,7 +110,7 @@ public:
     bool connectClient(std::uint32_t clientProcessId);
 
     // Ends the session: with `notify`, tells the peer ("system.ssnTerm") and waits for its
-    // answer; then detaches from the conduit's pipes and sessions and lets go of the
+    // answer, at most the conduit's patience; then detaches from the conduit's pipes and sessions and lets go of the
     // conduit. Only an open session is terminated; always 0.
     int terminate(bool notify);
 
@@ -123,6 +136,8 @@ private:
     long m_writerIndex;
     bool m_sharesConnection;
     MethodOverride m_methodOverride;
+    std::uint32_t m_waitLimitMs;
+    bool m_hasSent;
 };
 
 // Session 1 of every conduit: its number is its peer number too.

@@ -68,7 +68,8 @@ public:
 
 private:
     friend class VexDictionary;
-    static VexValue unmarshal(const char* text, std::size_t length, int depth);
+    // `keysLeft`: the keys the received text may still store (VexDictionary::kMaxKeys).
+    static VexValue unmarshal(const char* text, std::size_t length, int depth, int* keysLeft);
     void setBool(bool value);
     void setDouble(double value);
     void setText(std::uint32_t type, TStr text);

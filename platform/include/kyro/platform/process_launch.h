@@ -2,7 +2,8 @@
 // environment.
 //
 // A launched child gets exactly three handles: its standard input on one anonymous pipe and
-// its standard output and error together on another. Nothing else this process holds is
+// its standard output and error together on another (or on the null device, see
+// ChildOutput). Nothing else this process holds is
 // passed on (a handle list on Windows; close-on-exec and a close of every higher descriptor
 // on POSIX). The child's pipe ends are closed here as soon as it has started; the parent's
 // ends go to the caller, who closes them with closePipeEnd().
@@ -28,6 +29,14 @@ struct LaunchedProcess {
     PipeEnd output = kNoPipeEnd;  // reads the child's standard output and error
 };
 
+// Where the child's standard output and error go.
+enum class ChildOutput {
+    Pipe,     // a pipe whose reading end the caller gets (LaunchedProcess::output)
+    Discard   // the null device: writes always succeed and go nowhere; output stays empty.
+              // For a child whose output nobody reads: on a pipe whose reader has gone a
+              // POSIX child's write would end it (SIGPIPE), and a full pipe would block it.
+};
+
 enum class LaunchResult {
     Started,
     PipeFailed,     // a pipe could not be made
@@ -42,7 +51,7 @@ enum class LaunchResult {
 // On POSIX the ended children this backend started are reaped at each launch and at
 // releaseEndedChildren(), so none lingers as a zombie for longer.
 LaunchResult launchProcess(const char* application, const char* commandLine,
-                           LaunchedProcess* out);
+                           LaunchedProcess* out, ChildOutput output = ChildOutput::Pipe);
 
 // Closes a pipe end from launchProcess(); kNoPipeEnd is ignored.
 void closePipeEnd(PipeEnd end);

@@ -11,6 +11,11 @@
 // hook, during another request's wait) opens its own session beside the waiting one; its
 // wait handles every incoming line, and each reply lands in its own session. When the
 // companion goes, every request waiting on the link fails, and the next one starts afresh.
+// So does a companion that is alive but silent (stopped): the handshake, a session's end
+// and the goodbye wait for it at most the connection's timeout (kDefaultTimeout, 100 s),
+// and then the request fails, or the close goes on, and the connection counts as lost. A
+// companion that floods the host with lines is cut off the same way. A dialog itself waits
+// for its person without a limit.
 //
 // Threads: the link runs on one thread at a time. A thread takes its turn for a whole
 // request (or a please-wait step, or a connection), and may take it again while it holds it
