@@ -1,12 +1,15 @@
 // The companion connection as a host meets it, with the real Vex.exe beside this program:
 //
 //   cold cycle   connectToServer() starting the companion, the handshake, one call, the
-//                orderly close ("system.cndTerm")
+//                orderly close ("system.cndTerm"); also shown in its three parts
 //   warm call    one "system.index" call on a connection that stays open (the companion
 //                is another process: each side's reader thread hands the line to its
 //                conduit's thread, four thread hand-overs per round trip)
 //   raw pipe     the baseline: one line each way over the same kind of pipes between two
 //                threads, with nothing of the framework (raw_pipe_peer.h)
+//   bare start   the floor under the cold cycle: starting Vex.exe with no arguments (it
+//                ends at once) until its output pipe closes, which is what the system
+//                charges for a process of this program before any of its own work
 //
 //   kyro_companion_timing [cold cycles] [warm calls]
 //
@@ -85,6 +88,22 @@ void endCompanion()
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
 }
 
+// Starts Vex.exe without arguments and waits for it to end: false when it cannot be started.
+bool bareStart()
+{
+    kyro::platform::LaunchedProcess child;
+    if (kyro::platform::launchProcess(companion().utf8(), "Vex.exe", &child) !=
+        kyro::platform::LaunchResult::Started)
+        return false;
+    kyro::platform::closePipeEnd(child.input);
+    char buffer[256];
+    while (kyro::platform::readPipe(child.output, buffer, sizeof buffer) > 0) {
+    }
+    kyro::platform::closePipeEnd(child.output);
+    kyro::platform::releaseEndedChildren();
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -94,14 +113,19 @@ int main(int argc, char** argv)
     kyro::platform::setEnvironmentVariable("KYRO_VEX_ANSWERS", "vex.ErrorDialog=exit;*=1");
     endCompanion();
 
-    std::vector<double> cold;
+    std::vector<double> cold, pConnect, pCall, pClose;
     for (int i = 0; i < cycles; ++i) {
         const Clock::time_point start = Clock::now();
         VexPipeNamedConduit* conduit = connect();
+        const Clock::time_point t1 = Clock::now();
         const bool answered = conduit != nullptr && call(conduit, "system.index");
+        const Clock::time_point t2 = Clock::now();
         if (conduit != nullptr)
             finish(conduit);
         const Clock::time_point end = Clock::now();
+        pConnect.push_back(microseconds(t1 - start));
+        pCall.push_back(microseconds(t2 - t1));
+        pClose.push_back(microseconds(end - t2));
         if (!answered) {
             std::fprintf(stderr, "cold cycle %d failed\n", i);
             return 1;
@@ -142,7 +166,21 @@ int main(int argc, char** argv)
         }
     }
 
+    std::vector<double> bare;
+    for (int i = 0; i < cycles; ++i) {
+        const Clock::time_point start = Clock::now();
+        if (!bareStart()) {
+            std::fprintf(stderr, "Vex.exe could not be started\n");
+            return 1;
+        }
+        bare.push_back(microseconds(Clock::now() - start));
+    }
+
     print("cold cycle", cold);
+    print("  connect", pConnect);
+    print("  call", pCall);
+    print("  close", pClose);
+    print("bare start", bare);
     const double warmMedian = print("warm call", warm);
     const double rawMedian = print("raw pipe", raw);
     if (rawMedian > 0)

@@ -678,6 +678,61 @@ bool waitForPipe(const char* name, std::uint32_t)
     return tryConnect(path, nullptr) == 0;
 }
 
+namespace {
+
+// Watchers for waitForPipeToAppear(). Closing an inotify descriptor waits for the
+// kernel's grace period (milliseconds, at times tens of them), which a companion's start
+// would pay every time, so descriptors are kept and lent out, one to each waiter; a
+// watch itself is added and removed in microseconds. There are never more of them than
+// waits that ran at once.
+class Watchers {
+public:
+    ~Watchers()
+    {
+        for (int watcher : m_idle)
+            ::close(watcher);
+    }
+
+    int borrow()
+    {
+        {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            if (!m_idle.empty()) {
+                const int watcher = m_idle.back();
+                m_idle.pop_back();
+                return watcher;
+            }
+        }
+        return ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    }
+
+    void giveBack(int watcher)
+    {
+        drain(watcher);  // the removed watch's IN_IGNORED, and anything before it
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_idle.push_back(watcher);
+    }
+
+    static void drain(int watcher)
+    {
+        char events[4096];
+        while (::read(watcher, events, sizeof events) > 0) {
+        }
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<int> m_idle;
+};
+
+Watchers& watchers()
+{
+    static Watchers instance;
+    return instance;
+}
+
+}  // namespace
+
 bool waitForPipeToAppear(const char* name, std::uint32_t timeoutMs)
 {
     const std::string path = socketPath(name);
@@ -690,11 +745,13 @@ bool waitForPipeToAppear(const char* name, std::uint32_t timeoutMs)
     if (exists() || timeoutMs == 0)
         return exists();
     // Watch the folder before looking again, so that a socket made in between is seen.
-    const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     const std::string folder = path.substr(0, path.rfind('/'));
-    if (watch < 0 || ::inotify_add_watch(watch, folder.c_str(), IN_CREATE | IN_MOVED_TO) < 0) {
-        if (watch >= 0)
-            ::close(watch);
+    const int watcher = watchers().borrow();
+    const int watch = watcher < 0 ? -1
+        : ::inotify_add_watch(watcher, folder.c_str(), IN_CREATE | IN_MOVED_TO);
+    if (watch < 0) {
+        if (watcher >= 0)
+            watchers().giveBack(watcher);
         ::poll(nullptr, 0, static_cast<int>(timeoutMs));
         return exists();
     }
@@ -705,15 +762,14 @@ bool waitForPipeToAppear(const char* name, std::uint32_t timeoutMs)
             deadline - std::chrono::steady_clock::now()).count();
         if (left <= 0)
             break;
-        struct pollfd ready = {watch, POLLIN, 0};
+        struct pollfd ready = {watcher, POLLIN, 0};
         if (::poll(&ready, 1, static_cast<int>(left)) < 0 && errno != EINTR)
             break;
-        char events[4096];
-        while (::read(watch, events, sizeof events) > 0) {
-        }
+        Watchers::drain(watcher);
         found = exists();
     }
-    ::close(watch);
+    ::inotify_rm_watch(watcher, watch);
+    watchers().giveBack(watcher);
     return found;
 }
 
