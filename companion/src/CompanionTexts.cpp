@@ -14,7 +14,6 @@ const char* const kCompanionTextFile = "VexRes.xml";
 
 namespace {
 
-const int kLocalizedData = 2;
 const char* const kFallbackLocale = "en_US";
 
 // The last resort, when not even the en_US table can be read.
@@ -84,9 +83,9 @@ std::string companionText(const TStr& locale, const char* id)
     try {
         std::string text;
         if (!locale.isEmpty())
-            text = tables().lookUp(getLocation(kLocalizedData, locale), id);
+            text = tables().lookUp(getLocation(kLocationLocalizedData, locale), id);
         if (text.empty())
-            text = tables().lookUp(getLocation(kLocalizedData, TStr(kFallbackLocale)), id);
+            text = tables().lookUp(getLocation(kLocationLocalizedData, TStr(kFallbackLocale)), id);
         return text.empty() ? builtIn(id) : text;
     } catch (...) {
         return builtIn(id);

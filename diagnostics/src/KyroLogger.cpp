@@ -153,7 +153,7 @@ void KyroLogger::startLoggingWMilliSecs()
 
 bool KyroLogger::loadErrorTable()
 {
-    TStr path = getLocation(5, "");
+    TStr path = getLocation(kLocationErrorTable, "");
     if (path.isEmpty())
         return false;
     // A location of the custom environment file may use "/" throughout.

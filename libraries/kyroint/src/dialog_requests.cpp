@@ -20,7 +20,6 @@ namespace kyrointutil {
 namespace {
 
 const char* const kCompanionProgram = "Vex.exe";
-const int kCompanionLocation = 0;
 const int kPolicyAccepted = 3;
 // How long a companion that shows itself running (its presence lock is held) may turn
 // connections away before the request gives up on it, and how often it is tried meanwhile.
@@ -108,7 +107,7 @@ bool request(VexPipePacket* request, VexPipePacket* reply)
 VexPipeNamedConduit* openCompanionConduit()
 {
     const kyro::platform::ModalWait modal;
-    const TStr folder = getLocation(kCompanionLocation, TStr(""));
+    const TStr folder = getLocation(kLocationBinaries, TStr(""));
     // The upkeep may wait for the network a while: the host's windows and idle hook are
     // served meanwhile, as during the dialog's own wait.
     keepRootCertificate(&idleWork, nullptr);

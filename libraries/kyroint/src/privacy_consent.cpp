@@ -16,8 +16,6 @@ const char* const kSettingsFileName = "KyroUserSettings.xml";
 // Earlier files kept the answer under name ":" qualifier, or under ":" qualifier when the
 // product had no name; both are looked for, in that order.
 const char* const kOldKeySeparator = ":";
-// The user-settings location.
-const int kUserSettingsLocation = 10;
 
 bool isBlank(char c)
 {
@@ -40,7 +38,7 @@ TStr trimmedValue(const TStr& value)
 
 TPath userSettingsPath()
 {
-    const TStr folder = getLocation(kUserSettingsLocation, TStr(""));
+    const TStr folder = getLocation(kLocationUserSettings, TStr(""));
     if (folder.isEmpty())
         return TPath();
     TStr path(folder);

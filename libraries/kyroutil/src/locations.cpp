@@ -18,13 +18,13 @@ struct KindInfo {
 };
 
 const KindInfo kKinds[] = {
-    {0, "KYRO_COMMON_BIN_LOCATION", Base::CommonFiles},
-    {1, "KYRO_COMMON_LIB_LOCATION", Base::CommonFiles},
-    {2, "KYRO_COMMON_LOCALIZED_DATA_LOCATION", Base::CommonFiles},
-    {3, "KYRO_COMMON_DATA_LOCATION", Base::CommonData},
-    {4, "KYRO_LOG_FILE_LOCATION", Base::CommonData},
-    {5, "KYRO_ERROR_TABLE_LOCATION", Base::CommonData},
-    {10, "KYRO_USER_SETTINGS_FILE_LOCATION", Base::User},
+    {kLocationBinaries, "KYRO_COMMON_BIN_LOCATION", Base::CommonFiles},
+    {kLocationLibraries, "KYRO_COMMON_LIB_LOCATION", Base::CommonFiles},
+    {kLocationLocalizedData, "KYRO_COMMON_LOCALIZED_DATA_LOCATION", Base::CommonFiles},
+    {kLocationCommonData, "KYRO_COMMON_DATA_LOCATION", Base::CommonData},
+    {kLocationLogFiles, "KYRO_LOG_FILE_LOCATION", Base::CommonData},
+    {kLocationErrorTable, "KYRO_ERROR_TABLE_LOCATION", Base::CommonData},
+    {kLocationUserSettings, "KYRO_USER_SETTINGS_FILE_LOCATION", Base::User},
 };
 
 const KindInfo* kindInfo(int kind)
@@ -67,7 +67,7 @@ TStr standardLocation(const KindInfo& info, const TStr& locale)
     if (folder.isEmpty())
         return folder;
     folder += releaseFolder();
-    if (info.kind == 2 && !locale.isEmpty()) {
+    if (info.kind == kLocationLocalizedData && !locale.isEmpty()) {
         const TStr localeFolder = CKyroUtilLocaleMgr::instance().getLocaleFolderName(locale);
         if (!localeFolder.isEmpty()) {
             folder += localeFolder;
@@ -117,7 +117,7 @@ TStr getLocation(int kind, const TStr& locale)
     const char* separator = value.indexOf('/') >= 0 ? "/" : "\\";
     if (!endsWith(value, separator))
         value += separator;
-    if (kind == 2 && !locale.isEmpty()) {
+    if (kind == kLocationLocalizedData && !locale.isEmpty()) {
         const TStr localeFolder = CKyroUtilLocaleMgr::instance().getLocaleFolderName(locale);
         if (!localeFolder.isEmpty()) {
             value += localeFolder;
@@ -169,8 +169,8 @@ bool addFolderToPathList(TStr* path, const TStr& folder, char listSeparator,
 
 void addLibraryFolderToPath()
 {
-    TStr binaries = getLocation(0, TStr());
-    TStr library = getLocation(1, TStr());
+    TStr binaries = getLocation(kLocationBinaries, TStr());
+    TStr library = getLocation(kLocationLibraries, TStr());
     if (binaries.isEmpty() || library.isEmpty())
         return;
     // Both end with a separator; compare and store them without it.

@@ -79,7 +79,7 @@ public:
     void startLoggingWMilliSecs();
 
 protected:
-    // Loads "KyroErrorCodes.xml" from the error-table location (getLocation(5, "")).
+    // Loads "KyroErrorCodes.xml" from the error-table location (kLocationErrorTable).
     // False when there is no location or the file does not load.
     bool loadErrorTable();
 

@@ -37,7 +37,7 @@ class VexPipeNamedConduit;
 namespace kyrointutil {
 
 // A connected conduit to the companion, which the caller closes and deletes; null when the
-// companion's folder (location kind 0) is not known or it cannot be started or reached.
+// companion's folder (kLocationBinaries) is not known or it cannot be started or reached.
 // Makes sure of the root certificate the companion's online service needs first. Connects
 // during the link's turn: the connections of one process are made one at a time, so that
 // the companion's writer for each meets that connection's own inbound pipe. The requests

@@ -14,7 +14,7 @@ struct KyroProductIdentity {
     TStr qualifier;
 };
 
-// The user's settings file: the user-settings location (getLocation kind 10) followed by
+// The user's settings file: the user-settings location (kLocationUserSettings) followed by
 // "KyroUserSettings.xml". Empty when the location is not known.
 TPath userSettingsPath();
 

@@ -17,15 +17,27 @@
 
 #include "kyro/util/TStr.h"
 
-// The folder of `kind`; `locale` matters for kind 2 only.
+// The kinds by name. The numbers are the kinds' identity (callers and files use them), so
+// every function takes the plain number too.
+enum LocationKind : int {
+    kLocationBinaries = 0,
+    kLocationLibraries = 1,
+    kLocationLocalizedData = 2,
+    kLocationCommonData = 3,
+    kLocationLogFiles = 4,
+    kLocationErrorTable = 5,
+    kLocationUserSettings = 10,
+};
+
+// The folder of `kind`; `locale` matters for kLocationLocalizedData only.
 TStr getLocation(int kind, const TStr& locale);
 // The override key of `kind`, or empty.
 TStr getLocationKeyName(int kind);
 // The custom environment file's application keys: 0 "KYRO_APPLICATION_KYRO_RESOURCE_LOCATION",
 // 1 "KYRO_APPLICATION_ERROR_LOG_FILE"; empty otherwise or without a file.
 TStr getApplicationOverride(int which);
-// Puts the library folder (kind 1) on the process's PATH unless it is the companion's
-// folder (kind 0) or on PATH already.
+// Puts the library folder (kLocationLibraries) on the process's PATH unless it is the
+// companion's folder (kLocationBinaries) or on PATH already.
 void addLibraryFolderToPath();
 
 namespace kyro::util {
