@@ -16,34 +16,32 @@ bool processIsAlive(std::uint32_t processId)
 {
     if (processId == 0)
         return false;
-    const HANDLE process =
-        ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
-    if (process == nullptr) {
+    const win32::ScopedHandle process(
+        ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    if (!process.valid()) {
         // A process we may not open exists all the same; an unknown id is a bad parameter.
         return ::GetLastError() == ERROR_ACCESS_DENIED;
     }
     // The process object outlives the process while handles to it are open.
-    const bool running = ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-    ::CloseHandle(process);
-    return running;
+    return ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
 }
 
 int threadCount()
 {
-    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
+    const win32::ScopedHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    if (!snapshot.valid())
         return -1;
     // The snapshot holds every thread of the system; ours are those we own.
     const DWORD self = ::GetCurrentProcessId();
     THREADENTRY32 entry;
     entry.dwSize = sizeof(entry);
     int count = 0;
-    for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry)) {
+    for (BOOL more = ::Thread32First(snapshot.get(), &entry); more;
+         more = ::Thread32Next(snapshot.get(), &entry)) {
         if (entry.th32OwnerProcessID == self)
             ++count;
         entry.dwSize = sizeof(entry);
     }
-    ::CloseHandle(snapshot);
     return count > 0 ? count : -1;
 }
 

@@ -15,35 +15,7 @@ namespace kyro::platform {
 
 namespace {
 
-// Closes on scope exit unless taken; keeps the last error of the call that failed.
-class ScopedHandle {
-public:
-    ScopedHandle() = default;
-    ~ScopedHandle() { reset(); }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
-
-    HANDLE* receive() { reset(); return &m_handle; }
-    HANDLE get() const { return m_handle; }
-    HANDLE take()
-    {
-        HANDLE handle = m_handle;
-        m_handle = nullptr;
-        return handle;
-    }
-    void reset()
-    {
-        if (m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE) {
-            const DWORD error = ::GetLastError();
-            ::CloseHandle(m_handle);
-            ::SetLastError(error);
-        }
-        m_handle = nullptr;
-    }
-
-private:
-    HANDLE m_handle = nullptr;
-};
+using win32::ScopedHandle;
 
 // A STARTUPINFOEXW attribute list naming the handles the child may inherit.
 class HandleList {

@@ -31,14 +31,14 @@ bool uniqueIdOfAccount(std::string* token)
 
 bool sidOfProcessUser(std::string* token)
 {
-    HANDLE process = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &process))
+    win32::ScopedHandle process;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, process.receive()))
         return false;
     bool found = false;
     DWORD size = 0;
-    ::GetTokenInformation(process, TokenUser, nullptr, 0, &size);
+    ::GetTokenInformation(process.get(), TokenUser, nullptr, 0, &size);
     std::vector<unsigned char> buffer(size);
-    if (size != 0 && ::GetTokenInformation(process, TokenUser, buffer.data(), size, &size)) {
+    if (size != 0 && ::GetTokenInformation(process.get(), TokenUser, buffer.data(), size, &size)) {
         wchar_t* text = nullptr;
         const TOKEN_USER* user = reinterpret_cast<const TOKEN_USER*>(buffer.data());
         if (::ConvertSidToStringSidW(user->User.Sid, &text)) {
@@ -47,7 +47,6 @@ bool sidOfProcessUser(std::string* token)
             found = !token->empty();
         }
     }
-    ::CloseHandle(process);
     return found;
 }
 

@@ -29,6 +29,39 @@ bool ownedByThisAccount(HANDLE object);
 // The same for an open file (its handle needs READ_CONTROL).
 bool fileOwnedByThisAccount(HANDLE file);
 
+// Owns a handle: closes it on scope exit unless taken, and keeps the last error of the
+// call that failed across that close. Null and INVALID_HANDLE_VALUE both mean none.
+class ScopedHandle {
+public:
+    ScopedHandle() = default;
+    explicit ScopedHandle(HANDLE handle) : m_handle(handle) {}
+    ~ScopedHandle() { reset(); }
+    ScopedHandle(const ScopedHandle&) = delete;
+    ScopedHandle& operator=(const ScopedHandle&) = delete;
+
+    HANDLE* receive() { reset(); return &m_handle; }
+    HANDLE get() const { return m_handle; }
+    bool valid() const { return m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE; }
+    HANDLE take()
+    {
+        HANDLE handle = m_handle;
+        m_handle = nullptr;
+        return handle;
+    }
+    void reset()
+    {
+        if (valid()) {
+            const DWORD error = ::GetLastError();
+            ::CloseHandle(m_handle);
+            ::SetLastError(error);
+        }
+        m_handle = nullptr;
+    }
+
+private:
+    HANDLE m_handle = nullptr;
+};
+
 // A self-relative security descriptor, from LocalAlloc, whose protected access list grants
 // full control to this process's user, SYSTEM and the Administrators group only, and
 // nobody else; null on failure. Free it with LocalFree.
