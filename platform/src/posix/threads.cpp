@@ -1,13 +1,10 @@
 // POSIX backend of threads and alertable sleeps: pthreads with a small record per thread
-// that lets waits have a time-out, and a reference-counted wake-up object per thread that
-// asked for a waker.
+// that lets waits have a time-out; a thread's wake-up signal (../sleep_waker.h) is a
+// condition with a flag.
 #include "kyro/platform/threads.h"
 
-#include "kyro/platform/thread_slot.h"
+#include "../sleep_waker.h"
 
-#include "../per_thread_slot.h"
-
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -49,38 +46,6 @@ void* runThread(void* context)
     return nullptr;
 }
 
-// One per thread that asked for a waker: the thread holds one reference, each token one.
-struct Waker {
-    std::atomic<int> references{1};
-    std::mutex lock;
-    std::condition_variable signal;
-    bool pending = false;
-};
-
-void releaseWaker(Waker* waker)
-{
-    if (waker->references.fetch_sub(1, std::memory_order_acq_rel) == 1)
-        delete waker;
-}
-
-PerThreadSlot<Waker, releaseWaker> g_wakerSlot;
-
-Waker* currentWaker(bool create)
-{
-    ThreadSlotId slot;
-    if (!g_wakerSlot.get(&slot))
-        return nullptr;
-    auto* waker = static_cast<Waker*>(threadSlotGet(slot));
-    if (waker == nullptr && create) {
-        waker = new (std::nothrow) Waker;
-        if (waker != nullptr && !threadSlotSet(slot, waker)) {
-            delete waker;
-            waker = nullptr;
-        }
-    }
-    return waker;
-}
-
 void plainSleep(std::uint32_t timeoutMs)
 {
     timespec left{static_cast<time_t>(timeoutMs / 1000),
@@ -90,6 +55,22 @@ void plainSleep(std::uint32_t timeoutMs)
 }
 
 }  // namespace
+
+struct WakeSignal {
+    std::mutex lock;
+    std::condition_variable signal;
+    bool pending = false;
+};
+
+WakeSignal* newWakeSignal()
+{
+    return new (std::nothrow) WakeSignal;
+}
+
+void deleteWakeSignal(WakeSignal* signal)
+{
+    delete signal;
+}
 
 ThreadHandle startThread(ThreadFunction function, void* argument)
 {
@@ -152,18 +133,9 @@ std::uint32_t currentThreadId()
     return static_cast<std::uint32_t>(::syscall(SYS_gettid));
 }
 
-SleepWaker sleepWakerForCurrentThread()
-{
-    Waker* waker = currentWaker(true);
-    if (waker == nullptr)
-        return kNoSleepWaker;
-    waker->references.fetch_add(1, std::memory_order_relaxed);
-    return reinterpret_cast<SleepWaker>(waker);
-}
-
 bool wakeSleeper(SleepWaker token)
 {
-    auto* waker = reinterpret_cast<Waker*>(token);
+    WakeSignal* waker = wakeSignalOf(token);
     if (waker == nullptr)
         return false;
     {
@@ -174,16 +146,10 @@ bool wakeSleeper(SleepWaker token)
     return true;
 }
 
-void releaseSleepWaker(SleepWaker token)
-{
-    if (token != kNoSleepWaker)
-        releaseWaker(reinterpret_cast<Waker*>(token));
-}
-
 bool sleepAlertable(std::uint32_t timeoutMs)
 {
     // Without a waker of its own nobody can wake this thread.
-    Waker* waker = currentWaker(false);
+    WakeSignal* waker = currentWakeSignal(false);
     if (waker == nullptr) {
         plainSleep(timeoutMs);
         return false;

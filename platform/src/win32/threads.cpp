@@ -1,17 +1,13 @@
 // Windows backend of threads and alertable sleeps. Threads come from _beginthreadex, so
-// the runtime library sets up its per-thread data. A thread that asked for a waker gets
-// an auto-reset event of its own, and its sleeps are alertable waits on that event: a
+// the runtime library sets up its per-thread data. A thread's wake-up signal
+// (../sleep_waker.h) is an auto-reset event, and its sleeps are alertable waits on it: a
 // wake-up is a SetEvent, which leaves nothing behind that points into this module (an
 // APC of ours could still be queued to a host thread after the library was unloaded).
 #include "kyro/platform/threads.h"
 
-#include "kyro/platform/thread_slot.h"
-
-#include "../per_thread_slot.h"
+#include "../sleep_waker.h"
 #include "windows_support.h"
 
-#include <atomic>
-#include <mutex>
 #include <new>
 #include <process.h>
 
@@ -32,44 +28,30 @@ unsigned __stdcall runThread(void* context)
     return 0;
 }
 
-// One per thread that asked for a waker: the thread holds one reference, each token one.
-struct Waker {
-    std::atomic<int> references{1};
+}  // namespace
+
+struct WakeSignal {
     HANDLE event = nullptr;
 };
 
-void releaseWaker(Waker* waker)
+WakeSignal* newWakeSignal()
 {
-    if (waker->references.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-        ::CloseHandle(waker->event);
-        delete waker;
-    }
-}
-
-PerThreadSlot<Waker, releaseWaker> g_wakerSlot;
-
-Waker* currentWaker(bool create)
-{
-    ThreadSlotId slot;
-    if (!g_wakerSlot.get(&slot))
+    const HANDLE event = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (event == nullptr)
         return nullptr;
-    auto* waker = static_cast<Waker*>(threadSlotGet(slot));
-    if (waker == nullptr && create) {
-        waker = new (std::nothrow) Waker;
-        if (waker == nullptr)
-            return nullptr;
-        waker->event = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        if (waker->event == nullptr || !threadSlotSet(slot, waker)) {
-            if (waker->event != nullptr)
-                ::CloseHandle(waker->event);
-            delete waker;
-            waker = nullptr;
-        }
-    }
-    return waker;
+    auto* signal = new (std::nothrow) WakeSignal{event};
+    if (signal == nullptr)
+        ::CloseHandle(event);
+    return signal;
 }
 
-}  // namespace
+void deleteWakeSignal(WakeSignal* signal)
+{
+    if (signal == nullptr)
+        return;
+    ::CloseHandle(signal->event);
+    delete signal;
+}
 
 ThreadHandle startThread(ThreadFunction function, void* argument)
 {
@@ -106,32 +88,17 @@ std::uint32_t currentThreadId()
     return static_cast<std::uint32_t>(::GetCurrentThreadId());
 }
 
-SleepWaker sleepWakerForCurrentThread()
-{
-    Waker* waker = currentWaker(true);
-    if (waker == nullptr)
-        return kNoSleepWaker;
-    waker->references.fetch_add(1, std::memory_order_relaxed);
-    return reinterpret_cast<SleepWaker>(waker);
-}
-
 bool wakeSleeper(SleepWaker token)
 {
-    auto* waker = reinterpret_cast<Waker*>(token);
+    WakeSignal* waker = wakeSignalOf(token);
     return waker != nullptr && ::SetEvent(waker->event) != FALSE;
-}
-
-void releaseSleepWaker(SleepWaker token)
-{
-    if (token != kNoSleepWaker)
-        releaseWaker(reinterpret_cast<Waker*>(token));
 }
 
 bool sleepAlertable(std::uint32_t timeoutMs)
 {
     const DWORD wait = timeoutMs == kWaitForever ? INFINITE : static_cast<DWORD>(timeoutMs);
     // Without a waker of its own nobody can wake this thread but an APC.
-    Waker* waker = currentWaker(false);
+    WakeSignal* waker = currentWakeSignal(false);
     if (waker == nullptr)
         return ::SleepEx(wait, TRUE) == WAIT_IO_COMPLETION;
     const DWORD result = ::WaitForSingleObjectEx(waker->event, wait, TRUE);
