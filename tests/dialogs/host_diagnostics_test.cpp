@@ -142,7 +142,6 @@ TEST(HostDiagnostics, ErrorRecordsAreTheLoggersLines)
     std::string output;
     ASSERT_TRUE(runRole((std::string("errorRecords:") + temp.path().utf8()).c_str(), &output));
     EXPECT_EQ(output, "unnamed=0 names=000 named=1 refused=00 written=1111\n");
-    EXPECT_FALSE(fileExists(temp / kNotUtf8));
 
     const Lines c = bodiesAfter(temp / "c.log", 0, '\t');
     EXPECT_EQ(c, bodiesAfter(temp / "cpp.log", 0, '\t'));
@@ -210,7 +209,7 @@ TEST(HostDiagnostics, PerformanceMarkersAreTheLoggersLines)
         EXPECT_EQ(kyrointLogPerfMarker(1, "HIDDEN.START", 1), 0);
         EXPECT_EQ(added(), Lines{});
     }
-    ScopedVariable on("KYRO_PERF_LOG", "");
+    ScopedVariable on("KYRO_PERF_LOG", "false");
     EXPECT_EQ(kyrointIsPerfLogEnabled(), 1);
     cpp.checkIfPerfLogIsEnabled();
     for (const MessageCase& m : kMarkers) {
