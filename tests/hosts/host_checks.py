@@ -19,12 +19,14 @@ def custom_environment(path, companion_folder, table_folder, settings_folder):
         out.write("</PLATFORM></KYROCUSTOMENV>\n")
 
 
-def lines_of_process(path, pid, separator):
-    """The lines of a log that `pid` stamped, without the stamp (process id, date, time)."""
+def lines_of_process(path, pid, separator, start=0):
+    """The lines of a log that `pid` stamped, from byte `start` on, without the stamp
+    (process id, date, time)."""
     if not os.path.exists(path):
         return []
-    with open(path, encoding="utf-8", newline="") as log:
-        lines = log.read().replace("\r\n", "\n").split("\n")
+    with open(path, "rb") as log:
+        log.seek(start)
+        lines = log.read().decode("utf-8", "replace").replace("\r\n", "\n").split("\n")
     return [line.split(separator, 3)[3] for line in lines
             if line.startswith(f"{pid}{separator}") and line.count(separator) >= 3]
 
