@@ -9,6 +9,11 @@ install(TARGETS kyroint EXPORT kyrointTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
+# MSVC's import library of the C interface, beside the DLL.
+if(WIN32)
+  install(FILES ${KYRO_MSVC_IMPORT_LIBRARY} DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
 # The headers of the host's interface and everything they include, nothing more.
 set(_kyro_public_headers
   platform/include/kyro/export.h

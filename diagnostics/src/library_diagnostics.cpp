@@ -33,12 +33,21 @@ void logMarker(KyroPerfLogger& logger, const char* marker)
 
 }  // namespace
 
-void recordLibraryError(const KyroLoggable& record)
+bool recordLibraryError(const KyroLoggable& record)
 {
     std::lock_guard<std::mutex> guard(errorLogLock());
     KyroLogger* logger = KyroLogger::instance_m();
+    if (logger->getLogFileName().isEmpty())
+        return false;
     logger->startLogging();
     logger->log(record);
+    return true;
+}
+
+void setErrorLogFileName(const TStr& name)
+{
+    std::lock_guard<std::mutex> guard(errorLogLock());
+    KyroLogger::instance_m()->setLogFileName(name);
 }
 
 void recordLibraryError(int code, const char* thrownFile, int thrownLine)

@@ -2,6 +2,10 @@
 // keeps every exception on this side.
 #include "kyro/kyroint.h"
 
+#include "kyro/diagnostics/KyroDebugLog.h"
+#include "kyro/diagnostics/KyroErrorBase.h"
+#include "kyro/diagnostics/KyroLogger.h"
+#include "kyro/diagnostics/KyroPerfLog.h"
 #include "kyro/diagnostics/library_diagnostics.h"
 #include "kyro/int/CKyroIntResHandler.h"
 #include "kyro/int/KyroIntWaitDialog.h"
@@ -10,6 +14,7 @@
 #include "kyro/pipe/VexPipeConduit.h"
 #include "kyro/platform/threads.h"
 #include "kyro/util/CKyroUtilCustomEnv.h"
+#include "kyro/util/XmlFile.h"
 
 #include <cstring>
 
@@ -19,6 +24,17 @@ namespace {
 TStr text(const char* utf8)
 {
     return utf8 != nullptr ? TStr(utf8) : TStr();
+}
+
+// A text a record may carry: null counts as empty, a text that is not UTF-8 as none.
+bool recordText(const char* utf8)
+{
+    return utf8 == nullptr || kyro::util::isWellFormedUtf8(utf8);
+}
+
+Kyro::VendorID vendorOf(int vendor)
+{
+    return static_cast<Kyro::VendorID>(vendor);
 }
 
 template <typename Result, typename Call>
@@ -71,6 +87,73 @@ int kyrointCustomEnvironmentStatus(void)
 const char* kyrointVersion(void)
 {
     return kyro::diagnostics::libraryVersion();
+}
+
+int kyrointSetErrorLogFile(const char* path)
+{
+    if (path == nullptr || *path == '\0' || !kyro::util::isWellFormedUtf8(path))
+        return 0;
+    return guarded(0, [path] {
+        kyro::diagnostics::setErrorLogFileName(TStr(path));
+        return 1;
+    });
+}
+
+int kyrointLogError(int vendor, int status, const char* sourceFile, int line, const char* version)
+{
+    if (!recordText(sourceFile) || !recordText(version))
+        return 0;
+    return guarded(0, [=] {
+        const KyroErrorBase error(vendorOf(vendor), status, text(sourceFile), line, text(version));
+        return kyro::diagnostics::recordLibraryError(error) ? 1 : 0;
+    });
+}
+
+// The debug and performance loggers are made for each call, as a host's own would be on
+// its stack: each asks its switch anew, and calls from several threads need no lock.
+int kyrointLogDebug(int vendor, const char* message)
+{
+    if (message == nullptr || !kyro::util::isWellFormedUtf8(message))
+        return 0;
+    return guarded(0, [=] {
+        KyroDebugLogger logger;
+        if (!logger.isDebugLogEnabled())
+            return 0;
+        const KyroDebugLog record(vendorOf(vendor), TStr(message));
+        logger.startLogging();
+        logger.log(record);
+        return 1;
+    });
+}
+
+int kyrointLogPerfMarker(int vendor, const char* marker, int withMilliseconds)
+{
+    if (marker == nullptr || !kyro::util::isWellFormedUtf8(marker))
+        return 0;
+    return guarded(0, [=] {
+        KyroPerfLogger logger;
+        if (!logger.isPerfLogEnabled())
+            return 0;
+        KyroPerfLogData data;
+        data.marker = marker;
+        const KyroPerfLog record(vendorOf(vendor), data);
+        if (withMilliseconds != 0)
+            logger.startLoggingWMilliSecs();
+        else
+            logger.startLogging();
+        logger.log(record);
+        return 1;
+    });
+}
+
+int kyrointIsDebugLogEnabled(void)
+{
+    return guarded(0, [] { return KyroDebugLogger().isDebugLogEnabled() ? 1 : 0; });
+}
+
+int kyrointIsPerfLogEnabled(void)
+{
+    return guarded(0, [] { return KyroPerfLogger().isPerfLogEnabled() ? 1 : 0; });
 }
 
 void kyrointSetLocale(const char* locale)

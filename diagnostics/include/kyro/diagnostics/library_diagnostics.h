@@ -10,8 +10,13 @@ namespace kyro::diagnostics {
 
 // Stamps and writes `record` with the process-wide error logger (KyroLogger::instance_m()).
 // Threads of the library take turns here, so one thread's stamp never goes with another's
-// record. (Hosts that use instance_m() themselves are not held back by this.)
-void recordLibraryError(const KyroLoggable& record);
+// record. (Hosts that use instance_m() themselves are not held back by this.) False when
+// the logger's file has no name yet, so the record went nowhere.
+bool recordLibraryError(const KyroLoggable& record);
+
+// Names the process-wide error logger's file (an empty name is ignored), taking turns with
+// the records above.
+void setErrorLogFileName(const TStr& name);
 
 // The same for a CKyroIntError of the library itself: component 1, status `code`, the
 // library's version, raised at `thrownFile` (any "/" read as "\") and `thrownLine`.

@@ -3,11 +3,12 @@
  * Plain C functions, callable from C and C++, with UTF-8 texts. None of them throws, none
  * writes to the host's standard output or error (except the start-up's own messages
  * about the custom environment file), and none ends the host. Failures are answered by
- * the return value and recorded in the error log (see KyroLogger::setLogFileName).
+ * the return value and recorded in the error log (see kyrointSetErrorLogFile).
  *
  * A host typically:
  *
  *     if (!kyrointStartUp()) ...                    // custom environment, PATH, markers
+ *     kyrointSetErrorLogFile("C:\\ProgramData\\Host\\errors.log");
  *     kyrointSetLocale("de_DE");
  *     kyrointSetResourceFolder("C:\\Program Files\\Host\\res");
  *     kyrointSetIdleHook(onIdle, host);             // while the library waits for a dialog
@@ -47,6 +48,56 @@ KYRO_EXPORT int kyrointCustomEnvironmentStatus(void);
 
 /* "15.0.73.0". */
 KYRO_EXPORT const char* kyrointVersion(void);
+
+/* ---- Diagnostics ------------------------------------------------------------------------ */
+
+/* The records the exported logger classes write (kyro/diagnostics/KyroLogger.h), for hosts
+ * that cannot call C++ built by another compiler: each function writes exactly the lines
+ * the C++ logger writes for the same record, stamped with the process id, date and time.
+ *
+ * `vendor` is the reporting component (Kyro::VendorID): 1 this library, 2 the companion,
+ * 3 the host application, 4 to 10 other components. Any other number is written as it is
+ * and shown in debug and performance lines as "None".
+ *
+ * Texts are UTF-8. A text that is not well-formed UTF-8 is refused: the call writes nothing
+ * and returns 0. None of these functions waits longer than the loggers' 10 s for a log
+ * file's named mutex. */
+
+/* Names the error log's file: the file of the process-wide error logger
+ * (KyroLogger::instance_m()), which the library's own error records go to as well. Until a
+ * file is named, error records go nowhere. 1 when named; 0 for a null or empty path or one
+ * that is not UTF-8 (the file named before, if any, stays). */
+KYRO_EXPORT int kyrointSetErrorLogFile(const char* path);
+
+/* Writes an error record (KyroErrorBase: reason "Fatal error", the computer name and the
+ * system version, "File" = the base name of `sourceFile` after its last backslash and
+ * "Line", the vendor and its status described from the error table, and the vendor's
+ * version text) to the error log. A null `sourceFile` or `version` is taken as empty.
+ * 1 when the record was handed to the error logger (it is written unless the file cannot
+ * be opened); 0 when no error log file is named or a text is not UTF-8. */
+KYRO_EXPORT int kyrointLogError(int vendor, int status, const char* sourceFile, int line,
+                                const char* version);
+
+/* Writes a debug line (KyroDebugLog: the vendor's display name, then `text`) to the per-user
+ * debug log "KyroDebug.log", while the environment variable KYRO_DEBUG_MODE is set. 1 when
+ * the line was handed to the debug logger; 0 when the debug log is switched off, or `text`
+ * is null or not UTF-8. */
+KYRO_EXPORT int kyrointLogDebug(int vendor, const char* text);
+
+/* Writes a performance marker (KyroPerfLog: the system version, the computer name, the
+ * library's version, "NA:NA" twice, the vendor's display name, then `marker`) to the
+ * per-user performance log "KyroPerfLog.csv", while KYRO_PERF_LOG is set. A timed
+ * operation is two markers, its name followed by ".START" and by ".STOP", stamped with
+ * milliseconds (withMilliseconds non-zero); 0 stamps whole seconds. 1 when the marker was
+ * handed to the performance logger; 0 when the log is switched off, or `marker` is null or
+ * not UTF-8. */
+KYRO_EXPORT int kyrointLogPerfMarker(int vendor, const char* marker, int withMilliseconds);
+
+/* 1 while the debug log (KYRO_DEBUG_MODE) or the performance log (KYRO_PERF_LOG) is
+ * switched on: while its variable is set, to anything ("0" included); 0 otherwise. Asked
+ * anew on every call, as every record above does. */
+KYRO_EXPORT int kyrointIsDebugLogEnabled(void);
+KYRO_EXPORT int kyrointIsPerfLogEnabled(void);
 
 /* ---- The host context ------------------------------------------------------------------ */
 
