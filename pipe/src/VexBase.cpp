@@ -89,15 +89,15 @@ public:
     bool acquire(std::uint32_t timeoutMs)
     {
         const std::uint64_t self = threadToken();
+        // Only this thread can have stored its own token, so a plain read is enough here.
+        if (m_owner.load(std::memory_order_relaxed) == self) {
+            ++m_depth;
+            return true;
+        }
         std::uint64_t expected = kNoOwner;
         if (m_owner.compare_exchange_strong(expected, self, std::memory_order_acquire,
                                             std::memory_order_relaxed)) {
             m_depth = 1;
-            return true;
-        }
-        // Only this thread can have stored its own token.
-        if (expected == self) {
-            ++m_depth;
             return true;
         }
         return wait(self, timeoutMs);
