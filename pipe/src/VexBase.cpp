@@ -1,5 +1,7 @@
 #include "kyro/pipe/VexBase.h"
 
+#include "kyro/platform/thread_slot.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -54,21 +56,43 @@ private:
     std::unordered_set<std::uint64_t> m_tokens;
 };
 
-// Lists the thread while it runs; made on its first lock, so threads that never lock
-// cost nothing.
-struct ThreadEntry {
-    std::uint64_t token = LiveThreads::instance().add();
-    ~ThreadEntry() { LiveThreads::instance().remove(token); }
+// Lists the thread while it runs, through a per-thread slot whose clean-up runs when the
+// thread ends; set on its first lock, so threads that never lock cost nothing.
+void threadEnded(void* token)
+{
+    LiveThreads::instance().remove(*static_cast<std::uint64_t*>(token));
+    delete static_cast<std::uint64_t*>(token);
+}
+
+// The slot is given back when the library is unloaded (the clean-ups of live threads then
+// run): a clean-up must not outlive the code it calls.
+struct EndOfThread {
+    EndOfThread() { made = kyro::platform::threadSlotCreate(&threadEnded, &slot); }
+    ~EndOfThread()
+    {
+        if (made)
+            kyro::platform::threadSlotDestroy(slot);
+        made = false;
+    }
+    kyro::platform::ThreadSlotId slot = 0;
+    bool made = false;
 };
 
 thread_local std::uint64_t t_token = kNoOwner;
 
+// kNoOwner only when out of memory.
 std::uint64_t threadToken()
 {
-    if (t_token == kNoOwner) {
-        thread_local ThreadEntry entry;
-        t_token = entry.token;
-    }
+    if (t_token != kNoOwner)
+        return t_token;
+    static EndOfThread endOfThread;
+    auto* token = new (std::nothrow) std::uint64_t(LiveThreads::instance().add());
+    if (token == nullptr)
+        return kNoOwner;
+    t_token = *token;
+    // Without the slot the thread is never seen to end: its locks then stay held.
+    if (!endOfThread.made || !kyro::platform::threadSlotSet(endOfThread.slot, token))
+        delete token;
     return t_token;
 }
 
@@ -89,6 +113,8 @@ public:
     bool acquire(std::uint32_t timeoutMs)
     {
         const std::uint64_t self = threadToken();
+        if (self == kNoOwner)
+            return false;
         // Only this thread can have stored its own token, so a plain read is enough here.
         if (m_owner.load(std::memory_order_relaxed) == self) {
             ++m_depth;
