@@ -80,11 +80,9 @@ struct EndOfThread {
 
 thread_local std::uint64_t t_token = kNoOwner;
 
-// kNoOwner only when out of memory.
-std::uint64_t threadToken()
+// A thread's first token; kNoOwner only when out of memory.
+std::uint64_t newThreadToken()
 {
-    if (t_token != kNoOwner)
-        return t_token;
     static EndOfThread endOfThread;
     auto* token = new (std::nothrow) std::uint64_t(LiveThreads::instance().add());
     if (token == nullptr)
@@ -94,6 +92,11 @@ std::uint64_t threadToken()
     if (!endOfThread.made || !kyro::platform::threadSlotSet(endOfThread.slot, token))
         delete token;
     return t_token;
+}
+
+inline std::uint64_t threadToken()
+{
+    return t_token != kNoOwner ? t_token : newThreadToken();
 }
 
 }  // namespace
