@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -88,6 +89,54 @@ private:
     std::thread m_thread;
 };
 
+// Calls lock(timeoutMs) on a thread of its own, which keeps what it got until let go and
+// then unlocks once, whatever lock() said. A lock() that never returns leaves the thread
+// behind (with the state it uses) rather than hanging the test.
+class Taker {
+public:
+    Taker(VexBase& object, std::uint32_t timeoutMs) : m_state(std::make_shared<State>())
+    {
+        std::thread([state = m_state, &object, timeoutMs] {
+            const bool got = object.lock(timeoutMs);
+            std::unique_lock<std::mutex> guard(state->mutex);
+            state->result = got ? 1 : 0;
+            state->changed.notify_all();
+            state->changed.wait(guard, [&] { return state->release; });
+            object.unlock();
+            state->done = true;
+            state->changed.notify_all();
+        }).detach();
+    }
+    ~Taker() { letGo(); }
+
+    // What lock() gave within `limit`: 1 true, 0 false, -1 not returned.
+    int result(std::chrono::milliseconds limit)
+    {
+        std::unique_lock<std::mutex> guard(m_state->mutex);
+        m_state->changed.wait_for(guard, limit, [&] { return m_state->result >= 0; });
+        return m_state->result;
+    }
+    // Lets the thread unlock and waits (bounded) until it has.
+    bool letGo()
+    {
+        std::unique_lock<std::mutex> guard(m_state->mutex);
+        m_state->release = true;
+        m_state->changed.notify_all();
+        return m_state->changed.wait_for(guard, std::chrono::seconds(5),
+                                         [&] { return m_state->done; });
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        int result = -1;
+        bool release = false;
+        bool done = false;
+    };
+    std::shared_ptr<State> m_state;
+};
+
 }  // namespace
 
 TEST(VexBase, CountsReferencesAndDestroysAtZero)
@@ -162,12 +211,33 @@ TEST(VexBase, LockIsRecursiveAndPerThread)
 
 TEST(VexBase, ALockLeftByAnEndedThreadIsNoLaterThreadsLock)
 {
-    // Never destroyed: a lock whose owner is gone cannot be given back. Threads started
-    // after the owner ended (which the system may give the owner's id again) wait for it.
+    // Never destroyed: a lock whose owner is gone cannot be given back. No thread started
+    // after the owner ended (which the system may give the owner's id again) gets it: each
+    // is told it was abandoned, holds it and ends, abandoning it in turn.
     static VexBase* const object = new VexBase;
     onOtherThread([] { ASSERT_TRUE(object->lock(0)); });
     for (int i = 0; i < 20; ++i)
         EXPECT_FALSE(otherThreadGetsLock(*object, 1)) << "thread " << i;
+}
+
+TEST(VexBase, AnAbandonedLockFailsPromptlyOnceAndPassesToItsWaiter)
+{
+    // Rows: how long the next caller is willing to wait (0: without limit).
+    for (const std::uint32_t timeoutMs : {0u, 50u, 60000u}) {
+        // Not destroyed when a row hangs: the stuck thread still uses it.
+        auto* object = new VexBase;
+        onOtherThread([object] { ASSERT_TRUE(object->lock(0)); });  // ends holding it
+        const auto start = Clock::now();
+        Taker waiter(*object, timeoutMs);
+        const int result = waiter.result(std::chrono::seconds(5));
+        ASSERT_EQ(result, 0) << "timeout " << timeoutMs << " (-1: still waiting)";
+        EXPECT_LT(millisecondsSince(start), 1000) << "timeout " << timeoutMs;
+        // The waiter holds it now, once: others wait until its one unlock().
+        EXPECT_FALSE(otherThreadGetsLock(*object, 1)) << "timeout " << timeoutMs;
+        ASSERT_TRUE(waiter.letGo());
+        EXPECT_TRUE(otherThreadGetsLock(*object, 1)) << "timeout " << timeoutMs;
+        delete object;
+    }
 }
 
 TEST(VexBase, TimedLockGivesUpAndUnlimitedLockWaits)

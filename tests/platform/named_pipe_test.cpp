@@ -5,13 +5,16 @@
 #include "kyro/platform/process_launch.h"
 #include "kyro/platform/threads.h"
 
+#include "Accounts.h"
 #include "ChildRole.h"
+#include "ScopedVariable.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <set>
@@ -454,6 +457,7 @@ TEST(PlatformNamedPipe, RuntimeFolderIsPrivate)
     EXPECT_TRUE(leftoverFiles().empty());
 
     // A runtime folder from the environment that cannot be used safely is passed over.
+    ScopedVariable defaultTemporary("TMPDIR", nullptr);
     std::string saved;
     const bool hadRuntime = std::getenv("XDG_RUNTIME_DIR") != nullptr;
     if (hadRuntime)
@@ -483,5 +487,78 @@ TEST(PlatformNamedPipe, RuntimeFolderIsPrivate)
         ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
     else
         ::unsetenv("XDG_RUNTIME_DIR");
+#endif
+}
+
+// Another user makes the shared temporary folder's name for ours first. Pipes keep working
+// from a private folder of ours that other processes of ours find too: in the home, or,
+// for a home too deep for socket paths, in the shared folder under a name kept secret in
+// the home. We stay there once the name is given up.
+TEST(PlatformNamedPipe, AFolderNameTakenByAnotherUserIsPassedOver)
+{
+    OtherUser other;
+    if (!other.unavailable().empty())
+        GTEST_SKIP() << other.unavailable();
+#if !KYRO_TEST_WINDOWS
+    char shared[] = "/tmp/kyrosq-XXXXXX";  // stands for /tmp: everyone's, sticky
+    char home[] = "/tmp/kyrohome-XXXXXX";
+    ASSERT_NE(::mkdtemp(shared), nullptr);
+    ASSERT_NE(::mkdtemp(home), nullptr);
+    ASSERT_EQ(::chmod(shared, 01777), 0);
+    const std::string deep = std::string(home) + "/" + std::string(60, 'd');
+    ASSERT_EQ(::mkdir(deep.c_str(), 0700), 0);
+    const std::string user = std::to_string(effectiveUserId());
+    const std::string taken = std::string(shared) + "/norveldt-kyro-" + user;
+    ASSERT_EQ(other.run("mkdir -m 0777 '" + taken + "'"), 0);
+
+    ScopedVariable noRuntime("XDG_RUNTIME_DIR", nullptr);
+    ScopedVariable temporary("TMPDIR", shared);
+    const auto runtimeFolder = [] {
+        std::string folder = pipeRuntimeFolder();
+        std::replace(folder.begin(), folder.end(), '\\', '/');
+        return folder;
+    };
+    struct Row {
+        std::string home;
+        std::string folder;  // empty: a secret name in the shared folder
+    };
+    const Row rows[] = {{home, std::string(home) + "/.cache/norveldt-kyro-" + user}, {deep, ""}};
+    std::vector<std::string> chosen;
+    for (const Row& row : rows) {
+        ScopedVariable homeVariable("HOME", row.home.c_str());
+        const std::string folder = runtimeFolder();
+        if (row.folder.empty()) {
+            EXPECT_EQ(folder.rfind(taken + "-", 0), 0u) << folder;
+            EXPECT_EQ(folder.size(), taken.size() + 17) << folder;
+        } else {
+            EXPECT_EQ(folder, row.folder);
+        }
+        struct stat info;
+        ASSERT_EQ(::lstat(folder.c_str(), &info), 0) << folder;
+        EXPECT_TRUE(S_ISDIR(info.st_mode));
+        EXPECT_EQ(info.st_mode & 0777, 0700u) << folder;
+        EXPECT_EQ(info.st_uid, ::geteuid()) << folder;
+        chosen.push_back(folder);
+
+        // Another process of ours finds the pipe there.
+        const std::string name = pipeName("squatted");
+        const PipeHandle server = createInboundPipe(name.c_str());
+        ASSERT_NE(server, kNoPipe) << row.home;
+        std::string output;
+        ASSERT_TRUE(runRole(("writePipeLine:" + name).c_str(), &output));
+        std::string line;
+        EXPECT_EQ(readLine(server, &line), PipeStatus::Ok) << row.home;
+        EXPECT_EQ(line.rfind("child ", 0), 0u) << line;
+        closePipe(server);
+    }
+    ASSERT_EQ(other.run("rmdir '" + taken + "'"), 0);
+    for (std::size_t i = 0; i < chosen.size(); ++i) {
+        ScopedVariable homeVariable("HOME", rows[i].home.c_str());
+        EXPECT_EQ(runtimeFolder(), chosen[i]) << rows[i].home;
+    }
+    std::filesystem::remove_all(shared);
+    std::filesystem::remove_all(home);
+    for (const std::string& folder : chosen)
+        std::filesystem::remove_all(folder);
 #endif
 }

@@ -31,6 +31,7 @@
 #include <memory>
 #include <mutex>
 #include <poll.h>
+#include <pwd.h>
 #include <string>
 #include <sys/file.h>
 #include <sys/inotify.h>
@@ -53,12 +54,10 @@ constexpr std::size_t kMaxFolderLength = 64;
 // File names stay well below NAME_MAX.
 constexpr std::size_t kMaxFileName = 200;
 
-// Makes `path` a private folder of ours, or refuses: a folder someone else owns, or a
-// symbolic link, is never used. One we own with a wider mode is narrowed.
-bool privateFolder(const std::string& path)
+// Whether `path` is a private folder of ours, without making it: a folder someone else
+// owns, or a symbolic link, is never used. One we own with a wider mode is narrowed.
+bool ownPrivateFolder(const std::string& path)
 {
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-        return false;
     struct stat info;
     if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
         info.st_uid != ::geteuid())
@@ -66,13 +65,147 @@ bool privateFolder(const std::string& path)
     return (info.st_mode & 0077) == 0 || ::chmod(path.c_str(), 0700) == 0;
 }
 
-bool usableBase(const char* base)
+// Makes `path` a private folder of ours, or refuses (as above).
+bool privateFolder(const std::string& path)
 {
-    if (base == nullptr || base[0] != '/' || std::strlen(base) > kMaxFolderLength - 16)
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+        return false;
+    return ownPrivateFolder(path);
+}
+
+// A folder only we can change, to hold ours: XDG_RUNTIME_DIR, the home.
+bool usableBase(const char* base, std::size_t maxLength)
+{
+    if (base == nullptr || base[0] != '/' || std::strlen(base) > maxLength)
         return false;
     struct stat info;
     return ::stat(base, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
            (info.st_mode & 0022) == 0;
+}
+
+// The folder where every user makes folders of their own: TMPDIR when it is usable, else
+// /tmp. Usable means root's or ours, sticky when others may write in it (so that nobody
+// can rename away what another made there), and short enough for the longest folder
+// name made in it (fallbackFolder()).
+std::string sharedBase()
+{
+    const char* base = std::getenv("TMPDIR");
+    struct stat info;
+    if (base == nullptr || base[0] != '/' || std::strlen(base) > kMaxFolderLength - 42 ||
+        ::stat(base, &info) != 0 || !S_ISDIR(info.st_mode) ||
+        (info.st_uid != 0 && info.st_uid != ::geteuid()) ||
+        ((info.st_mode & 0022) != 0 && (info.st_mode & S_ISVTX) == 0))
+        return "/tmp";
+    std::string path = base;
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+// The user's home: HOME when set, else the account's.
+std::string homeFolder()
+{
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/')
+        return home;
+    passwd entry{};
+    passwd* found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(::geteuid(), &entry, buffer, sizeof(buffer), &found) == 0 &&
+        found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] == '/')
+        return found->pw_dir;
+    return std::string();
+}
+
+// Sixteen hex digits nobody can guess.
+bool randomWord(std::string* word)
+{
+    unsigned char bytes[8];
+    const int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool read = ::read(fd, bytes, sizeof(bytes)) == static_cast<ssize_t>(sizeof(bytes));
+    ::close(fd);
+    static const char kHex[] = "0123456789abcdef";
+    word->clear();
+    for (const unsigned char b : bytes) {
+        *word += kHex[b >> 4];
+        *word += kHex[b & 15];
+    }
+    return read;
+}
+
+// The word kept in `file`, or a new one put there when it has none that fits (or when
+// `renew`). Two processes that make one at once end with the same word: the file is
+// made whole under a temporary name and linked into place, where the first one stays.
+bool keptWord(const std::string& file, bool renew, std::string* word)
+{
+    if (!renew) {
+        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd >= 0) {
+            char text[17] = {};
+            const ssize_t got = ::read(fd, text, 16);
+            ::close(fd);
+            if (got == 16 && std::strspn(text, "0123456789abcdef") == 16) {
+                *word = text;
+                return true;
+            }
+        }
+    }
+    std::string made;
+    if (!randomWord(&made))
+        return false;
+    const std::string temporary = file + "." + std::to_string(::getpid());
+    const int fd =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return false;
+    const bool written = ::write(fd, made.data(), made.size()) == 16;
+    ::close(fd);
+    const bool placed = written && (renew ? ::rename(temporary.c_str(), file.c_str()) == 0
+                                          : ::link(temporary.c_str(), file.c_str()) == 0);
+    const int error = errno;
+    ::unlink(temporary.c_str());
+    if (placed) {
+        *word = made;
+        return true;
+    }
+    return !renew && error == EEXIST && keptWord(file, false, word);
+}
+
+// When the shared folder's name for us is taken by someone else: a folder in the home
+// (~/.cache/norveldt-kyro-<uid>), which nobody else can make. A home too deep for socket
+// paths keeps there instead a random word that names our folder in the shared one
+// (norveldt-kyro-<uid>-<word>): nobody can make that first without reading our files.
+bool fallbackFolder(const std::string& home, const std::string& base, const std::string& user,
+                    std::string* folder)
+{
+    if (home.empty() || !usableBase(home.c_str(), std::string::npos))
+        return false;
+    const std::string cache = home + "/.cache";
+    if ((::mkdir(cache.c_str(), 0700) != 0 && errno != EEXIST) ||
+        !usableBase(cache.c_str(), std::string::npos))
+        return false;
+    const std::string own = cache + "/norveldt-kyro-" + user;
+    if (!privateFolder(own))
+        return false;
+    if (own.size() <= kMaxFolderLength) {
+        *folder = own;
+        return true;
+    }
+    // A word that names a folder someone else has made (they saw it in the listing, and
+    // the folder has been cleaned away since) is replaced once.
+    std::string word;
+    for (const bool renew : {false, true}) {
+        if (!keptWord(own + "/short-name", renew, &word))
+            return false;
+        const std::string path = base + "/norveldt-kyro-" + user + "-" + word;
+        if (privateFolder(path)) {
+            *folder = path;
+            return true;
+        }
+    }
+    return false;
 }
 
 std::uint64_t nameHash(const std::string& text)
@@ -87,22 +220,36 @@ std::uint64_t nameHash(const std::string& text)
 
 }  // namespace
 
+// 1. $XDG_RUNTIME_DIR/norveldt-kyro, when that variable names a folder only we can change.
+// 2. Else <TMPDIR or /tmp>/norveldt-kyro-<uid>, when it is ours, or when it can be made and
+//    no fallback folder (3) exists yet: once one does, every process of the user keeps to
+//    it, also after whoever took the name has given it up.
+// 3. Else the fallback: see fallbackFolder().
 bool runtimeFolder(std::string* folder)
 {
-    const char* base = std::getenv("XDG_RUNTIME_DIR");
-    if (usableBase(base)) {
-        std::string path = std::string(base) + "/norveldt-kyro";
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (usableBase(runtime, kMaxFolderLength - 16)) {
+        std::string path = std::string(runtime) + "/norveldt-kyro";
         if (privateFolder(path)) {
             *folder = path;
             return true;
         }
     }
-    std::string path = "/tmp/norveldt-kyro-" + std::to_string(::geteuid());
-    if (privateFolder(path)) {
-        *folder = path;
+    const std::string user = std::to_string(::geteuid());
+    const std::string base = sharedBase();
+    const std::string shared = base + "/norveldt-kyro-" + user;
+    if (ownPrivateFolder(shared)) {
+        *folder = shared;
         return true;
     }
-    return false;
+    const std::string home = homeFolder();
+    const bool fallbackMade =
+        !home.empty() && ownPrivateFolder(home + "/.cache/norveldt-kyro-" + user);
+    if (!fallbackMade && privateFolder(shared)) {
+        *folder = shared;
+        return true;
+    }
+    return fallbackFolder(home, base, user, folder);
 }
 
 std::string runtimeFilePath(const std::string& folder, char kind, const char* name,

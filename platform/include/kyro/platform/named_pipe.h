@@ -118,8 +118,10 @@ void closePipe(PipeHandle pipe);
 
 // The folder of the POSIX backend's socket and lock files, "\" separators: created when
 // missing, mode 0700, owned by the user, never a symbolic link. Taken from XDG_RUNTIME_DIR
-// when that is set and usable, else a folder in /tmp named after the user id. Empty when
-// no safe folder can be had. Windows keeps its names in the system: always empty there.
+// when that is set and usable, else a folder in TMPDIR (or /tmp) named after the user id;
+// when another user has taken that name, a folder in the user's home (see named_pipe.cpp),
+// which every process of the user then keeps to. Empty when no safe folder can be had.
+// Windows keeps its names in the system: always empty there.
 std::string pipeRuntimeFolder();
 
 }  // namespace kyro::platform
