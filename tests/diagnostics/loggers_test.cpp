@@ -28,26 +28,6 @@
 
 using Lines = std::vector<std::string>;
 
-namespace {
-
-// The user folder the debug and performance loggers use now.
-std::string userFolder()
-{
-    return kyro::platform::localAppDataFolder() + "\\Norveldt\\Kyro\\";
-}
-
-// Points the user folder into `temp` where the system lets a variable do it (POSIX); on
-// Windows the loggers' files are renamed before anything is written.
-class UserFolderInTemp {
-public:
-    explicit UserFolderInTemp(const TempFolder& temp) : m_variable("XDG_DATA_HOME", nativePath(temp.path()).string().c_str()) {}
-
-private:
-    ScopedVariable m_variable;
-};
-
-}  // namespace
-
 TEST(Loggers, SwitchesAndFileNames)
 {
     TempFolder temp;

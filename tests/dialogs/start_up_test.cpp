@@ -8,7 +8,6 @@
 #include "FileBytes.h"
 #include "LogLines.h"
 #include "TempFolder.h"
-#include "kyro/platform/known_folders.h"
 
 #include <gtest/gtest.h>
 
@@ -24,22 +23,6 @@ namespace {
 
 const char* const kThin = "NORVELDT_KYRO_THINCLIENT_ENV";
 const char* const kCustom = "NORVELDT_KYRO_CUSTOM_ENV";
-
-// The user folder the debug and performance loggers use now.
-std::string userFolder()
-{
-    return kyro::platform::localAppDataFolder() + "\\Norveldt\\Kyro\\";
-}
-
-// Points the user folder into `temp` where the system lets a variable do it (POSIX); on
-// Windows the loggers' files are renamed before anything is written.
-class UserFolderInTemp {
-public:
-    explicit UserFolderInTemp(const TempFolder& temp) : m_variable("XDG_DATA_HOME", nativePath(temp.path()).string().c_str()) {}
-
-private:
-    ScopedVariable m_variable;
-};
 
 }  // namespace
 
