@@ -4,37 +4,20 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
+# The headers are the shared library's file set (libraries/kyroint/CMakeLists.txt): the
+# host's interface and everything it includes, nothing more. The include folder is named
+# apart as well, for hosts whose CMake predates file sets (3.23), which the package skips.
 install(TARGETS kyroint EXPORT kyrointTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 # MSVC's import library of the C interface, beside the DLL.
 if(WIN32)
   install(FILES ${KYRO_MSVC_IMPORT_LIBRARY} DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
-
-# The headers of the host's interface and everything they include, nothing more.
-set(_kyro_public_headers
-  platform/include/kyro/export.h
-  libraries/kyroint/include/kyro/kyroint.h
-  libraries/kyroutil/include/kyro/util/TStr.h
-  libraries/kyroutil/include/kyro/util/TPath.h
-  libraries/kyroutil/include/kyro/util/CKyroUtilCleanup.h
-  diagnostics/include/kyro/diagnostics/KyroDebugLog.h
-  diagnostics/include/kyro/diagnostics/KyroDelimitedFile.h
-  diagnostics/include/kyro/diagnostics/KyroErrorBase.h
-  diagnostics/include/kyro/diagnostics/KyroErrorTable.h
-  diagnostics/include/kyro/diagnostics/KyroLoggable.h
-  diagnostics/include/kyro/diagnostics/KyroLogger.h
-  diagnostics/include/kyro/diagnostics/KyroPerfLog.h
-  diagnostics/include/kyro/diagnostics/KyroVendorID.h)
-foreach(_header IN LISTS _kyro_public_headers)
-  string(REGEX REPLACE "^.*/include/" "" _relative "${_header}")
-  get_filename_component(_folder "${_relative}" DIRECTORY)
-  install(FILES ${PROJECT_SOURCE_DIR}/${_header}
-          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${_folder})
-endforeach()
 
 # The companion: on Windows beside the DLL; elsewhere in the companion folder the library
 # looks in by default (the install prefix's lib, "Norveldt Shared/Kyro/R<major>").

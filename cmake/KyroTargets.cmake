@@ -12,15 +12,22 @@ function(kyro_target_defaults target)
   endif()
 endfunction()
 
-# kyro_add_library(<name> <sources...>): one static library per subsystem, public headers
-# under <dir>/include. Its objects are also linked whole into the shared library kyroint.
+# kyro_add_library(<name> <sources...>): one static library per subsystem. Its objects are
+# linked whole into the shared library kyroint, and into nothing else but the in-tree
+# programs that link kyroint_internal. Headers: <dir>/include holds only what hosts include
+# (kyroint's file set declares them); every other header other code includes is under
+# <dir>/internal; a source's own helpers stay beside it in src/.
 function(kyro_add_library name)
   add_library(${name} STATIC ${ARGN})
-  target_include_directories(${name} PUBLIC
-    $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}/include>
-    $<INSTALL_INTERFACE:include>)
-  # Code in these libraries is part of kyroint itself: exported classes are dllexport.
-  target_compile_definitions(${name} PUBLIC KYROINT_BUILDING)
+  foreach(_folder include internal)
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${_folder})
+      target_include_directories(${name} PUBLIC
+        $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}/${_folder}>)
+    endif()
+  endforeach()
+  # Compiled for kyroint itself: what the headers mark for export is dllexport here, and
+  # only here. Programs that link these libraries get KYROINT_STATIC from kyroint_internal.
+  target_compile_definitions(${name} PRIVATE KYROINT_BUILDING)
   kyro_target_defaults(${name})
   set_property(GLOBAL APPEND PROPERTY KYRO_SUBSYSTEM_LIBRARIES ${name})
 endfunction()

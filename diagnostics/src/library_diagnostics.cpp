@@ -1,8 +1,6 @@
 #include "kyro/diagnostics/library_diagnostics.h"
 
 #include "kyro/diagnostics/KyroLogger.h"
-#include "kyro/diagnostics/KyroPerfLog.h"
-#include "kyro/util/CKyroUtilCustomEnv.h"
 
 #include <mutex>
 
@@ -16,19 +14,6 @@ std::mutex& errorLogLock()
 {
     static std::mutex lock;
     return lock;
-}
-
-void logMarker(KyroPerfLogger& logger, const char* marker)
-{
-    KyroPerfLogData data;
-    data.field1 = "";
-    data.field2 = "";
-    data.field3 = "";
-    data.field4 = "";
-    data.marker = marker;
-    KyroPerfLog record(Kyro::kVendorKyroInt, data);
-    logger.startLoggingWMilliSecs();
-    logger.log(record);
 }
 
 }  // namespace
@@ -56,15 +41,6 @@ void recordLibraryError(int code, const char* thrownFile, int thrownLine)
     file.replaceAll("/", "\\");
     const CKyroIntError error(Kyro::kVendorKyroInt, code, file, thrownLine, TStr(libraryVersion()));
     recordLibraryError(error);
-}
-
-bool startUpLibrary()
-{
-    KyroPerfLogger perfLogger;
-    logMarker(perfLogger, "KYROINITIALIZE.START");
-    const bool started = startUpCustomEnvironment();
-    logMarker(perfLogger, "KYROINITIALIZE.STOP");
-    return started;
 }
 
 const char* libraryVersion()

@@ -2,6 +2,7 @@
 
 #include "FileBytes.h"
 #include "kyro/platform/filesystem.h"
+#include "kyro/platform/known_folders.h"
 #include "kyro/platform/process_launch.h"
 
 #include <cstring>
@@ -71,4 +72,14 @@ void writeTestTable(const TPath& path)
                    "    <ERROR CODE=\"3\"><DESCRIPTION>The dialog failed</DESCRIPTION></ERROR>\n"
                    "  </TABLE>\n"
                    "</ERRORTABLES>\n");
+}
+
+std::string userFolder()
+{
+    return kyro::platform::localAppDataFolder() + "\\Norveldt\\Kyro\\";
+}
+
+UserFolderInTemp::UserFolderInTemp(const TempFolder& temp)
+    : m_variable("XDG_DATA_HOME", nativePath(temp.path()).string().c_str())
+{
 }

@@ -1,5 +1,5 @@
 // Helpers of the diagnostics tests: loggers on temporary files and the lines a record adds
-// (and ScopedVariable, for the environment switches).
+// (and ScopedVariable, for the environment switches), and the user folder of the logs.
 #ifndef KYRO_TESTS_DIAGNOSTICS_LOGLINES_H
 #define KYRO_TESTS_DIAGNOSTICS_LOGLINES_H
 
@@ -8,6 +8,7 @@
 #include "kyro/util/TPath.h"
 
 #include "ScopedVariable.h"
+#include "TempFolder.h"
 
 #include <string>
 #include <vector>
@@ -24,6 +25,19 @@ struct HostFacts {
 // does not start with the stamp is returned whole, prefixed with "UNSTAMPED:".
 std::vector<std::string> logLines(KyroLogger& logger, const KyroLoggable& record,
                                   const char* separator = "\t", bool precise = false);
+
+// The user folder the debug and performance loggers use now.
+std::string userFolder();
+
+// Points the user folder into `temp` where the system lets a variable do it (POSIX); on
+// Windows the loggers' files are renamed before anything is written.
+class UserFolderInTemp {
+public:
+    explicit UserFolderInTemp(const TempFolder& temp);
+
+private:
+    ScopedVariable m_variable;
+};
 
 // The error table the record tests use, written to `path`:
 //   vendor 1 "Kyro Integration Library": 5 "The companion could not be reached"

@@ -1,5 +1,5 @@
 // The loggers: file names and switches, the named mutex per file, the process-wide
-// loggers, and the library's own error records and start-up markers.
+// loggers, and the library's own error records.
 #include "kyro/diagnostics/CKyroIntError.h"
 #include "kyro/diagnostics/KyroDebugLog.h"
 #include "kyro/diagnostics/KyroLogger.h"
@@ -27,26 +27,6 @@
 #include <vector>
 
 using Lines = std::vector<std::string>;
-
-namespace {
-
-// The user folder the debug and performance loggers use now.
-std::string userFolder()
-{
-    return kyro::platform::localAppDataFolder() + "\\Norveldt\\Kyro\\";
-}
-
-// Points the user folder into `temp` where the system lets a variable do it (POSIX); on
-// Windows the loggers' files are renamed before anything is written.
-class UserFolderInTemp {
-public:
-    explicit UserFolderInTemp(const TempFolder& temp) : m_variable("XDG_DATA_HOME", nativePath(temp.path()).string().c_str()) {}
-
-private:
-    ScopedVariable m_variable;
-};
-
-}  // namespace
 
 TEST(Loggers, SwitchesAndFileNames)
 {
@@ -385,57 +365,6 @@ TEST(Loggers, ProcessWideLoggersInAFreshProcess)
                   "plain:Vex Companion=2.1\n"
                   "plain:Reason=Fatal error\nplain:" + host + "plain:" + os +
                   "plain:File=p.cpp,Line=9\nplain:KyroIntError=19\n");
-}
-
-// A debug message and the library's start-up, with both user logs switched on.
-KYRO_CHILD_ROLE(userLogs)
-{
-    KyroDebugLogger debug;
-    debug.startLogging();
-    debug.log(KyroDebugLog(Kyro::kVendorVex, "from the companion"));
-    std::printf("started:%d\n", kyro::diagnostics::startUpLibrary() ? 1 : 0);
-    return 0;
-}
-
-TEST(Loggers, UserFilesAndStartUpMarkers)
-{
-    TempFolder temp;
-    UserFolderInTemp redirect(temp);
-    const std::string folder = userFolder();
-    const std::string inTemp = std::string(temp.path().utf8()) + "\\";
-    if (folder.compare(0, inTemp.size(), inTemp) != 0) {
-        // The system's own user folder (Windows): nothing may be written there. With the
-        // logs off, the start-up writes nothing and succeeds.
-        ScopedVariable noPerf("KYRO_PERF_LOG", nullptr);
-        const bool existed = fileExists((folder + "KyroPerfLog.csv").c_str());
-        EXPECT_TRUE(kyro::diagnostics::startUpLibrary());
-        EXPECT_EQ(fileExists((folder + "KyroPerfLog.csv").c_str()), existed);
-        return;
-    }
-
-    std::string output;
-    {
-        ScopedVariable debugOn("KYRO_DEBUG_MODE", "1");
-        ScopedVariable perfOn("KYRO_PERF_LOG", "1");
-        ASSERT_TRUE(runRole("userLogs", &output));
-    }
-    EXPECT_EQ(output, "started:1\n");
-    const Lines debugLines = fileLines((folder + "KyroDebug.log").c_str());
-    ASSERT_EQ(debugLines.size(), 1u);
-    EXPECT_TRUE(std::regex_match(debugLines[0], std::regex("[0-9]+\t[0-9/]{10}\t[0-9:]{8}\tVex\tfrom the companion\t")))
-        << debugLines[0];
-    const Lines perfLines = fileLines((folder + "KyroPerfLog.csv").c_str());
-    ASSERT_EQ(perfLines.size(), 2u);
-    const std::string facts = "," + HostFacts::platformOS() + "," + HostFacts::hostName() +
-                              ",15.0.73.0,NA:NA,NA:NA,KyroInt,KYROINITIALIZE.";
-    const std::regex stamp("[0-9]+,[0-9/]{10},[0-9:]{8}:[0-9]{1,3}");
-    for (std::size_t i = 0; i < perfLines.size(); ++i) {
-        const std::string& line = perfLines[i];
-        const std::string::size_type at = line.find("," + HostFacts::platformOS() + ",");
-        ASSERT_NE(at, std::string::npos) << line;
-        EXPECT_TRUE(std::regex_match(line.substr(0, at), stamp)) << line;
-        EXPECT_EQ(line.substr(at), facts + (i == 0 ? "START," : "STOP,")) << line;
-    }
 }
 
 namespace {

@@ -88,19 +88,6 @@ private:
     std::size_t m_skip;
 };
 
-// The user folder of the debug and performance logs in `temp` where a variable can move it
-// (POSIX); on Windows the tests read what the calls add to the user's real files.
-class UserFolderInTemp {
-public:
-    explicit UserFolderInTemp(const TempFolder& temp)
-        : m_variable("XDG_DATA_HOME", nativePath(temp.path()).string().c_str())
-    {
-    }
-
-private:
-    ScopedVariable m_variable;
-};
-
 }  // namespace
 
 // Writes every error case through the C entry point into c.log and through a C++ logger

@@ -167,36 +167,3 @@ TEST(CustomEnvironment, UnsetReferencesAreNamedOnStandardOutput)
     EXPECT_EQ(output.substr(0, 4), "[xxx");
     EXPECT_LT(output.size(), 70000u);
 }
-
-// The library's start-up step, with the process-wide object reading the given variables.
-KYRO_CHILD_ROLE(startUp)
-{
-    std::printf("%s\n", startUpCustomEnvironment() ? "started" : "failed");
-    return 0;
-}
-
-TEST(CustomEnvironment, StartUpReportsFilesThatCannotBeLoaded)
-{
-    TempFolder folder;
-    const TPath missing = folder / "missing.xml";
-    std::string output;
-    {
-        ScopedVariable thin(kThin, missing.utf8()), custom(kCustom, nullptr);
-        ASSERT_TRUE(runRole("startUp", &output));
-        EXPECT_EQ(output,
-                  "KyroInt Error: The NORVELDT_KYRO_THINCLIENT_ENV XML file could not be loaded\n"
-                  "failed\n");
-    }
-    {
-        ScopedVariable thin(kThin, nullptr), custom(kCustom, missing.utf8());
-        ASSERT_TRUE(runRole("startUp", &output));
-        EXPECT_EQ(output,
-                  "KyroInt Error: The NORVELDT_KYRO_CUSTOM_ENV XML file could not be loaded\n"
-                  "failed\n");
-    }
-    {
-        ScopedVariable thin(kThin, nullptr), custom(kCustom, nullptr);
-        ASSERT_TRUE(runRole("startUp", &output));
-        EXPECT_EQ(output, "started\n");
-    }
-}

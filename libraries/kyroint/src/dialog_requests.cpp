@@ -104,19 +104,26 @@ bool request(VexPipePacket* request, VexPipePacket* reply)
 
 }  // namespace
 
-VexPipeNamedConduit* openCompanionConduit()
+TStr companionProgram()
 {
-    const kyro::platform::ModalWait modal;
     const TStr folder = getLocation(kLocationBinaries, TStr(""));
+    if (folder.isEmpty())
+        return TStr();
+    TStr program(folder);
+    program += kCompanionProgram;
+    return program;
+}
+
+void keepCompanionServiceRoot()
+{
     // The upkeep may wait for the network a while: the host's windows and idle hook are
     // served meanwhile, as during the dialog's own wait.
     keepRootCertificate(&idleWork, nullptr);
-    if (folder.isEmpty())
-        return nullptr;
-    TStr program(folder);
-    program += kCompanionProgram;
-    const TStr prefix = VexPipeNamedConduit::makePipePrefix(kCompanionProgram);
+}
 
+VexPipeNamedConduit* connectToCompanion(const TStr& program)
+{
+    const TStr prefix = VexPipeNamedConduit::makePipePrefix(kCompanionProgram);
     CompanionLink::Turn turn;
     const auto giveUp = std::chrono::steady_clock::now() + kTurnedAwayPatience;
     for (;;) {
@@ -133,6 +140,16 @@ VexPipeNamedConduit* openCompanionConduit()
             return conduit;
         std::this_thread::sleep_for(std::chrono::milliseconds(kConnectRetryDelayMs));
     }
+}
+
+VexPipeNamedConduit* openCompanionConduit()
+{
+    const kyro::platform::ModalWait modal;
+    const TStr program = companionProgram();
+    keepCompanionServiceRoot();
+    if (program.isEmpty())
+        return nullptr;
+    return connectToCompanion(program);
 }
 
 struct CompanionConnection {

@@ -11,6 +11,7 @@
 #include "kyro/int/KyroIntWaitDialog.h"
 #include "kyro/int/dialog_requests.h"
 #include "kyro/int/host_context.h"
+#include "kyro/int/library_start_up.h"
 #include "kyro/pipe/VexPipeConduit.h"
 #include "kyro/platform/threads.h"
 #include "kyro/util/CKyroUtilCustomEnv.h"
@@ -76,7 +77,7 @@ extern "C" {
 
 int kyrointStartUp(void)
 {
-    return guarded(0, [] { return kyro::diagnostics::startUpLibrary() ? 1 : 0; });
+    return guarded(0, [] { return kyrointutil::startUpLibrary() ? 1 : 0; });
 }
 
 int kyrointCustomEnvironmentStatus(void)

@@ -3,7 +3,6 @@
 #include "kyro/platform/filesystem.h"
 #include "kyro/platform/process_launch.h"
 #include "kyro/util/XmlFile.h"
-#include "kyro/util/locations.h"
 
 #include <cstdio>
 #include <string>
@@ -186,23 +185,4 @@ TStr expandEnvironmentReferences(const TStr& input)
         i = i + 1 < value.size() ? value.find('$', i + 1) : std::string::npos;
     }
     return TStr(value.c_str());
-}
-
-bool startUpCustomEnvironment()
-{
-    switch (CKyroUtilCustomEnv::instance().loadStatus()) {
-    case CKyroUtilCustomEnv::kThinClientFileFailed:
-        std::printf("KyroInt Error: The NORVELDT_KYRO_THINCLIENT_ENV XML file could not be loaded\n");
-        std::fflush(stdout);
-        return false;
-    case CKyroUtilCustomEnv::kCustomFileFailed:
-        std::printf("KyroInt Error: The NORVELDT_KYRO_CUSTOM_ENV XML file could not be loaded\n");
-        std::fflush(stdout);
-        return false;
-    case CKyroUtilCustomEnv::kLoaded:
-        addLibraryFolderToPath();
-        return true;
-    default:
-        return true;
-    }
 }

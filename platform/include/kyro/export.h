@@ -1,5 +1,10 @@
 // Export macro for the classes and functions that kyroint makes available to hosts.
 // This is the one header above the OS backends that branches on the platform.
+//
+// KYROINT_BUILDING: the library's own pieces, compiled for kyroint (exported).
+// KYROINT_STATIC: an in-tree program that links those pieces in (kyroint_internal):
+//                 nothing is imported or exported.
+// Neither: a host, which imports from kyroint.dll.
 #ifndef KYRO_EXPORT_H
 #define KYRO_EXPORT_H
 

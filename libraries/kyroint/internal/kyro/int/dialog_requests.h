@@ -36,12 +36,28 @@ class VexPipeNamedConduit;
 
 namespace kyrointutil {
 
-// A connected conduit to the companion, which the caller closes and deletes; null when the
-// companion's folder (kLocationBinaries) is not known or it cannot be started or reached.
-// Makes sure of the root certificate the companion's online service needs first. Connects
-// during the link's turn: the connections of one process are made one at a time, so that
-// the companion's writer for each meets that connection's own inbound pipe. The requests
-// use the link, which opens its conduits here.
+// Opening a connection to the companion takes three steps, in this order; the link (below)
+// runs them through openCompanionConduit() when it has no connection.
+//
+// 1. Where the companion is: Vex.exe in its folder (kLocationBinaries); empty when the
+//    folder is not known.
+TStr companionProgram();
+// 2. The root certificate its online service needs (kyro/int/root_certificate.h,
+//    keepRootCertificate): checked, and fetched when missing, within the upkeep's request
+//    limit and at most once per retry interval, with the host's windows and idle hook
+//    served meanwhile. It runs whether or not the folder is known, and whatever it finds,
+//    the opening goes on.
+void keepCompanionServiceRoot();
+// 3. The connection: starts the companion when it is not running and connects (during the
+//    link's turn: the connections of one process are made one at a time, so that the
+//    companion's writer for each meets that connection's own inbound pipe). A companion
+//    that shows itself running but turns the connection away is tried again for up to 2 s.
+//    Null when it cannot be started or reached.
+VexPipeNamedConduit* connectToCompanion(const TStr& program);
+// The three steps in one modal wait (kyro/platform/user_interface.h: a quit the host's
+// thread is sent meanwhile is posted again afterwards): a connected conduit to the
+// companion, which the caller closes and deletes; null when the companion's folder is not
+// known or it cannot be started or reached.
 VexPipeNamedConduit* openCompanionConduit();
 
 struct CompanionConnection;

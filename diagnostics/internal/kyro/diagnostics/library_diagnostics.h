@@ -1,4 +1,4 @@
-// How the library records its own failures and times its start-up.
+// How the library records its own failures.
 //
 // Internal: for the library's subsystems, not part of kyroint's exported interface.
 #ifndef KYRO_DIAGNOSTICS_LIBRARY_DIAGNOSTICS_H
@@ -22,12 +22,6 @@ void setErrorLogFileName(const TStr& name);
 // library's version, raised at `thrownFile` (any "/" read as "\") and `thrownLine`.
 // Typically recordLibraryError(CKyroIntError::kCompanionUnreachable, __FILE__, __LINE__).
 void recordLibraryError(int code, const char* thrownFile, int thrownLine);
-
-// The library's start-up: startUpCustomEnvironment() (kyro/util/CKyroUtilCustomEnv.h)
-// between the performance markers "KYROINITIALIZE.START" and "KYROINITIALIZE.STOP" of
-// component 1 (written while KYRO_PERF_LOG is set). Returns startUpCustomEnvironment()'s
-// answer. The host entry point calls it once, before anything else of the library.
-bool startUpLibrary();
 
 // The library's version text, "15.0.73.0".
 const char* libraryVersion();

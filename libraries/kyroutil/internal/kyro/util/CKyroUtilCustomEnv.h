@@ -61,11 +61,6 @@ private:
     int m_status = kNotAttempted;
 };
 
-// The library's start-up step for the custom environment: asks loadStatus() once; on 2 or
-// 3 prints the matching message to standard output and answers false; on 0 puts the
-// library folder on PATH (addLibraryFolderToPath). True unless the file failed.
-bool startUpCustomEnvironment();
-
 // Expands "$NAME" references in `value` from the process environment, printing
 // "Environment variable NAME cannot be found" for each unset one. Exposed for tests.
 TStr expandEnvironmentReferences(const TStr& value);

@@ -1,0 +1,110 @@
+// The library's start-up: the custom environment file's step, reported on standard
+// output, and the performance markers around the whole start-up.
+#include "kyro/diagnostics/KyroDebugLog.h"
+#include "kyro/diagnostics/KyroLogger.h"
+#include "kyro/int/library_start_up.h"
+
+#include "ChildRole.h"
+#include "FileBytes.h"
+#include "LogLines.h"
+#include "TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <regex>
+#include <string>
+#include <vector>
+
+using Lines = std::vector<std::string>;
+using kyrointutil::startUpCustomEnvironment;
+
+namespace {
+
+const char* const kThin = "NORVELDT_KYRO_THINCLIENT_ENV";
+const char* const kCustom = "NORVELDT_KYRO_CUSTOM_ENV";
+
+}  // namespace
+
+// The library's start-up step, with the process-wide object reading the given variables.
+KYRO_CHILD_ROLE(startUp)
+{
+    std::printf("%s\n", startUpCustomEnvironment() ? "started" : "failed");
+    return 0;
+}
+
+TEST(StartUp, ReportsCustomEnvironmentFilesThatCannotBeLoaded)
+{
+    TempFolder folder;
+    const TPath missing = folder / "missing.xml";
+    std::string output;
+    {
+        ScopedVariable thin(kThin, missing.utf8()), custom(kCustom, nullptr);
+        ASSERT_TRUE(runRole("startUp", &output));
+        EXPECT_EQ(output,
+                  "KyroInt Error: The NORVELDT_KYRO_THINCLIENT_ENV XML file could not be loaded\n"
+                  "failed\n");
+    }
+    {
+        ScopedVariable thin(kThin, nullptr), custom(kCustom, missing.utf8());
+        ASSERT_TRUE(runRole("startUp", &output));
+        EXPECT_EQ(output,
+                  "KyroInt Error: The NORVELDT_KYRO_CUSTOM_ENV XML file could not be loaded\n"
+                  "failed\n");
+    }
+    {
+        ScopedVariable thin(kThin, nullptr), custom(kCustom, nullptr);
+        ASSERT_TRUE(runRole("startUp", &output));
+        EXPECT_EQ(output, "started\n");
+    }
+}
+// A debug message and the library's start-up, with both user logs switched on.
+KYRO_CHILD_ROLE(userLogs)
+{
+    KyroDebugLogger debug;
+    debug.startLogging();
+    debug.log(KyroDebugLog(Kyro::kVendorVex, "from the companion"));
+    std::printf("started:%d\n", kyrointutil::startUpLibrary() ? 1 : 0);
+    return 0;
+}
+
+TEST(StartUp, UserFilesAndStartUpMarkers)
+{
+    TempFolder temp;
+    UserFolderInTemp redirect(temp);
+    const std::string folder = userFolder();
+    const std::string inTemp = std::string(temp.path().utf8()) + "\\";
+    if (folder.compare(0, inTemp.size(), inTemp) != 0) {
+        // The system's own user folder (Windows): nothing may be written there. With the
+        // logs off, the start-up writes nothing and succeeds.
+        ScopedVariable noPerf("KYRO_PERF_LOG", nullptr);
+        const bool existed = fileExists((folder + "KyroPerfLog.csv").c_str());
+        EXPECT_TRUE(kyrointutil::startUpLibrary());
+        EXPECT_EQ(fileExists((folder + "KyroPerfLog.csv").c_str()), existed);
+        return;
+    }
+
+    std::string output;
+    {
+        ScopedVariable debugOn("KYRO_DEBUG_MODE", "1");
+        ScopedVariable perfOn("KYRO_PERF_LOG", "1");
+        ASSERT_TRUE(runRole("userLogs", &output));
+    }
+    EXPECT_EQ(output, "started:1\n");
+    const Lines debugLines = fileLines((folder + "KyroDebug.log").c_str());
+    ASSERT_EQ(debugLines.size(), 1u);
+    EXPECT_TRUE(std::regex_match(debugLines[0], std::regex("[0-9]+\t[0-9/]{10}\t[0-9:]{8}\tVex\tfrom the companion\t")))
+        << debugLines[0];
+    const Lines perfLines = fileLines((folder + "KyroPerfLog.csv").c_str());
+    ASSERT_EQ(perfLines.size(), 2u);
+    const std::string facts = "," + HostFacts::platformOS() + "," + HostFacts::hostName() +
+                              ",15.0.73.0,NA:NA,NA:NA,KyroInt,KYROINITIALIZE.";
+    const std::regex stamp("[0-9]+,[0-9/]{10},[0-9:]{8}:[0-9]{1,3}");
+    for (std::size_t i = 0; i < perfLines.size(); ++i) {
+        const std::string& line = perfLines[i];
+        const std::string::size_type at = line.find("," + HostFacts::platformOS() + ",");
+        ASSERT_NE(at, std::string::npos) << line;
+        EXPECT_TRUE(std::regex_match(line.substr(0, at), stamp)) << line;
+        EXPECT_EQ(line.substr(at), facts + (i == 0 ? "START," : "STOP,")) << line;
+    }
+}
