@@ -4,7 +4,7 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-# The headers are the shared library's file set (libraries/kyroint/CMakeLists.txt): the
+# The headers are the shared library's file set (kyroint/CMakeLists.txt): the
 # host's interface and everything it includes, nothing more. The include folder is named
 # apart as well, for hosts whose CMake predates file sets (3.23), which the package skips.
 install(TARGETS kyroint EXPORT kyrointTargets
