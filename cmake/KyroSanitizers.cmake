@@ -1,7 +1,11 @@
-# Sanitizer builds of the whole project (native only):
+# Sanitizer and fuzzing builds of the whole project (native only); the one place their
+# flags are added (CMakePresets.json has the asan, tsan and fuzz configurations):
 #
 #   -DKYRO_SANITIZE=address,undefined    AddressSanitizer (with leak checks) and UBSan
 #   -DKYRO_SANITIZE=thread               ThreadSanitizer
+#   -DKYRO_BUILD_FUZZ=ON                 address,undefined (unless told otherwise) and
+#                                        libFuzzer's coverage on every target (clang only);
+#                                        the fuzz targets add libFuzzer's main (fuzz/)
 #
 # address,undefined builds with clang or g++ (clang is better: g++ links libubsan apart
 # from libasan, and UBSan's reports then go to standard error whatever log_path says);
@@ -14,11 +18,15 @@
 # from the system (libstdc++, TinyXML, libcrypto) stays uninstrumented.
 #
 # Include this before any target or third-party folder is added: the flags are directory
-# options and reach only what is added afterwards. scripts/check-sanitizers configures,
-# builds and runs both builds.
+# options and reach only what is added afterwards. In these builds every test runs
+# through sanitizers/run-sanitized, which fails the test on any report of any of its
+# processes (tests/CMakeLists.txt).
 
 set(KYRO_SANITIZE "" CACHE STRING
     "Sanitizers for every target: address,undefined or thread (native builds only)")
+if(KYRO_BUILD_FUZZ AND NOT KYRO_SANITIZE)
+  set(KYRO_SANITIZE address,undefined)
+endif()
 
 if(NOT KYRO_SANITIZE)
   return()
@@ -43,12 +51,22 @@ elseif(_kyro_sanitize STREQUAL "undefined")
 elseif(_kyro_sanitize STREQUAL "thread")
   list(APPEND _kyro_sanitizer_flags -fsanitize=thread)
   if(KYRO_BUILD_FUZZ)
-    message(FATAL_ERROR "KYRO_SANITIZE=thread cannot be combined with KYRO_BUILD_FUZZ (ASan)")
+    message(FATAL_ERROR "KYRO_SANITIZE=thread cannot be combined with KYRO_BUILD_FUZZ")
   endif()
 else()
   message(FATAL_ERROR
     "KYRO_SANITIZE='${KYRO_SANITIZE}': use address,undefined or thread (or address, undefined)")
 endif()
+
+if(KYRO_BUILD_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang" OR NOT CMAKE_C_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "KYRO_BUILD_FUZZ needs clang (-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)")
+  endif()
+  list(APPEND _kyro_sanitizer_flags -fsanitize=fuzzer-no-link)
+endif()
+# -O1: quick to build, stacks close to the source, and the sanitizers' usual level; it
+# comes after the build type's own level and so takes its place.
+list(APPEND _kyro_sanitizer_flags -O1)
 
 # The shared library is linked with --no-undefined, so the sanitizer runtime must be linked
 # into it, not left for the executable to bring. g++ does that with plain -fsanitize (its
@@ -57,8 +75,10 @@ endif()
 # must be found at run time. clang's shared ThreadSanitizer runtime crashes before main
 # (in its __cxa_atexit interceptor, called by libstdc++'s initialisation), so ThreadSanitizer
 # builds take g++.
+# libFuzzer's programs want the static runtime (the shared one would not come first among
+# their libraries), so a fuzzing build makes its fuzz targets only, not the shared library.
 set(_kyro_sanitizer_link_flags ${_kyro_sanitizer_flags})
-if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang" AND NOT KYRO_BUILD_FUZZ)
   if(_kyro_sanitize STREQUAL "thread")
     message(FATAL_ERROR "KYRO_SANITIZE=thread needs g++ (clang's shared ThreadSanitizer runtime "
                         "does not start, and the shared library needs a shared runtime)")
