@@ -10,8 +10,8 @@ and checks the answer the host printed and what the library kept.
 
     run_ui_tests.py --build <build dir> --side posix|win32
 
-Writes its cases as JUnit XML beside the other programs' (GTEST_OUTPUT's folder) and exits
-non-zero when a case fails.
+Prints "[ OK ]" or "[FAIL]" and the trace for each case, and exits non-zero when a case
+fails (CTest's JUnit output carries it).
 """
 import argparse
 import os
@@ -22,7 +22,7 @@ import sys
 import tempfile
 import time
 import traceback
-from xml.sax.saxutils import escape, quoteattr
+from xml.sax.saxutils import escape
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOP = os.path.dirname(os.path.dirname(HERE))
@@ -457,16 +457,6 @@ CASES = [error_dialog, insufficient_memory, message_box, privacy_policy, bad_ima
          long_texts, please_wait]
 
 
-def results_folder(build, side):
-    wanted = os.environ.get("GTEST_OUTPUT", "")
-    if wanted.startswith("xml:"):
-        folder = wanted[4:]
-        if folder.startswith("Z:"):
-            folder = folder[2:].replace("\\", "/")
-        return folder
-    return os.path.join(TOP, "build", "test-results", "native" if side == "posix" else "windows")
-
-
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
@@ -508,15 +498,6 @@ def main():
         print(f"window {title!r} up {elapsed * 1000:.0f} ms after its request")
     print(f"screenshots: {screens}")
 
-    folder = results_folder(build, options.side)
-    os.makedirs(folder, exist_ok=True)
-    cases_xml = []
-    for name, seconds, failure in outcomes:
-        body = "" if failure is None else f"<failure message={quoteattr(failure.splitlines()[-1])}>{escape(failure)}</failure>"
-        cases_xml.append(f'<testcase name="{name}" classname="Dialogs" time="{seconds:.3f}">{body}</testcase>')
-    with open(os.path.join(folder, "ui_tests.xml"), "w", encoding="utf-8") as out:
-        out.write('<?xml version="1.0" encoding="UTF-8"?>\n<testsuites><testsuite name="Dialogs">' +
-                  "".join(cases_xml) + "</testsuite></testsuites>\n")
     return 1 if any(f for _, _, f in outcomes) else 0
 
 
