@@ -5,14 +5,15 @@
 
 #include "kyro/platform/locale_info.h"
 
+#include "ScopedVariable.h"
 #include "TestPrinters.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -127,59 +128,34 @@ TEST(LocaleMgr, NormalisesAbbreviations)
     }
 }
 
-TEST(LocaleMgr, LocaleFromAbbreviation)
-{
-    const CKyroUtilLocaleMgr manager;
-    EXPECT_EQ(manager.localeFromAbbreviation("deu"), "de_DE");
-    EXPECT_EQ(manager.localeFromAbbreviation("DeU"), "de_DE");
-    EXPECT_EQ(manager.localeFromAbbreviation("XYZ"), "en_US");
-    EXPECT_EQ(manager.localeFromAbbreviation("DEUTSCH"), "en_US");
-    EXPECT_EQ(manager.localeFromAbbreviation(""), "");
-    EXPECT_EQ(manager.localeFromAbbreviation(TStr()), "");
-    // Shared abbreviations name the first locale enumerated with them.
-    EXPECT_EQ(manager.localeFromAbbreviation("ZZZ"), "bin_NG");
-    EXPECT_EQ(manager.localeFromAbbreviation("QUZ"), "quz_BO");
-    // Language-country pairs shared by several locales keep their own abbreviations.
-    EXPECT_EQ(manager.localeFromAbbreviation("ESP"), "es_ES");
-    EXPECT_EQ(manager.localeFromAbbreviation("SRM"), "sr_RS");
-}
-
-TEST(LocaleMgr, AddLocaleKeepsTheFirstEntry)
+TEST(LocaleMgr, AbbreviationsFoldersAndSupport)
 {
     CKyroUtilLocaleMgr manager;
     // Known identifiers and identifiers the system has no names for change nothing.
-    manager.addLocale(0x0407);
-    manager.addLocale(0x0466);
-    manager.addLocale(0x7ffe);
-    manager.addLocale(0);
-    EXPECT_EQ(manager.localeFromAbbreviation("DEU"), "de_DE");
-    EXPECT_EQ(manager.localeFromAbbreviation("ZZZ"), "bin_NG");
-    EXPECT_EQ(manager.localeFromAbbreviation("QUZ"), "quz_BO");
-}
+    for (const std::uint32_t lcid : {0x0407u, 0x0466u, 0x7ffeu, 0u})
+        manager.addLocale(lcid);
+    const struct {
+        const char* abbreviation;
+        const char* locale;
+    } abbreviations[] = {
+        {"deu", "de_DE"}, {"DeU", "de_DE"}, {"XYZ", "en_US"}, {"DEUTSCH", "en_US"}, {"", ""},
+        // Shared abbreviations name the first locale enumerated with them; language-country
+        // pairs shared by several locales keep their own abbreviations.
+        {"ZZZ", "bin_NG"}, {"QUZ", "quz_BO"}, {"ESP", "es_ES"}, {"SRM", "sr_RS"},
+    };
+    for (const auto& row : abbreviations)
+        EXPECT_EQ(manager.localeFromAbbreviation(row.abbreviation), row.locale) << row.abbreviation;
+    EXPECT_EQ(manager.localeFromAbbreviation(TStr()), "");
 
-TEST(LocaleMgr, FolderNames)
-{
-    const CKyroUtilLocaleMgr manager;
     const TStr user = manager.getUserLocale();
     const TStr userFolder = user.left(2) + "-" + user.right(2);
-    EXPECT_EQ(manager.getLocaleFolderName("pt_BR"), "pt-BR");
-    EXPECT_EQ(manager.getLocaleFolderName("zh-tw"), "zh-TW");
-    EXPECT_EQ(manager.getLocaleFolderName("CHS"), "zh-CN");
-    EXPECT_EQ(manager.getLocaleFolderName(""), userFolder);
-    EXPECT_EQ(manager.getLocaleFolderName("fr"), userFolder);
-    EXPECT_EQ(manager.getLocaleFolderName("en_CA"), userFolder);
-}
+    for (const auto& row : {std::make_pair("pt_BR", TStr("pt-BR")), std::make_pair("zh-tw", TStr("zh-TW")),
+                            std::make_pair("CHS", TStr("zh-CN")), std::make_pair("", userFolder),
+                            std::make_pair("fr", userFolder), std::make_pair("en_CA", userFolder)})
+        EXPECT_EQ(manager.getLocaleFolderName(row.first), row.second) << row.first;
 
-TEST(LocaleMgr, SupportedLocalesAreExact)
-{
-    const CKyroUtilLocaleMgr manager;
-    EXPECT_FALSE(manager.isSupportedLocale("de_de"));
-    EXPECT_FALSE(manager.isSupportedLocale("de-DE"));
-    EXPECT_FALSE(manager.isSupportedLocale("en_CA"));
-    EXPECT_FALSE(manager.isSupportedLocale("de_DE;"));
-    EXPECT_FALSE(manager.isSupportedLocale("cs_CZ;de_DE"));
-    EXPECT_FALSE(manager.isSupportedLocale("de_D"));
-    EXPECT_FALSE(manager.isSupportedLocale(""));
+    for (const char* unsupported : {"de_de", "de-DE", "en_CA", "de_DE;", "cs_CZ;de_DE", "de_D", ""})
+        EXPECT_FALSE(manager.isSupportedLocale(unsupported)) << unsupported;
     EXPECT_FALSE(manager.isSupportedLocale(TStr()));
 }
 
@@ -199,61 +175,10 @@ TEST(LocaleMgr, UserLocaleIsTheSystemsDefault)
     EXPECT_EQ(manager.normalizeLocale("fr", true), expected);
 }
 
-TEST(LocaleMgr, UserLocaleFromTheEnvironment)
-{
-    GTEST_SKIP() << "Windows takes the user's locale from the system, not the environment";
-}
-
 #else
 
-namespace {
-
-// Sets the three locale variables for one case and puts the old values back afterwards.
-class LocaleEnvironment {
-public:
-    LocaleEnvironment()
-    {
-        for (int i = 0; i < 3; ++i) {
-            const char* value = std::getenv(kNames[i]);
-            m_had[i] = value != nullptr;
-            m_saved[i] = value != nullptr ? value : "";
-        }
-    }
-    ~LocaleEnvironment()
-    {
-        for (int i = 0; i < 3; ++i)
-            set(kNames[i], m_had[i] ? m_saved[i].c_str() : nullptr);
-    }
-    LocaleEnvironment(const LocaleEnvironment&) = delete;
-    LocaleEnvironment& operator=(const LocaleEnvironment&) = delete;
-
-    // null unsets
-    void use(const char* all, const char* messages, const char* lang)
-    {
-        set("LC_ALL", all);
-        set("LC_MESSAGES", messages);
-        set("LANG", lang);
-    }
-
-private:
-    static void set(const char* name, const char* value)
-    {
-        if (value != nullptr)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-
-    static constexpr const char* kNames[3] = {"LC_ALL", "LC_MESSAGES", "LANG"};
-    bool m_had[3];
-    std::string m_saved[3];
-};
-
-}  // namespace
-
 TEST(LocaleMgr, UserLocaleFromTheEnvironment)
 {
-    LocaleEnvironment environment;
     struct Row {
         const char* all;
         const char* messages;
@@ -289,7 +214,8 @@ TEST(LocaleMgr, UserLocaleFromTheEnvironment)
         {nullptr, nullptr, "quz_PE.UTF-8", "quz_PE", "qu-PE"},
     };
     for (const Row& row : rows) {
-        environment.use(row.all, row.messages, row.lang);
+        const ScopedVariable all("LC_ALL", row.all), messages("LC_MESSAGES", row.messages),
+            lang("LANG", row.lang);
         const CKyroUtilLocaleMgr manager;
         const std::string label = std::string(row.all ? row.all : "-") + " " +
                                   (row.messages ? row.messages : "-") + " " +
