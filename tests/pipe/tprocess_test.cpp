@@ -2,7 +2,7 @@
 // behind by launches.
 #include "kyro/pipe/TProcess.h"
 
-#include "ChildProcess.h"
+#include "PipeTestSupport.h"
 #include "kyro/platform/process_info.h"
 #include "kyro/platform/process_launch.h"
 
@@ -83,7 +83,7 @@ TEST(TProcess, LaunchResults)
     EXPECT_EQ(missing.launch(), -5);
     EXPECT_EQ(missing.processId(), 0u);
 
-    TProcess child(testChildPath(), "", nullptr);
+    TProcess child(pipetest::testChildPath(), "", nullptr);
     ASSERT_EQ(child.launch(), TProcess::kStarted);
     ASSERT_EQ(child.launch(), -1) << "a relaunch starts another child";
     const std::uint32_t childId = child.processId();
@@ -109,7 +109,7 @@ TEST(TProcess, LaunchResults)
 
 TEST(TProcess, LaunchesLeaveNoHandlesBehind)
 {
-    const TPath childPath = testChildPath();
+    const TPath childPath = pipetest::testChildPath();
     {
         // Whatever the first launch sets up once is not a leak.
         TProcess warmUp(childPath, "", nullptr);
