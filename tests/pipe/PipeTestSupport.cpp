@@ -4,6 +4,8 @@
 #include "kyro/platform/presence_lock.h"
 #include "kyro/platform/process_info.h"
 
+#include <chrono>
+
 namespace pipetest {
 
 using namespace kyro::platform;
@@ -22,18 +24,21 @@ std::string uniquePipeName(const char* what)
 bool eventually(const std::function<bool()>& condition, int timeoutMs)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        if (condition())
-            return true;
+    while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    return true;
 }
 
-// ---- LineReader ------------------------------------------------------------------------
+TPath testChildPath()
+{
+    return thisTestProgram().directory() / KYRO_TEST_CHILD_NAME;
+}
 
-LineReader::LineReader(const std::string& name) : m_handle(createInboundPipe(name.c_str()))
+LineReader::LineReader(const std::string& name, std::function<void(const std::string&)> onLine)
+    : m_handle(createInboundPipe(name.c_str())), m_onLine(std::move(onLine))
 {
     if (m_handle != kNoPipe)
         m_thread = std::thread(&LineReader::run, this);
@@ -47,12 +52,6 @@ LineReader::~LineReader()
         m_thread.join();
 }
 
-void LineReader::setOnLine(std::function<void(const std::string&)> onLine)
-{
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_onLine = std::move(onLine);
-}
-
 void LineReader::run()
 {
     std::string pending;
@@ -63,30 +62,21 @@ void LineReader::run()
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
             continue;
         }
-        if (result.status != PipeStatus::Ok) {
-            m_gone = true;
+        if (result.status != PipeStatus::Ok)
             break;
-        }
         pending.append(buffer, result.bytes);
-        std::string::size_type feed;
-        while ((feed = pending.find('\n')) != std::string::npos) {
+        for (std::string::size_type feed; (feed = pending.find('\n')) != std::string::npos;) {
             const std::string line = pending.substr(0, feed);
             pending.erase(0, feed + 1);
-            std::function<void(const std::string&)> onLine;
-            {
-                std::lock_guard<std::mutex> guard(m_lock);
-                onLine = m_onLine;
-            }
-            if (onLine)
-                onLine(line);
-            {
-                std::lock_guard<std::mutex> guard(m_lock);
-                m_queue.push_back(line);
-                m_all.push_back(line);
-            }
+            if (m_onLine)
+                m_onLine(line);
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_queue.push_back(line);
+            m_all.push_back(line);
             m_arrived.notify_all();
         }
     }
+    m_gone = true;
     m_arrived.notify_all();
 }
 
@@ -101,35 +91,26 @@ bool LineReader::next(std::string* line, int timeoutMs)
     return true;
 }
 
-std::vector<std::string> LineReader::all() const
+Lines LineReader::all() const
 {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_all;
 }
 
-// ---- RawPeer ---------------------------------------------------------------------------
-
 RawPeer::RawPeer()
     : m_outName(uniquePipeName("out")), m_inName(uniquePipeName("in")),
-      m_reader(new LineReader(m_outName)), m_writer(kNoPipe)
+      m_reader(m_outName, [this](const std::string& line) {
+          Responder responder;
+          {
+              std::lock_guard<std::mutex> guard(m_writeLock);
+              responder = m_responder;
+          }
+          if (responder) {
+              for (const std::string& answer : responder(line))
+                  inject(answer + "\n");
+          }
+      })
 {
-    m_reader->setOnLine([this](const std::string& line) {
-        Responder responder;
-        {
-            std::lock_guard<std::mutex> guard(m_writeLock);
-            responder = m_responder;
-        }
-        if (!responder)
-            return;
-        for (const std::string& answer : responder(line))
-            inject(answer + "\n");
-    });
-}
-
-RawPeer::~RawPeer()
-{
-    delete m_reader;
-    disconnect();
 }
 
 bool RawPeer::connect()
@@ -149,11 +130,9 @@ void RawPeer::setResponder(Responder responder)
 bool RawPeer::inject(const std::string& bytes)
 {
     std::lock_guard<std::mutex> guard(m_writeLock);
-    if (m_writer == kNoPipe)
-        return false;
-    const PipeResult result =
-        pipeWrite(m_writer, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-    return result.status == PipeStatus::Ok;
+    return m_writer != kNoPipe &&
+           pipeWrite(m_writer, bytes.data(), static_cast<std::uint32_t>(bytes.size())).status ==
+               PipeStatus::Ok;
 }
 
 void RawPeer::disconnect()
@@ -163,7 +142,7 @@ void RawPeer::disconnect()
     m_writer = kNoPipe;
 }
 
-std::vector<std::string> RawPeer::answerAll(const std::string& line)
+Lines RawPeer::answerAll(const std::string& line)
 {
     VexPipePacket request;
     request.unmarshal(TStr(line.c_str()));
@@ -172,18 +151,15 @@ std::vector<std::string> RawPeer::answerAll(const std::string& line)
     VexPipePacket reply(VexPipePacket::kNoWait);
     reply.setFacility(request.facility());
     reply.setMethod("RESP");
-    // Addressed to the sender's session; 91 stands for the peer's own.
     reply.setSessionNumber(request.peerSessionNumber());
     reply.setPeerSessionNumber(91);
     reply.setString("RCOD", request.method());
     return {reply.marshal(false).utf8()};
 }
 
-// ---- WiredConduit ----------------------------------------------------------------------
-
-WiredConduit::WiredConduit(std::uint32_t waitMode, bool serverRole)
-    : m_conduit(new VexPipeConduit(serverRole, waitMode, false)),
-      m_readerIndex(static_cast<long>(currentProcessId())), m_ready(false)
+WiredConduit::WiredConduit()
+    : m_conduit(new VexPipeConduit(false, VexPipePacket::kWait, false)),
+      m_readerIndex(static_cast<long>(currentProcessId()))
 {
     const PipeHandle inbound = createInboundPipe(m_peer.inName().c_str());
     const PipeHandle outbound = openPipeForWriting(m_peer.outName().c_str());
@@ -198,36 +174,19 @@ WiredConduit::WiredConduit(std::uint32_t waitMode, bool serverRole)
     m_ready = m_peer.connect();
 }
 
-WiredConduit::~WiredConduit()
-{
-    delete m_conduit;
-}
-
 bool WiredConduit::tickUntil(const std::function<bool()>& condition, int timeoutMs)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        if (condition())
-            return true;
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        m_conduit->idleTick(5);
-    }
+    return eventually([&] { return condition() || (m_conduit->idleTick(5), false); }, timeoutMs);
 }
 
 bool WiredConduit::deliver(const std::string& line)
 {
-    if (!m_peer.inject(line + "\n"))
-        return false;
-    // processIncoming() only: an idle tick would handle the line out of sight.
     int handled = 0;
-    return eventually([&] {
-        handled += m_conduit->processIncoming();
-        return handled > 0;
-    });
+    return m_peer.inject(line + "\n") && eventually([&] {
+               handled += m_conduit->processIncoming();
+               return handled > 0;
+           });
 }
-
-// ---- ServerThread ----------------------------------------------------------------------
 
 ServerThread::ServerThread(const std::string& prefix) : m_prefix(prefix)
 {
@@ -237,14 +196,8 @@ ServerThread::ServerThread(const std::string& prefix) : m_prefix(prefix)
 
 ServerThread::~ServerThread()
 {
-    stop();
-}
-
-void ServerThread::stop()
-{
     m_stop = true;
-    if (m_thread.joinable())
-        m_thread.join();
+    m_thread.join();
 }
 
 void ServerThread::run(std::function<void(VexPipeNamedConduit*)> work)
@@ -268,24 +221,21 @@ void ServerThread::main()
         m_failed = true;
         return;
     }
-    VexPipeNamedConduit* server =
-        new VexPipeNamedConduit(TPath(m_prefix.c_str()), true, VexPipePacket::kWaitInherit);
-    if (!server->startListening()) {
-        m_failed = true;
-    } else {
-        m_started = true;
-        while (!m_stop) {
+    {
+        VexPipeNamedConduit server(TPath(m_prefix.c_str()), true, VexPipePacket::kWaitInherit);
+        m_failed = !server.startListening();
+        m_started = !m_failed;
+        while (m_started && !m_stop) {
             std::vector<std::function<void(VexPipeNamedConduit*)>> work;
             {
                 std::lock_guard<std::mutex> guard(m_lock);
                 work.swap(m_work);
             }
             for (auto& item : work)
-                item(server);
-            server->idleTick(20);
+                item(&server);
+            server.idleTick(20);
         }
     }
-    delete server;
     releasePresenceLock(presence);
 }
 

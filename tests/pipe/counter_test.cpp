@@ -1,7 +1,7 @@
 // VexBaseStaticCounter: the counts, and the message at shutdown when they differ.
 #include "kyro/pipe/VexBaseStaticCounter.h"
 
-#include "ChildProcess.h"
+#include "PipeTestSupport.h"
 #include "kyro/platform/process_launch.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,8 @@
 // Endpoints: lines out of a byte stream (over a scripted device, so that the stream's
-// pieces are exactly as the test lays them out, and over a real pipe), the line cap,
+// pieces are exactly as the test lays them out), the line cap,
 // writing lines, and the devices' use count.
 #include "kyro/pipe/VexPipeEndpoint.h"
 
-#include "PipeTestSupport.h"
 #include "ReportCapture.h"
 
 #include <gtest/gtest.h>
@@ -275,33 +274,4 @@ TEST(VexPipeEndpoint, SharesTheDeviceByUseCount)
         none.close();
     }
     EXPECT_TRUE(writerGone);
-}
-
-TEST(VexPipeReadEndpoint, ReadsLinesFromARealPipe)
-{
-    using namespace kyro::platform;
-    const std::string name = pipetest::uniquePipeName("lines");
-    VexPipeReadEndpoint endpoint(
-        new VexPipeFile(createInboundPipe(name.c_str()), VexPipeFile::kRead, true));
-    const PipeHandle client = openPipeForWriting(name.c_str());
-    ASSERT_NE(client, kNoPipe);
-    // A line larger than a pipe read, written in one go, comes out whole.
-    const std::string big = std::string(10000, 'q');
-    const std::string text = "first\n" + big + "\nlast without end";
-    ASSERT_EQ(pipeWrite(client, text.data(), static_cast<std::uint32_t>(text.size())).status,
-              PipeStatus::Ok);
-    Lines lines;
-    ASSERT_TRUE(pipetest::eventually([&] {
-        for (const std::string& line : takeAll(endpoint))
-            lines.push_back(line);
-        return lines.size() == 2;
-    }));
-    EXPECT_EQ(lines, (Lines{"first", big}));
-    EXPECT_FALSE(endpoint.hasEnded());
-    closePipe(client);
-    // With the writer gone the unfinished text is the last line.
-    ASSERT_TRUE(pipetest::eventually([&] { return endpoint.hasLine(); }));
-    EXPECT_EQ(endpoint.takeLine(), "last without end");
-    EXPECT_TRUE(endpoint.hasEnded());
-    endpoint.close();
 }

@@ -14,7 +14,7 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
+using pipetest::Lines;
 
 Lines toLines(const TList<TStr>& list)
 {
@@ -64,6 +64,24 @@ public:
     }
 };
 
+// Reads `peer`'s lines as the server's reader `index`.
+bool addPeer(VexPipeNamedConduit& server, long index, pipetest::RawPeer& peer)
+{
+    server.addReader(index, VexPipeReadEndpoint(new VexPipeFile(
+                                kyro::platform::createInboundPipe(peer.inName().c_str()),
+                                VexPipeFile::kRead, false)));
+    return peer.connect();
+}
+
+bool deliverTo(VexPipeNamedConduit& server, pipetest::RawPeer& peer, const std::string& line)
+{
+    int handled = 0;
+    return peer.inject(line + "\n") && pipetest::eventually([&] {
+               handled += server.processIncoming();
+               return handled > 0;
+           });
+}
+
 }  // namespace
 
 TEST(VexPipeSystemFacility, AnswersOnTheWire)
@@ -109,20 +127,10 @@ TEST(VexPipeSystemFacility, ConnectsClientsAndEndsSessions)
     const std::string prefix = pipetest::uniqueName();
     VexPipeNamedConduit server(TPath(prefix.c_str()), true, VexPipePacket::kWaitInherit);
     pipetest::LineReader client(server.pipeName(4242).utf8());
-    pipetest::RawPeer peer;   // its inbound pipe is the server's reader here
-    using namespace kyro::platform;
-    server.addReader(-1, VexPipeReadEndpoint(new VexPipeFile(
-                             createInboundPipe(peer.inName().c_str()), VexPipeFile::kRead, false)));
-    ASSERT_TRUE(peer.connect());
+    pipetest::RawPeer peer;
+    ASSERT_TRUE(addPeer(server, -1, peer));
     ReportCapture errors;
-    auto deliver = [&](const std::string& line) {
-        peer.inject(line + "\n");
-        int handled = 0;
-        return pipetest::eventually([&] {
-            handled += server.processIncoming();
-            return handled > 0;
-        });
-    };
+    auto deliver = [&](const std::string& line) { return deliverTo(server, peer, line); };
 
     ASSERT_TRUE(deliver("65536;system.cndCnct;1;7;0;2;CPID=d4242"));
     std::string line;
@@ -165,20 +173,10 @@ TEST(VexPipeSystemFacility, AnswersEachHandshakenClientOnItsOwnWriter)
     VexPipeNamedConduit server(TPath(prefix.c_str()), true, VexPipePacket::kWaitInherit);
     pipetest::RawPeer first;
     pipetest::RawPeer second;
-    using namespace kyro::platform;
-    server.addReader(-1, VexPipeReadEndpoint(new VexPipeFile(
-                             createInboundPipe(first.inName().c_str()), VexPipeFile::kRead, false)));
-    server.addReader(-2, VexPipeReadEndpoint(new VexPipeFile(
-                             createInboundPipe(second.inName().c_str()), VexPipeFile::kRead, false)));
-    ASSERT_TRUE(first.connect());
-    ASSERT_TRUE(second.connect());
+    ASSERT_TRUE(addPeer(server, -1, first));
+    ASSERT_TRUE(addPeer(server, -2, second));
     auto deliver = [&](pipetest::RawPeer& peer, const std::string& line) {
-        peer.inject(line + "\n");
-        int handled = 0;
-        return pipetest::eventually([&] {
-            handled += server.processIncoming();
-            return handled > 0;
-        });
+        return deliverTo(server, peer, line);
     };
     ReportCapture errors;
     std::string line;

@@ -145,7 +145,7 @@ TEST(VexPipeFile, DestroyedReadersStopTheirThreads)
     // One that does not own it leaves the handle to its owner, and its thread, still
     // blocked in the read, is let go: it ends when the owner closes the handle, and
     // touches nothing of the device, which is gone by then.
-    for (int round = 0; round < 3; ++round) {
+    {
         const std::string name = pipetest::uniquePipeName("borrowed");
         const PipeHandle server = createInboundPipe(name.c_str());
         VexPipeFile* device = new VexPipeFile(server, VexPipeFile::kRead, false);

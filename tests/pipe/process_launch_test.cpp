@@ -2,7 +2,7 @@
 // handles), and the process facts the launch tests rely on.
 #include "kyro/platform/process_launch.h"
 
-#include "ChildProcess.h"
+#include "PipeTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@ using namespace kyro::platform;
 
 TEST(ProcessLaunch, ChildSeesItsArgumentsAndEnvironment)
 {
-    const TPath child = testChildPath();
+    const TPath child = pipetest::testChildPath();
     std::string output;
     ASSERT_TRUE(runForOutput(child, "kyro_test_child echo one \"two words\" \"\" three", nullptr,
                              &output));
@@ -63,6 +63,6 @@ TEST(ProcessLaunch, ProcessFacts)
     const TPath self(executablePath().c_str());
     EXPECT_FALSE(self.isEmpty());
     EXPECT_TRUE(self.exists());
-    EXPECT_TRUE(testChildPath().exists());
+    EXPECT_TRUE(pipetest::testChildPath().exists());
     EXPECT_GT(openHandleCount(), 0);
 }

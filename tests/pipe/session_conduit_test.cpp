@@ -1,9 +1,8 @@
 // Sessions and conduits over real pipes: what goes on the wire, waiting for replies,
 // incoming packets, terminating and closing, the client's connection routine against a
-// server conduit, and the ways a wait ends when its connection is gone.
+// server conduit, and a companion that misbehaves.
 #include "kyro/pipe/VexPipeConduit.h"
 
-#include "ChildRole.h"
 #include "PipeTestSupport.h"
 #include "ReportCapture.h"
 #include "kyro/pipe/VexPipeFacility.h"
@@ -16,15 +15,15 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <regex>
 #include <string>
 #include <vector>
 
 using namespace kyro::platform;
 using pipetest::eventually;
+using pipetest::Lines;
 
 namespace {
-
-using Lines = std::vector<std::string>;
 
 std::string pid()
 {
@@ -53,11 +52,14 @@ long swallow(VexPipeSession*, VexPipePacket*)
     return 5;
 }
 
-// ---- A companion in a child process --------------------------------------------------
-
 long dieNow(VexPipeSession*, VexPipePacket*, VexPipePacket*)
 {
     std::_Exit(0);
+}
+
+long ignoreGoodbye(VexPipeSession*, VexPipePacket*, VexPipePacket*)
+{
+    return VexPipeFacility::kHandled;
 }
 
 class DyingFacility : public VexPipeFacility {
@@ -66,18 +68,19 @@ public:
     TStr name() const override { return TStr("test"); }
 };
 
-long ignoreGoodbye(VexPipeSession*, VexPipePacket*, VexPipePacket*)
+long long millisecondsSince(std::chrono::steady_clock::time_point start)
 {
-    return VexPipeFacility::kHandled;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start).count();
 }
 
-// "die:<prefix>": a server conduit that answers the connection, and ends its process on
-// "test.die" without an answer. "mute:<prefix>": takes the first bytes on its inbound
-// pipe and ends without ever connecting back. "silent:<prefix>": takes everything its
-// client sends and answers nothing, alive (as a stopped process is), until the client has
-// gone. "noGoodbye:<prefix>": answers everything but the ends of sessions and of the
-// connection. "gone:<prefix>": ends at once, before it opens any pipe (as a companion
-// that cannot start does). The servers end once their client has gone.
+}  // namespace
+
+// A companion played by this program, "<fault>:<prefix>". "die": serves, and ends its
+// process on "test.die" without an answer. "mute": ends on the first bytes it gets, never
+// connecting back. "silent": takes everything and answers nothing, alive (as a stopped
+// process is). "noGoodbye": answers all but the ends of sessions and connections. "gone":
+// ends before it opens any pipe. The others end once their client has gone.
 KYRO_CHILD_ROLE(vexCompanion)
 {
     const std::string::size_type colon = argument.find(':');
@@ -111,8 +114,7 @@ KYRO_CHILD_ROLE(vexCompanion)
     }
     if (!server.startListening())
         return 2;
-    bool served = false;
-    while (std::chrono::steady_clock::now() < deadline) {
+    for (bool served = false; std::chrono::steady_clock::now() < deadline;) {
         server.idleTick(50);
         served = served || server.readerCount() > 1;
         if (served && server.readerCount() == 1)
@@ -120,27 +122,6 @@ KYRO_CHILD_ROLE(vexCompanion)
     }
     return 1;
 }
-
-// Connects to a companion this test program plays in a child process.
-VexPipeNamedConduit* connectToChild(const std::string& mode, const std::string& prefix,
-                                    int timeout = 30000)
-{
-    const std::string role = "vexCompanion:" + mode + ":" + prefix;
-    setEnvironmentVariable(kChildRoleVariable, role.c_str());
-    VexPipeNamedConduit* conduit =
-        VexPipeNamedConduit::connectToServer(thisTestProgram(), TStr(prefix.c_str()), timeout);
-    setEnvironmentVariable(kChildRoleVariable, nullptr);
-    return conduit;
-}
-
-long long millisecondsSince(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 start)
-        .count();
-}
-
-}  // namespace
 
 TEST(VexPipeConduit, HoldsItsSessionsAndState)
 {
@@ -469,7 +450,9 @@ TEST(VexPipeConduit, ClosesAsInitiatorOrNot)
         VexPipeSession* session = conduit->newSession();
         conduit->setDefaultSession(session);
         VexPipeSession* other = conduit->newSession();
+        ReportCapture traces(ReportCapture::kTrace);
         EXPECT_EQ(conduit->close(true, true, true), 0);
+        EXPECT_TRUE(contains(traces.lines(), "No writer to send system.cndTerm to"));
         EXPECT_TRUE(conduit->isClosed());
         EXPECT_EQ(other->state(), static_cast<std::uint32_t>(VexPipeSession::kTerminated));
         EXPECT_EQ(session->state(), static_cast<std::uint32_t>(VexPipeSession::kTerminated));
@@ -497,23 +480,6 @@ TEST(VexPipeConduit, WaitsEndWhenTheConnectionIsGone)
         EXPECT_EQ(errors.lines(), Lines{"Error  Connection lost while session 1 waited for a reply"});
         EXPECT_TRUE(wired.conduit()->connectionLost());
     }
-    // Close after the session's end took the writers: "cndTerm" goes nowhere and nothing
-    // waits for its answer.
-    {
-        pipetest::WiredConduit wired;
-        ASSERT_TRUE(wired.ready());
-        wired.peer().setResponder(&pipetest::RawPeer::answerAll);
-        VexPipeConduit* conduit = wired.conduit();
-        VexPipeSession* session = conduit->newSession();
-        conduit->setDefaultSession(session);
-        session->terminate(true);
-        ReportCapture traces(ReportCapture::kTrace);
-        EXPECT_EQ(conduit->close(true, true, true), 0);
-        EXPECT_TRUE(conduit->isClosed());
-        EXPECT_TRUE(contains(traces.lines(), "No writer to send system.cndTerm to"));
-        EXPECT_EQ(countContaining(wired.peer().received().all(), "cndTerm"), 0);
-        session->release();
-    }
     // No writer at all: a waited-for call returns at once.
     {
         VexPipeConduit conduit(false, VexPipePacket::kWait, false);
@@ -524,81 +490,96 @@ TEST(VexPipeConduit, WaitsEndWhenTheConnectionIsGone)
     }
 }
 
-TEST(VexPipeConduit, WaitsEndWhenTheCompanionExits)
+TEST(VexPipeNamedConduit, CompanionFaults)
 {
-    // A companion that dies in the middle of a call.
-    {
-        ReportCapture errors;
-        VexPipeNamedConduit* conduit = connectToChild("die", pipetest::uniqueName());
-        ASSERT_NE(conduit, nullptr) << (errors.lines().empty() ? "" : errors.lines()[0]);
-        EXPECT_NE(conduit->companionProcessId(), 0u);
-        VexPipePacket locales("system.listLocales", VexPipePacket::kWait);
-        VexPipePacket reply;
-        EXPECT_EQ(conduit->call(&locales, &reply, 0), 0);   // it answers while it lives
-        EXPECT_EQ(reply.getString("RCOD"), "listLocales");
-        VexPipePacket die("test.die", VexPipePacket::kWait);
-        EXPECT_EQ(conduit->call(&die, &reply, 0), 1);
-        EXPECT_TRUE(contains(errors.lines(), "Error  Connection lost while session " +
-                                                 std::to_string(conduit->defaultSession()->number()) +
-                                                 " waited for a reply"));
-        EXPECT_EQ(conduit->close(true, true, true), 0);   // returns: the pipe is gone
-        delete conduit;
-    }
-    // One that takes the handshake and exits without ever connecting back: only its exit
-    // tells, and the connection routine gives up.
-    {
-        ReportCapture errors;
-        VexPipeNamedConduit* conduit = connectToChild("mute", pipetest::uniqueName());
-        EXPECT_EQ(conduit, nullptr);
-        EXPECT_EQ(countContaining(errors.lines(), "Connection lost while session"), 1);
-        EXPECT_TRUE(contains(errors.lines(), "Error  Could not create client pipe"));
-    }
-}
-
-TEST(VexPipeNamedConduit, ASilentCompanionIsGivenThePatienceOnly)
-{
-    // Alive but silent (as a stopped process is): the handshake gives up after the
-    // connection's patience, its timeout, with the documented failure.
-    // The patience also bounds the wait for the child's pipe: under Wine a busy machine
-    // takes longer than 300 ms to start a process.
+    // Under Wine a busy machine takes longer than 300 ms to start a process: the silent
+    // companion's patience also bounds the wait for its pipe.
     const long long bound = KYRO_TEST_WINDOWS ? 10000 : 3000;
-    const int patience = KYRO_TEST_WINDOWS ? 2000 : 300;
-    {
+    const int silentPatience = KYRO_TEST_WINDOWS ? 2000 : 300;
+    const std::string silentError = "Error  No reply in session \\d+ within " +
+                                    std::to_string(silentPatience) + " ms";
+    const char* const lost = "Error  Connection lost while session \\d+ waited for a reply";
+    const struct {
+        const char* fault;   // a vexCompanion mode, or "unstartable", "lockWithoutPipe"
+        int patience;
+        bool connects;
+        Lines errors;        // patterns of the whole error lines, in order
+    } rows[] = {
+        {"gone", 30000, false, {}},   // not waited for until the timeout
+        {"mute", 30000, false, {lost, "Error  Could not create client pipe"}},
+        {"silent", silentPatience, false, {silentError, "Error  Could not create client pipe"}},
+        {"unstartable", 100, false, {"Error  Could not execute server process"}},
+        {"lockWithoutPipe", 100, false, {"Error  Could not create client pipe"}},
+        // The call, then the close's goodbye: lost too, or not even sent.
+        {"die", 30000, true,
+         {lost, "Error  (Connection lost while session \\d+ waited for a reply|"
+                "Could not send system.cndTerm to any writer)"}},
+        {"noGoodbye", 300, true, {"Error  No reply in session \\d+ within 300 ms"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.fault);
+        const std::string fault = row.fault;
+        const std::string prefix = pipetest::uniqueName();
         ReportCapture errors;
-        const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(connectToChild("silent", pipetest::uniqueName(), patience), nullptr);
+        PresenceLock lock = kNoPresenceLock;
+        if (fault == "lockWithoutPipe") {
+            ASSERT_EQ(acquirePresenceLock(VexPipeNamedConduit::presenceLockName(prefix.c_str()).utf8(), &lock),
+                      PresenceResult::Acquired);
+        }
+        const bool child = fault != "unstartable" && fault != "lockWithoutPipe";
+        if (child)
+            setEnvironmentVariable(kChildRoleVariable, ("vexCompanion:" + fault + ":" + prefix).c_str());
+        auto start = std::chrono::steady_clock::now();
+        VexPipeNamedConduit* conduit = VexPipeNamedConduit::connectToServer(
+            child ? thisTestProgram() : TPath("C:\\Nowhere\\Vex.exe"), TStr(prefix.c_str()), row.patience);
+        setEnvironmentVariable(kChildRoleVariable, nullptr);
+        releasePresenceLock(lock);
         EXPECT_LT(millisecondsSince(start), bound);
-        ASSERT_EQ(errors.lines().size(), 2u);
-        EXPECT_EQ(errors.lines()[0].rfind("Error  No reply in session ", 0), 0u) << errors.lines()[0];
-        EXPECT_NE(errors.lines()[0].find(" within " + std::to_string(patience) + " ms"),
-                  std::string::npos) << errors.lines()[0];
-        EXPECT_EQ(errors.lines()[1], "Error  Could not create client pipe");
+        ASSERT_EQ(conduit != nullptr, row.connects);
+        if (conduit != nullptr) {
+            EXPECT_NE(conduit->companionProcessId(), 0u);
+            EXPECT_EQ(conduit->patience(), static_cast<std::uint32_t>(row.patience));
+            VexPipeSession* session = conduit->newSession();
+            session->shareConnection(0);
+            VexPipePacket locales("system.listLocales", VexPipePacket::kWait), reply;
+            locales.setSessionNumber(static_cast<int>(session->number()));
+            EXPECT_EQ(conduit->call(&locales, &reply, 0), 0);   // it answers while it lives
+            EXPECT_EQ(reply.getString("RCOD"), "listLocales");
+            start = std::chrono::steady_clock::now();
+            if (fault == "die") {
+                VexPipePacket die("test.die", VexPipePacket::kWait);
+                EXPECT_EQ(conduit->call(&die, &reply, 0), 1);
+            } else {
+                // The goodbye waits no longer than the patience; the connection then counts
+                // as lost.
+                session->terminate(true);
+                EXPECT_GE(millisecondsSince(start), row.patience);
+                EXPECT_TRUE(conduit->connectionLost());
+            }
+            EXPECT_LT(millisecondsSince(start), bound);
+            start = std::chrono::steady_clock::now();
+            EXPECT_EQ(conduit->close(true, true, true), 0);
+            EXPECT_LT(millisecondsSince(start), bound);
+            session->release();
+            delete conduit;
+        }
+        const Lines seen = errors.lines();
+        EXPECT_EQ(seen.size(), row.errors.size()) << ::testing::PrintToString(seen);
+        for (std::size_t i = 0; i < std::min(seen.size(), row.errors.size()); ++i)
+            EXPECT_TRUE(std::regex_match(seen[i], std::regex(row.errors[i]))) << seen[i];
     }
-    // One that answers, but not the goodbyes: a session's end and the close wait no longer
-    // than that either, and the connection then counts as lost.
-    ReportCapture errors;
-    VexPipeNamedConduit* conduit = connectToChild("noGoodbye", pipetest::uniqueName(), 300);
-    ASSERT_NE(conduit, nullptr);
-    EXPECT_EQ(conduit->patience(), 300u);
-    VexPipeSession* session = conduit->newSession();
-    session->shareConnection(0);
-    VexPipePacket request("system.listLocales", VexPipePacket::kWait), reply;
-    request.setSessionNumber(static_cast<int>(session->number()));
-    EXPECT_EQ(conduit->call(&request, &reply, 0), 0);
-    auto start = std::chrono::steady_clock::now();
-    session->terminate(true);
-    EXPECT_GE(millisecondsSince(start), 300);
-    EXPECT_LT(millisecondsSince(start), bound);
-    EXPECT_TRUE(conduit->connectionLost());
-    start = std::chrono::steady_clock::now();
-    EXPECT_EQ(conduit->close(true, true, true), 0);
-    EXPECT_LT(millisecondsSince(start), bound);
-    EXPECT_EQ(errors.lines(), Lines{"Error  No reply in session " + std::to_string(session->number()) +
-                                    " within 300 ms"});
-    session->release();
-    delete conduit;
 }
 
+TEST(VexPipeNamedConduit, ReadersAndWritersOfItsOwn)
+{
+    VexPipeNamedConduit conduit(TPath(pipetest::uniqueName().c_str()), false, VexPipePacket::kWait);
+    EXPECT_TRUE(conduit.openReader(12));
+    EXPECT_TRUE(conduit.hasReader(12));
+    EXPECT_TRUE(waitForPipe(conduit.pipeName(12).utf8(), 1000));
+    conduit.removeReader(12);
+    EXPECT_FALSE(conduit.hasReader(12));
+    EXPECT_FALSE(conduit.connectWriter(99));   // nobody there: false, silently
+}
 TEST(VexPipeSession, ReceivesWithoutARegisteredSystemFacility)
 {
     // The registry's "system" goes with the conduit that is destroyed first, though the
@@ -653,13 +634,6 @@ TEST(VexPipeNamedConduit, ConnectsToAServer)
     ASSERT_TRUE(server.started());
     EXPECT_TRUE(VexPipeNamedConduit::isServerRunning(prefix.c_str()));
 
-    // A client that comes and goes without a word leaves the server listening.
-    const std::string inbound0 = std::string(VexPipeNamedConduit::kPipeBase) + "\\" + prefix + "\\inbound0";
-    for (int i = 0; i < 2; ++i) {
-        ASSERT_TRUE(waitForPipe(inbound0.c_str(), 5000));
-        closePipe(openPipeForWriting(inbound0.c_str()));
-    }
-
     // Two clients at the same time, each with its own inbound pipe (the override).
     VexPipeNamedConduit::setClientProcessId(71001);
     VexPipeNamedConduit* first = VexPipeNamedConduit::connectToServer(serverPath, prefix.c_str(), 100);
@@ -712,44 +686,3 @@ TEST(VexPipeNamedConduit, ConnectsToAServer)
     VexPipeNamedConduit::setClientProcessId(0);
 }
 
-TEST(VexPipeNamedConduit, ConnectionFailures)
-{
-    // A companion that holds its lock but has no pipe.
-    {
-        const std::string prefix = pipetest::uniqueName();
-        PresenceLock lock = kNoPresenceLock;
-        ASSERT_EQ(acquirePresenceLock(VexPipeNamedConduit::presenceLockName(prefix.c_str()).utf8(), &lock),
-                  PresenceResult::Acquired);
-        ReportCapture errors;
-        EXPECT_EQ(VexPipeNamedConduit::connectToServer("C:\\Nowhere\\Vex.exe", prefix.c_str(), 100), nullptr);
-        EXPECT_EQ(errors.lines(), Lines{"Error  Could not create client pipe"});
-        releasePresenceLock(lock);
-    }
-    // A companion that ends before it opens its pipe is not waited for until the timeout
-    // (30 s here).
-    {
-        const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(connectToChild("gone", pipetest::uniqueName()), nullptr);
-        EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::steady_clock::now() - start).count(), 10000);
-    }
-    // A companion that cannot be started.
-    {
-        ReportCapture errors;
-        EXPECT_EQ(VexPipeNamedConduit::connectToServer("C:\\Nowhere\\Vex.exe",
-                                                       pipetest::uniqueName().c_str(), 100),
-                  nullptr);
-        EXPECT_EQ(errors.lines(), Lines{"Error  Could not execute server process"});
-    }
-    // A reader opened and removed again; a writer to a pipe nobody serves.
-    {
-        const std::string prefix = pipetest::uniqueName();
-        VexPipeNamedConduit conduit(TPath(prefix.c_str()), false, VexPipePacket::kWait);
-        EXPECT_TRUE(conduit.openReader(12));
-        EXPECT_TRUE(conduit.hasReader(12));
-        EXPECT_TRUE(waitForPipe(conduit.pipeName(12).utf8(), 1000));
-        conduit.removeReader(12);
-        EXPECT_FALSE(conduit.hasReader(12));
-        EXPECT_FALSE(conduit.connectWriter(99));   // nobody there: false, silently
-    }
-}

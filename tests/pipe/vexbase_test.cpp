@@ -30,12 +30,10 @@ struct Tracked : VexBase {
     bool* destroyed;
 };
 
-// Runs `work` on another thread and waits for it.
 template <typename Work>
 void onOtherThread(Work work)
 {
-    std::thread other(work);
-    other.join();
+    std::thread(work).join();
 }
 
 bool otherThreadGetsLock(VexBase& object, std::uint32_t timeoutMs)
@@ -48,46 +46,6 @@ bool otherThreadGetsLock(VexBase& object, std::uint32_t timeoutMs)
     });
     return obtained;
 }
-
-// A thread that takes the object's lock, says so, and lets go when told.
-class Holder {
-public:
-    explicit Holder(VexBase& object)
-        : m_thread([this, &object] {
-              object.lock(0);
-              signal(&m_held);
-              wait(&m_release);
-              object.unlock();
-          })
-    {
-        wait(&m_held);
-    }
-    ~Holder()
-    {
-        letGo();
-        m_thread.join();
-    }
-    void letGo() { signal(&m_release); }
-
-private:
-    void signal(bool* flag)
-    {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        *flag = true;
-        m_changed.notify_all();
-    }
-    void wait(bool* flag)
-    {
-        std::unique_lock<std::mutex> guard(m_mutex);
-        m_changed.wait(guard, [flag] { return *flag; });
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_held = false;
-    bool m_release = false;
-    std::thread m_thread;
-};
 
 // Calls lock(timeoutMs) on a thread of its own, which keeps what it got until let go and
 // then unlocks once, whatever lock() said. A lock() that never returns leaves the thread
@@ -243,26 +201,21 @@ TEST(VexBase, AnAbandonedLockFailsPromptlyOnceAndPassesToItsWaiter)
 TEST(VexBase, TimedLockGivesUpAndUnlimitedLockWaits)
 {
     VexBase object;
-    {
-        Holder holder(object);
-        const auto start = Clock::now();
-        EXPECT_FALSE(object.lock(50));
-        const long long waited = millisecondsSince(start);
-        EXPECT_GE(waited, 40);
-        EXPECT_LT(waited, 2000);
-    }
-    {
-        Holder holder(object);
-        std::thread releaser([&holder] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            holder.letGo();
-        });
-        const auto start = Clock::now();
-        EXPECT_TRUE(object.lock(0));
-        EXPECT_GE(millisecondsSince(start), 80);
-        object.unlock();
-        releaser.join();
-    }
+    Taker holder(object, 0);
+    ASSERT_EQ(holder.result(std::chrono::seconds(5)), 1);
+    auto start = Clock::now();
+    EXPECT_FALSE(object.lock(50));
+    EXPECT_GE(millisecondsSince(start), 40);
+    EXPECT_LT(millisecondsSince(start), 2000);
+    std::thread releaser([&holder] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        holder.letGo();
+    });
+    start = Clock::now();
+    EXPECT_TRUE(object.lock(0));
+    EXPECT_GE(millisecondsSince(start), 80);
+    object.unlock();
+    releaser.join();
 }
 
 TEST(VexBase, FirstLocksFromManyThreadsShareOneLock)

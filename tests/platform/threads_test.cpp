@@ -59,11 +59,6 @@ void sleepLong(void* context)
     shared->sleepResult = sleepAlertable(120000) ? 1 : 0;
 }
 
-void leaveWaker(void* context)
-{
-    static_cast<Shared*>(context)->waker = sleepWakerForCurrentThread();
-}
-
 }  // namespace
 
 TEST(PlatformThreads, StartWaitAndRelease)
@@ -147,17 +142,4 @@ TEST(PlatformThreads, WakeBeforeSleepIsKeptOnce)
 
     EXPECT_FALSE(wakeSleeper(kNoSleepWaker));
     releaseSleepWaker(kNoSleepWaker);
-}
-
-TEST(PlatformThreads, TokenOutlivesItsThread)
-{
-    Shared shared;
-    const ThreadHandle thread = startThread(&leaveWaker, &shared);
-    ASSERT_NE(thread, kNoThread);
-    ASSERT_TRUE(waitForThread(thread, 30000));
-    releaseThread(thread);
-    ASSERT_NE(shared.waker.load(), kNoSleepWaker);
-    wakeSleeper(shared.waker.load());
-    wakeSleeper(shared.waker.load());
-    releaseSleepWaker(shared.waker.load());
 }
