@@ -57,6 +57,9 @@ TEST(StringAllocator, StringsCostTwoBlocksPlusOnePerCachedConversion)
         EXPECT_EQ(allocatedBlocks() - before.blocks, 2);
         TStr empty;
         EXPECT_EQ(allocatedBlocks() - before.blocks, 2);
+        text.wide();
+        text = TStr("moved");   // a move takes the cached conversion with the old text
+        EXPECT_EQ(allocatedBlocks() - before.blocks, 2);
     }
     EXPECT_EQ(allocatedBlocks(), before.blocks);
 }

@@ -25,6 +25,9 @@ TEST(TStr, NullAndEmptyDiffer)
     EXPECT_TRUE(none == static_cast<const char*>(nullptr));
     EXPECT_TRUE(empty != static_cast<const char*>(nullptr));
     EXPECT_TRUE(TStr(static_cast<const char*>(nullptr)).isNull());
+    // No wide characters make an empty text, not a null one.
+    EXPECT_FALSE(TStr(L"abc", 0).isNull());
+    EXPECT_FALSE(TStr("x").assignWide(L"abc", 0).isNull());
     EXPECT_EQ(none.utf8(), std::string(""));
     EXPECT_EQ(none.length(), 0);
     // Copies keep the difference.
@@ -225,6 +228,7 @@ TEST(TStr, NumberFormatting)
 
     EXPECT_EQ(TStr(1.5, 'f', 2), "1.50");
     EXPECT_EQ(TStr(1.5, 'x', 1), "1.5");     // an unknown format means "f"
+    EXPECT_EQ(TStr(3.75, 'f', 0), "4");       // no decimals at all
     EXPECT_EQ(TStr(1.5, 'e', 1), TStr(1.5, 'e', 1).ascii());
     EXPECT_EQ(TStr(0.25, 'g', -1), "0.25");
     EXPECT_EQ(TStr(2.0, 'f', 500).length(), 2 + 99);  // precision clamped to 99
