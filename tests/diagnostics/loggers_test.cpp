@@ -11,6 +11,7 @@
 #include "LogLines.h"
 #include "TempFolder.h"
 #include "kyro/platform/known_folders.h"
+#include "kyro/util/CKyroUtilCustomEnv.h"
 #include "kyro/util/KyroMutex.h"
 
 #include <gtest/gtest.h>
@@ -124,6 +125,32 @@ TEST(Loggers, RecordsNeedAFileAndAStamp)
     EXPECT_EQ(TPath(temp / "first.log").remove(), 0);
     logger.log(error);
     EXPECT_EQ(fileLines(temp / "first.log").size(), 6u);
+}
+
+TEST(Loggers, TheErrorTableComesFromTheCustomEnvironmentWhenAskedFor)
+{
+    TempFolder temp;
+    writeTestTable(temp / "KyroErrorCodes.xml");
+    writeFileBytes(temp / "custom.xml", "<KYROCUSTOMENV><PLATFORM OS=\"Windows\"><KEY ID=\""
+                                        "KYRO_ERROR_TABLE_LOCATION\"><STRING>" + std::string(temp.path().utf8()) +
+                                        "</STRING></KEY></PLATFORM></KYROCUSTOMENV>");
+    const KyroErrorBase error(Kyro::kVendorVex, 3, "a.cpp", 1, "");
+    const auto statusLine = [&](KyroLogger& logger) {
+        logger.setLogFileName(temp / "table.log");
+        TPath(temp / "table.log").remove();
+        const Lines lines = logLines(logger, error);
+        return lines.size() > 5 ? lines[5] : std::string("<no record>");
+    };
+    {
+        ScopedVariable thin("NORVELDT_KYRO_THINCLIENT_ENV", nullptr);
+        ScopedVariable custom("NORVELDT_KYRO_CUSTOM_ENV", (temp / "custom.xml").utf8());
+        ASSERT_EQ(CKyroUtilCustomEnv::instance().load(), CKyroUtilCustomEnv::kLoaded);
+        KyroLogger loaded(true), named(TStr(temp / "named.log")), unloaded(false);
+        EXPECT_EQ(statusLine(loaded), "VendorError=3 [The dialog failed]");
+        EXPECT_EQ(statusLine(named), "VendorError=3 [The dialog failed]");
+        EXPECT_EQ(statusLine(unloaded), "VendorError=3");
+    }
+    CKyroUtilCustomEnv::instance().load();   // back to no file for the tests after this one
 }
 
 namespace {
