@@ -373,92 +373,81 @@ TEST(VexPipeSession, MethodOverrideGoesFirst)
     EXPECT_EQ(system->receive(&packet), 5);
 }
 
-TEST(VexPipeSession, TerminateTellsThePeerOnce)
+// A session's end, or the conduit's close, tells the peer as much as it must, once.
+TEST(VexPipeConduit, ClosesOrTerminatesOnce)
 {
-    pipetest::WiredConduit wired;
-    ASSERT_TRUE(wired.ready());
-    wired.peer().setResponder(&pipetest::RawPeer::answerAll);
-    VexPipeConduit* conduit = wired.conduit();
-    VexPipeSession* session = conduit->newSession();
-    session->setPeerNumber(44);
-    EXPECT_EQ(session->terminate(true), 0);
-    EXPECT_EQ(session->state(), static_cast<std::uint32_t>(VexPipeSession::kTerminated));
-    EXPECT_EQ(session->terminate(true), 0);
-    EXPECT_EQ(conduit->findSession(session->number()), nullptr);
-    // In a client the session's end takes the connection's pipes along.
-    EXPECT_EQ(conduit->writerCount(), 0);
-    EXPECT_EQ(conduit->readerCount(), 0);
-    ASSERT_TRUE(eventually([&] { return wired.peer().received().writerGone(); }));
-    EXPECT_EQ(wired.peer().received().all(),
-              Lines{"65536;system.ssnTerm;44;" + std::to_string(session->number()) + ";0;2"});
-
-    // A session without a conduit any more waits for nothing.
-    VexPipePacket reply;
-    session->prepareWait();
-    EXPECT_EQ(session->waitForReply(&reply, 10), 1);
-    EXPECT_EQ(session->send(&reply), 1);
-    session->release();
-}
-
-TEST(VexPipeConduit, ClosesAsInitiatorOrNot)
-{
-    {
-        pipetest::WiredConduit wired;
-        ASSERT_TRUE(wired.ready());
-        VexPipeConduit* conduit = wired.conduit();
-        VexPipeSession* session = conduit->newSession();
-        conduit->setDefaultSession(session);
-        ReportCapture traces(ReportCapture::kTrace);
-        EXPECT_EQ(conduit->close(false, true, true), 0);
-        EXPECT_TRUE(conduit->isClosed());
-        EXPECT_EQ(session->state(), static_cast<std::uint32_t>(VexPipeSession::kTerminated));
-        EXPECT_EQ(conduit->defaultSession(), conduit->findSession(1));
-        EXPECT_TRUE(contains(traces.lines(), " ==== Closing Conduit for " + pid() +
-                                                 " (init:0, readers:1, writers:1)"));
-        EXPECT_EQ(conduit->close(true, true, true), 0);   // a second close does nothing
-        EXPECT_TRUE(contains(traces.lines(), "Conduit is already terminating"));
-        EXPECT_EQ(conduit->processIncoming(), 0);
-        std::string line;
-        EXPECT_FALSE(wired.peer().received().next(&line, 100));   // nothing was sent
-        session->release();
-    }
-    {
-        pipetest::WiredConduit wired;
-        ASSERT_TRUE(wired.ready());
-        wired.peer().setResponder(&pipetest::RawPeer::answerAll);
-        VexPipeConduit* conduit = wired.conduit();
-        VexPipeSession* session = conduit->newSession();
-        session->setPeerNumber(30);
-        conduit->setDefaultSession(session);
-        EXPECT_EQ(conduit->close(true, true, true), 0);
-        EXPECT_TRUE(conduit->isClosed());
-        // The peer hears "cndTerm" in the default session and answers it; then the
-        // default session ends without a word.
-        EXPECT_EQ(session->state(), static_cast<std::uint32_t>(VexPipeSession::kTerminated));
-        EXPECT_EQ(wired.peer().received().all(),
-                  Lines{"65536;system.cndTerm;30;" + std::to_string(session->number()) + ";0;2"});
-        session->release();
-    }
-    {
+    const struct {
+        const char* name;
+        bool terminate;      // the session's end, else the conduit's close
+        bool initiator;
+        long peer;           // the session's peer number, 0: not known
+        bool otherSession;   // another session open beside it
+        bool pipesGo;        // the peer sees the conduit's writer go
+        Lines sent;          // "<n>": the session's number
+        std::string trace;
+    } rows[] = {
+        {"close, not the initiator", false, false, 0, false, false, {},
+         " ==== Closing Conduit for " + pid() + " (init:0, readers:1, writers:1)"},
+        // The peer hears "cndTerm" in the default session and answers it; then the default
+        // session ends without a word.
+        {"close as initiator", false, true, 30, false, false, {"65536;system.cndTerm;30;<n>;0;2"},
+         " ==== Closing Conduit for " + pid() + " (init:1, readers:1, writers:1)"},
         // Other sessions end first, without a word. In a client each session's end takes
         // the connection's pipes along, so "cndTerm" then finds no writer, and the close
         // does not wait for an answer that cannot come.
+        {"close with another session", false, true, 0, true, true, {},
+         "No writer to send system.cndTerm to"},
+        {"the session's end", true, true, 44, false, true, {"65536;system.ssnTerm;44;<n>;0;2"}, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
         pipetest::WiredConduit wired;
         ASSERT_TRUE(wired.ready());
-        wired.peer().setResponder(&pipetest::RawPeer::answerAll);
+        if (row.initiator)
+            wired.peer().setResponder(&pipetest::RawPeer::answerAll);
         VexPipeConduit* conduit = wired.conduit();
         VexPipeSession* session = conduit->newSession();
-        conduit->setDefaultSession(session);
-        VexPipeSession* other = conduit->newSession();
+        const std::string number = std::to_string(session->number());
+        if (row.peer != 0)
+            session->setPeerNumber(static_cast<std::uint32_t>(row.peer));
+        VexPipeSession* other = row.otherSession ? conduit->newSession() : nullptr;
         ReportCapture traces(ReportCapture::kTrace);
-        EXPECT_EQ(conduit->close(true, true, true), 0);
-        EXPECT_TRUE(contains(traces.lines(), "No writer to send system.cndTerm to"));
-        EXPECT_TRUE(conduit->isClosed());
-        EXPECT_EQ(other->state(), static_cast<std::uint32_t>(VexPipeSession::kTerminated));
+        if (row.terminate) {
+            EXPECT_EQ(session->terminate(true), 0);
+            EXPECT_EQ(session->terminate(true), 0);
+            EXPECT_EQ(conduit->findSession(session->number()), nullptr);
+            EXPECT_EQ(conduit->writerCount(), 0);
+            EXPECT_EQ(conduit->readerCount(), 0);
+        } else {
+            conduit->setDefaultSession(session);
+            EXPECT_EQ(conduit->close(row.initiator, true, true), 0);
+            EXPECT_TRUE(conduit->isClosed());
+            EXPECT_EQ(conduit->defaultSession(), conduit->findSession(1));
+            EXPECT_EQ(conduit->close(true, true, true), 0);
+            EXPECT_TRUE(contains(traces.lines(), "Conduit is already terminating"));
+            EXPECT_EQ(conduit->processIncoming(), 0);
+        }
+        EXPECT_TRUE(row.trace.empty() || contains(traces.lines(), row.trace))
+            << ::testing::PrintToString(traces.lines());
         EXPECT_EQ(session->state(), static_cast<std::uint32_t>(VexPipeSession::kTerminated));
-        ASSERT_TRUE(eventually([&] { return wired.peer().received().writerGone(); }));
-        EXPECT_TRUE(wired.peer().received().all().empty());
-        other->release();
+        if (other != nullptr) {
+            EXPECT_EQ(other->state(), static_cast<std::uint32_t>(VexPipeSession::kTerminated));
+            other->release();
+        }
+        EXPECT_TRUE(!row.pipesGo || eventually([&] { return wired.peer().received().writerGone(); }));
+        std::string line;
+        for (std::string expected : row.sent) {
+            expected.replace(expected.find("<n>"), 3, number);
+            ASSERT_TRUE(wired.peer().received().next(&line));
+            EXPECT_EQ(line, expected);
+        }
+        EXPECT_FALSE(wired.peer().received().next(&line, 100));
+
+        // A session without a conduit any more waits for nothing.
+        VexPipePacket reply;
+        session->prepareWait();
+        EXPECT_EQ(session->waitForReply(&reply, 10), 1);
+        EXPECT_EQ(session->send(&reply), 1);
         session->release();
     }
 }
