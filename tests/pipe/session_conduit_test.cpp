@@ -42,16 +42,6 @@ int countContaining(const Lines& lines, const std::string& part)
     }));
 }
 
-long passOn(VexPipeSession*, VexPipePacket*)
-{
-    return VexPipeSession::kPassOn;
-}
-
-long swallow(VexPipeSession*, VexPipePacket*)
-{
-    return 5;
-}
-
 long dieNow(VexPipeSession*, VexPipePacket*, VexPipePacket*)
 {
     std::_Exit(0);
@@ -167,6 +157,14 @@ TEST(VexPipeConduit, HoldsItsSessionsAndState)
     EXPECT_EQ(conduit.findSession(first->number()), nullptr);
     first->release();
     second->release();   // still in the map: the conduit ends it
+
+    // Without a default session a packet that names none has nowhere to go.
+    conduit.findSession(1)->terminate(false);
+    EXPECT_EQ(conduit.defaultSession(), nullptr);
+    ReportCapture errors;
+    VexPipePacket nowhere("f.m", VexPipePacket::kWait);
+    EXPECT_EQ(conduit.transmit(&nowhere, nullptr, 0), 1);
+    EXPECT_EQ(errors.lines(), Lines{"Error  No session to send f.m in"});
 }
 
 TEST(VexPipeConduit, WritesPacketsAsLines)
@@ -363,10 +361,11 @@ TEST(VexPipeSession, MethodOverrideGoesFirst)
     ASSERT_TRUE(wired.ready());
     VexPipeSession* system = wired.conduit()->findSession(1);
     std::string line;
-    system->setMethodOverride(&passOn);   // 3: on to the facilities
+    system->setMethodOverride(
+        [](VexPipeSession*, VexPipePacket*) -> long { return VexPipeSession::kPassOn; });
     ASSERT_TRUE(wired.deliver("65536;system.listFacilities;1;7;0;2"));
     EXPECT_TRUE(wired.peer().received().next(&line));
-    system->setMethodOverride(&swallow);   // anything else ends it there
+    system->setMethodOverride([](VexPipeSession*, VexPipePacket*) -> long { return 5; });
     ASSERT_TRUE(wired.deliver("65536;system.listFacilities;1;7;0;2"));
     EXPECT_FALSE(wired.peer().received().next(&line, 200));
     VexPipePacket packet("system.index", VexPipePacket::kWait);
