@@ -42,19 +42,12 @@ int countContaining(const Lines& lines, const std::string& part)
     }));
 }
 
-long dieNow(VexPipeSession*, VexPipePacket*, VexPipePacket*)
-{
-    std::_Exit(0);
-}
-
-long ignoreGoodbye(VexPipeSession*, VexPipePacket*, VexPipePacket*)
-{
-    return VexPipeFacility::kHandled;
-}
-
 class DyingFacility : public VexPipeFacility {
 public:
-    DyingFacility() { addMethod("die", &dieNow); }
+    DyingFacility()
+    {
+        addMethod("die", [](VexPipeSession*, VexPipePacket*, VexPipePacket*) -> long { std::_Exit(0); });
+    }
     TStr name() const override { return TStr("test"); }
 };
 
@@ -70,7 +63,8 @@ long long millisecondsSince(std::chrono::steady_clock::time_point start)
 // process on "test.die" without an answer. "mute": ends on the first bytes it gets, never
 // connecting back. "silent": takes everything and answers nothing, alive (as a stopped
 // process is). "noGoodbye": answers all but the ends of sessions and connections. "gone":
-// ends before it opens any pipe. The others end once their client has gone.
+// ends before it opens any pipe. "serve": holds the prefix's presence lock, as the
+// companion does, and serves. The others end once their clients have gone.
 KYRO_CHILD_ROLE(vexCompanion)
 {
     const std::string::size_type colon = argument.find(':');
@@ -99,9 +93,17 @@ KYRO_CHILD_ROLE(vexCompanion)
     VexPipeFacilityRegistry::add(facility);
     facility->release();
     if (mode == "noGoodbye") {
-        server.systemFacility()->addMethod("ssnTerm", &ignoreGoodbye);
-        server.systemFacility()->addMethod("cndTerm", &ignoreGoodbye);
+        for (const char* goodbye : {"ssnTerm", "cndTerm"}) {
+            server.systemFacility()->addMethod(goodbye, [](VexPipeSession*, VexPipePacket*, VexPipePacket*) {
+                return static_cast<long>(VexPipeFacility::kHandled);
+            });
+        }
     }
+    PresenceLock lock = kNoPresenceLock;
+    if (mode == "serve" &&
+        acquirePresenceLock(VexPipeNamedConduit::presenceLockName(prefix.c_str()).utf8(), &lock) !=
+            PresenceResult::Acquired)
+        return 2;
     if (!server.startListening())
         return 2;
     for (bool served = false; std::chrono::steady_clock::now() < deadline;) {
@@ -257,11 +259,14 @@ TEST(VexPipeConduit, CallsWaitForTheirReply)
     ASSERT_TRUE(wired.peer().received().next(&line));   // the second one
     EXPECT_FALSE(wired.peer().received().next(&line, 200));   // and no answer to the "index"
 
-    // The wait mode: the packet's, else the session's, else the conduit's; none: no wait.
-    VexPipeConduit quiet(false, VexPipePacket::kWaitInherit, false);
-    VexPipePacket inherit("f.m", VexPipePacket::kWaitInherit);
-    EXPECT_EQ(quiet.transmit(&inherit, &reply, 0), 1);   // no writer: nothing sent
-    EXPECT_FALSE(quiet.defaultSession()->isWaiting());
+    // No writer: nothing sent, and a waited-for call returns at once. The wait mode is the
+    // packet's, else the session's, else the conduit's; none: no wait.
+    for (const std::uint32_t mode : {VexPipePacket::kWait, VexPipePacket::kWaitInherit}) {
+        VexPipeConduit quiet(false, VexPipePacket::kWaitInherit, false);
+        VexPipePacket request("f.m", mode);
+        EXPECT_EQ(quiet.call(&request, &reply, 0), 1);
+        EXPECT_FALSE(quiet.defaultSession()->isWaiting());
+    }
 }
 
 TEST(VexPipeConduit, HandsIncomingPacketsToTheirSessions)
@@ -451,31 +456,19 @@ TEST(VexPipeConduit, ClosesOrTerminatesOnce)
     }
 }
 
+// The peer goes while the call waits: the wait ends with 1.
 TEST(VexPipeConduit, WaitsEndWhenTheConnectionIsGone)
 {
-    // The peer goes while the call waits: the wait ends with 1.
-    {
-        pipetest::WiredConduit wired;
-        ASSERT_TRUE(wired.ready());
-        struct Drop {
-            static void tick(void* peer, std::uint32_t) { static_cast<pipetest::RawPeer*>(peer)->disconnect(); }
-        };
-        wired.conduit()->setIdleCallback(&Drop::tick, &wired.peer());
-        ReportCapture errors;
-        VexPipePacket request("kyro.MessageBox", VexPipePacket::kWait);
-        VexPipePacket reply;
-        EXPECT_EQ(wired.conduit()->call(&request, &reply, 0), 1);
-        EXPECT_EQ(errors.lines(), Lines{"Error  Connection lost while session 1 waited for a reply"});
-        EXPECT_TRUE(wired.conduit()->connectionLost());
-    }
-    // No writer at all: a waited-for call returns at once.
-    {
-        VexPipeConduit conduit(false, VexPipePacket::kWait, false);
-        VexPipePacket request("f.m", VexPipePacket::kWait);
-        VexPipePacket reply;
-        EXPECT_EQ(conduit.call(&request, &reply, 0), 1);
-        EXPECT_FALSE(conduit.defaultSession()->isWaiting());
-    }
+    pipetest::WiredConduit wired;
+    ASSERT_TRUE(wired.ready());
+    wired.conduit()->setIdleCallback(
+        [](void* peer, std::uint32_t) { static_cast<pipetest::RawPeer*>(peer)->disconnect(); },
+        &wired.peer());
+    ReportCapture errors;
+    VexPipePacket request("kyro.MessageBox", VexPipePacket::kWait), reply;
+    EXPECT_EQ(wired.conduit()->call(&request, &reply, 0), 1);
+    EXPECT_EQ(errors.lines(), Lines{"Error  Connection lost while session 1 waited for a reply"});
+    EXPECT_TRUE(wired.conduit()->connectionLost());
 }
 
 TEST(VexPipeNamedConduit, CompanionFaults)
@@ -613,35 +606,34 @@ TEST(VexPipeNamedConduit, NamesItsPipesAndPrefix)
     VexPipeNamedConduit::setClientProcessId(0);
 }
 
+// The server side of these connections (a writer for each client's pipe, let go when the
+// client ends the connection) is shown in facility_test; here a server process (which ends
+// once its clients have gone) serves them.
 TEST(VexPipeNamedConduit, ConnectsToAServer)
 {
     const std::string prefix = pipetest::uniqueName();
-    const TStr serverPath("C:\\Nowhere\\Vex.exe");
     EXPECT_FALSE(VexPipeNamedConduit::isServerRunning(prefix.c_str()));
-    pipetest::ServerThread server(prefix);
-    ASSERT_TRUE(server.started());
-    EXPECT_TRUE(VexPipeNamedConduit::isServerRunning(prefix.c_str()));
-
     // Two clients at the same time, each with its own inbound pipe (the override).
-    VexPipeNamedConduit::setClientProcessId(71001);
-    VexPipeNamedConduit* first = VexPipeNamedConduit::connectToServer(serverPath, prefix.c_str(), 100);
-    VexPipeNamedConduit::setClientProcessId(71002);
-    VexPipeNamedConduit* second = VexPipeNamedConduit::connectToServer(serverPath, prefix.c_str(), 100);
+    setEnvironmentVariable(kChildRoleVariable, ("vexCompanion:serve:" + prefix).c_str());
+    auto connect = [&](std::uint32_t client) {
+        VexPipeNamedConduit::setClientProcessId(client);
+        return VexPipeNamedConduit::connectToServer(thisTestProgram(), prefix.c_str(), 30000);
+    };
+    VexPipeNamedConduit* first = connect(71001);
+    VexPipeNamedConduit* second = connect(71002);
+    setEnvironmentVariable(kChildRoleVariable, nullptr);
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
-    EXPECT_EQ(first->companionProcessId(), 0u);   // found running, not started
+    EXPECT_TRUE(VexPipeNamedConduit::isServerRunning(prefix.c_str()));
+    EXPECT_NE(first->companionProcessId(), 0u);
+    EXPECT_EQ(second->companionProcessId(), 0u);   // found running, not started
     EXPECT_TRUE(first->hasReader(71001));
-    // The server wrote its answer to that pipe.
-    bool serverWritesThere = false;
-    server.run([&](VexPipeNamedConduit* conduit) { serverWritesThere = conduit->hasWriter(71001); });
-    EXPECT_TRUE(serverWritesThere);
     EXPECT_NE(std::string(first->pipeName(71001).utf8()).find("\\" + prefix + "\\inbound71001"),
               std::string::npos);
     EXPECT_NE(first->defaultSession()->peerNumber(), 0u);   // the server's session
 
     for (VexPipeNamedConduit* client : {first, second, first}) {
-        VexPipePacket request("system.listLocales", VexPipePacket::kWait);
-        VexPipePacket reply;
+        VexPipePacket request("system.listLocales", VexPipePacket::kWait), reply;
         ASSERT_EQ(client->call(&request, &reply, 0), 0);
         EXPECT_EQ(reply.getString("RCOD"), "listLocales");
         EXPECT_EQ(static_cast<std::uint32_t>(reply.sessionNumber()), client->defaultSession()->number());
@@ -650,27 +642,15 @@ TEST(VexPipeNamedConduit, ConnectsToAServer)
     // One goes, another comes after it.
     EXPECT_EQ(first->close(true, true, true), 0);
     delete first;
-    VexPipeNamedConduit::setClientProcessId(71003);
-    VexPipeNamedConduit* third = VexPipeNamedConduit::connectToServer(serverPath, prefix.c_str(), 100);
+    VexPipeNamedConduit* third = connect(71003);
     ASSERT_NE(third, nullptr);
-    VexPipePacket request("system.index", VexPipePacket::kWait);
-    VexPipePacket reply;
+    VexPipePacket request("system.index", VexPipePacket::kWait), reply;
     EXPECT_EQ(third->call(&request, &reply, 0), 0);
     EXPECT_EQ(second->call(&request, &reply, 0), 0);
-    // The server lets go of the clients that left.
-    second->close(true, true, true);
-    delete second;
-    third->close(true, true, true);
-    delete third;
-    int serverReaders = -1;
-    int serverWriters = -1;
-    ASSERT_TRUE(eventually([&] {
-        server.run([&](VexPipeNamedConduit* conduit) {
-            serverReaders = conduit->readerCount();
-            serverWriters = conduit->writerCount();
-        });
-        return serverReaders == 1 && serverWriters == 0;   // the listening instance only
-    }));
+    for (VexPipeNamedConduit* client : {second, third}) {
+        client->close(true, true, true);
+        delete client;
+    }
+    EXPECT_TRUE(eventually([&] { return !VexPipeNamedConduit::isServerRunning(prefix.c_str()); }));
     VexPipeNamedConduit::setClientProcessId(0);
 }
-
