@@ -119,9 +119,9 @@ TEST(VexPipeFile, ReadersStopQuietly)
             errors = std::make_unique<ReportCapture>(ReportCapture::kTrace);
             device->close();
             device->close();
+            const std::string closing = "closing file " + name + " with fd ";
             EXPECT_EQ(errors->lines(),
-                      (std::vector<std::string>{"closing file " + name + " with fd " + std::to_string(server),
-                                                "closing file " + name + " with fd 0"}));
+                      (std::vector<std::string>{closing + std::to_string(server), closing + "0"}));
             errors.reset();
             errors = std::make_unique<ReportCapture>();
             EXPECT_EQ(device->threadState(), VexPipeFile::kStopped);

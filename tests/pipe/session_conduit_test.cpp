@@ -46,7 +46,8 @@ class DyingFacility : public VexPipeFacility {
 public:
     DyingFacility()
     {
-        addMethod("die", [](VexPipeSession*, VexPipePacket*, VexPipePacket*) -> long { std::_Exit(0); });
+        addMethod("die",
+                  [](VexPipeSession*, VexPipePacket*, VexPipePacket*) -> long { std::_Exit(0); });
     }
     TStr name() const override { return TStr("test"); }
 };
@@ -94,9 +95,10 @@ KYRO_CHILD_ROLE(vexCompanion)
     facility->release();
     if (mode == "noGoodbye") {
         for (const char* goodbye : {"ssnTerm", "cndTerm"}) {
-            server.systemFacility()->addMethod(goodbye, [](VexPipeSession*, VexPipePacket*, VexPipePacket*) {
-                return static_cast<long>(VexPipeFacility::kHandled);
-            });
+            server.systemFacility()->addMethod(
+                goodbye, [](VexPipeSession*, VexPipePacket*, VexPipePacket*) -> long {
+                    return VexPipeFacility::kHandled;
+                });
         }
     }
     PresenceLock lock = kNoPresenceLock;

@@ -258,7 +258,8 @@ TEST(PlatformNamedPipe, CloseOrDisconnectReleasesBlockedCalls)
                 else if (row.call == kRead)
                     outcome = static_cast<int>(readStatus(server));
                 else
-                    written = pipeWrite(client, bulk.data(), static_cast<std::uint32_t>(bulk.size()));
+                    written = pipeWrite(client, bulk.data(),
+                                        static_cast<std::uint32_t>(bulk.size()));
             });
             // Before the call starts or while it blocks: the same outcome.
             if (row.disconnect)

@@ -68,7 +68,8 @@ public:
         closePipeEnd(m_child.input);
         m_child.input = kNoPipeEnd;
         char buffer[256];
-        while (m_child.output != kNoPipeEnd && readPipe(m_child.output, buffer, sizeof(buffer)) > 0) {
+        while (m_child.output != kNoPipeEnd &&
+               readPipe(m_child.output, buffer, sizeof(buffer)) > 0) {
         }
         closePipeEnd(m_child.output);
         m_child.output = kNoPipeEnd;
