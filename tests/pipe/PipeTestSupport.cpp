@@ -1,7 +1,6 @@
 #include "PipeTestSupport.h"
 
 #include "kyro/pipe/VexPipePacket.h"
-#include "kyro/platform/presence_lock.h"
 #include "kyro/platform/process_info.h"
 
 #include <chrono>
@@ -186,57 +185,6 @@ bool WiredConduit::deliver(const std::string& line)
                handled += m_conduit->processIncoming();
                return handled > 0;
            });
-}
-
-ServerThread::ServerThread(const std::string& prefix) : m_prefix(prefix)
-{
-    m_thread = std::thread(&ServerThread::main, this);
-    eventually([this] { return m_started.load() || m_failed.load(); });
-}
-
-ServerThread::~ServerThread()
-{
-    m_stop = true;
-    m_thread.join();
-}
-
-void ServerThread::run(std::function<void(VexPipeNamedConduit*)> work)
-{
-    std::atomic<bool> done{false};
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_work.push_back([&](VexPipeNamedConduit* server) {
-            work(server);
-            done = true;
-        });
-    }
-    eventually([&] { return done.load(); });
-}
-
-void ServerThread::main()
-{
-    PresenceLock presence = kNoPresenceLock;
-    const TStr lockName = VexPipeNamedConduit::presenceLockName(TStr(m_prefix.c_str()));
-    if (acquirePresenceLock(lockName.utf8(), &presence) != PresenceResult::Acquired) {
-        m_failed = true;
-        return;
-    }
-    {
-        VexPipeNamedConduit server(TPath(m_prefix.c_str()), true, VexPipePacket::kWaitInherit);
-        m_failed = !server.startListening();
-        m_started = !m_failed;
-        while (m_started && !m_stop) {
-            std::vector<std::function<void(VexPipeNamedConduit*)>> work;
-            {
-                std::lock_guard<std::mutex> guard(m_lock);
-                work.swap(m_work);
-            }
-            for (auto& item : work)
-                item(&server);
-            server.idleTick(20);
-        }
-    }
-    releasePresenceLock(presence);
 }
 
 }  // namespace pipetest

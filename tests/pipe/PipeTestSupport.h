@@ -1,6 +1,5 @@
 // Real pipes for the framework's tests: unique names, a raw peer that plays the other side
-// of a conduit over the platform's pipes, a conduit wired to such a peer, and a server
-// conduit on a thread of its own.
+// of a conduit over the platform's pipes, and a conduit wired to such a peer.
 #ifndef KYRO_TESTS_PIPE_PIPETESTSUPPORT_H
 #define KYRO_TESTS_PIPE_PIPETESTSUPPORT_H
 
@@ -98,26 +97,6 @@ private:
     VexPipeConduit* m_conduit;
     long m_readerIndex;
     bool m_ready = false;
-};
-
-// A server conduit (the companion's side) holding its prefix's presence lock, ticked on
-// a thread of its own until destroyed.
-class ServerThread {
-public:
-    explicit ServerThread(const std::string& prefix);
-    ~ServerThread();
-    bool started() const { return m_started.load(); }
-    void run(std::function<void(VexPipeNamedConduit*)> work);   // between two ticks
-
-private:
-    void main();
-    std::string m_prefix;
-    std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_started{false};
-    std::atomic<bool> m_failed{false};
-    std::mutex m_lock;
-    std::vector<std::function<void(VexPipeNamedConduit*)>> m_work;
-    std::thread m_thread;
 };
 
 }  // namespace pipetest

@@ -88,13 +88,17 @@ TEST(VexPipeSystemFacility, AnswersOnTheWire)
 {
     pipetest::WiredConduit wired;
     ASSERT_TRUE(wired.ready());
+    DemoFacility* demo = new DemoFacility;
+    VexPipeFacilityRegistry::add(demo);
+    demo->release();
+    EXPECT_EQ(toLines(demo->methodNames()), Lines{"echo"});
+    EXPECT_TRUE(demo->hasMethod("echo"));
     // Requests to the system session (number 1), as a peer whose own session is 7 sends
     // them; every answer is addressed back to session 7 from session 1, with wait mode 1.
-    struct Case {
+    const struct {
         const char* request;
         std::string answer;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"65536;system.index;1;7;0;2",
          std::string("65536;system.RESP;7;1;0;1;RCOD=hindex;RSCD=d0;") + kMethodList},
         // A packet named without a dot has an empty method: "index", with an empty "RCOD"
@@ -102,9 +106,17 @@ TEST(VexPipeSystemFacility, AnswersOnTheWire)
         {"65536;system;1;7;0;2", std::string("65536;system.RESP;7;1;0;1;RCOD=h;RSCD=d0;") + kMethodList},
         {"65536;system.methodInformation;1;7;0;2;MTHN=hcndCnct",
          "65536;system.RESP;7;1;0;1;MTHI=i;RCOD=hmethodInformation;RSCD=d0"},
-        // Only hidden facilities in the process: an empty list.
+        // The system facility is hidden.
         {"65536;system.listFacilities;1;7;0;2",
-         "65536;system.RESP;7;1;0;1;FLST=j!230!3a;RCOD=hlistFacilities;RSCD=d0"},
+         "65536;system.RESP;7;1;0;1;FLST=j!231!3ademo;RCOD=hlistFacilities;RSCD=d0"},
+        // "RCOD" is the method's name whatever the handler put there.
+        {"65536;demo.echo;1;7;0;2;text=hhello",
+         "65536;demo.RESP;7;1;0;1;RCOD=hecho;text=hhello;RSCD=d0"},
+        {"65536;demo.other;1;7;0;2", "65536;demo.RESP;7;1;0;1;why=hunknown;RCOD=hother;RSCD=d0"},
+        {"65536;demo.index;1;7;0;2", "65536;demo.RESP;7;1;0;1;RCOD=hindex;RSCD=d0;MLST=j!231!3aecho"},
+        // A facility nobody registered: the system facility answers.
+        {"65536;nobody.listLocales;1;7;0;2",
+         std::string("65536;nobody.RESP;7;1;0;1;RCOD=hlistLocales;RSCD=d0;") + kLocaleList},
         {"65536;system.listLocales;1;7;0;2",
          std::string("65536;system.RESP;7;1;0;1;RCOD=hlistLocales;RSCD=d0;") + kLocaleList},
         // No answer: an error notice, a stray reply, a method nobody knows, a connect
@@ -114,45 +126,11 @@ TEST(VexPipeSystemFacility, AnswersOnTheWire)
         {"65536;system.noSuchMethod;1;7;0;2", "(none)"},
         {"65536;system.cndCnct;1;7;0;2", "(none)"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.request);
         EXPECT_EQ(answerTo(wired, c.request), c.answer);
     }
-}
-
-TEST(VexPipeSystemFacility, ConnectsClientsAndEndsSessions)
-{
-    // cndCnct binds the session to the client's inbound pipe and answers there.
-    VexPipeNamedConduit::setClientProcessId(777);
-    const std::string prefix = pipetest::uniqueName();
-    VexPipeNamedConduit server(TPath(prefix.c_str()), true, VexPipePacket::kWaitInherit);
-    pipetest::LineReader client(server.pipeName(4242).utf8());
-    pipetest::RawPeer peer;
-    ASSERT_TRUE(addPeer(server, -1, peer));
-    ReportCapture errors;
-    auto deliver = [&](const std::string& line) { return deliverTo(server, peer, line); };
-
-    ASSERT_TRUE(deliver("65536;system.cndCnct;1;7;0;2;CPID=d4242"));
-    std::string line;
-    ASSERT_TRUE(client.next(&line));
-    EXPECT_EQ(line, "65536;system.RESP;7;1;0;1;SSID=d1;RCOD=hcndCnct;RSCD=d0;CPID=d777");
-    VexPipeSession* system = server.findSession(1);
-    ASSERT_NE(system, nullptr);
-    EXPECT_EQ(system->writerIndex(), 4242);
-    EXPECT_EQ(system->clientProcessId(), 4242u);
-    EXPECT_TRUE(server.hasWriter(4242));
-
-    // Bound already: no answer, and the session says why.
-    ASSERT_TRUE(deliver("65536;system.cndCnct;1;7;0;2;CPID=d4243"));
-    EXPECT_EQ(errors.lines(), Lines{"Error  session 1 is already connected to index 4242"});
-    // ssnTerm answers before the session goes, on the session's own writer.
-    ASSERT_TRUE(deliver("65536;system.ssnTerm;1;7;0;2"));
-    ASSERT_TRUE(client.next(&line));
-    EXPECT_EQ(line, "65536;system.RESP;7;1;0;1;RCOD=hssnTerm;CPID=d777");
-    EXPECT_EQ(server.findSession(1), nullptr);
-    EXPECT_FALSE(server.hasWriter(4242));
-    EXPECT_TRUE(pipetest::eventually([&] { return client.writerGone(); }));
-    VexPipeNamedConduit::setClientProcessId(0);
+    VexPipeFacilityRegistry::remove("demo");
 }
 
 // The sender's session number of a reply line (its fourth field).
@@ -164,7 +142,7 @@ std::string senderOf(const std::string& line)
     return line.substr(at, line.find(';', at) - at);
 }
 
-TEST(VexPipeSystemFacility, AnswersEachHandshakenClientOnItsOwnWriter)
+TEST(VexPipeSystemFacility, HandshakesBindConnectionsToTheirWriters)
 {
     // Two connections of one client process (CPID 4242), each over a reader of its own;
     // the client's inbound pipe has an instance for each connection.
@@ -239,6 +217,26 @@ TEST(VexPipeSystemFacility, AnswersEachHandshakenClientOnItsOwnWriter)
     EXPECT_EQ(server.findSession(leftOpen), nullptr);
     EXPECT_EQ(server.writerCount(), 0);
     EXPECT_EQ(errors.lines(), Lines{});
+
+    // A handshake in the system session binds that session; a second one is refused, and
+    // its ssnTerm is answered on its writer before the session and the writer go.
+    pipetest::RawPeer third;
+    ASSERT_TRUE(addPeer(server, -3, third));
+    pipetest::LineReader thirdInbound(server.pipeName(4343).utf8());
+    ASSERT_TRUE(deliver(third, "65536;system.cndCnct;1;7;0;2;CPID=d4343"));
+    ASSERT_TRUE(thirdInbound.next(&line));
+    EXPECT_EQ(line, "65536;system.RESP;7;1;0;1;SSID=d1;RCOD=hcndCnct;RSCD=d0;CPID=d777");
+    ASSERT_NE(server.findSession(1), nullptr);
+    EXPECT_EQ(server.findSession(1)->writerIndex(), 4343);
+    EXPECT_EQ(server.findSession(1)->clientProcessId(), 4343u);
+    ASSERT_TRUE(deliver(third, "65536;system.cndCnct;1;7;0;2;CPID=d4344"));
+    EXPECT_EQ(errors.lines(), Lines{"Error  session 1 is already connected to index 4343"});
+    ASSERT_TRUE(deliver(third, "65536;system.ssnTerm;1;7;0;2"));
+    ASSERT_TRUE(thirdInbound.next(&line));
+    EXPECT_EQ(line, "65536;system.RESP;7;1;0;1;RCOD=hssnTerm;CPID=d777");
+    EXPECT_EQ(server.findSession(1), nullptr);
+    EXPECT_FALSE(server.hasWriter(4343));
+    EXPECT_TRUE(pipetest::eventually([&] { return thirdInbound.writerGone(); }));
     VexPipeNamedConduit::setClientProcessId(0);
 }
 
@@ -296,38 +294,6 @@ TEST(VexPipeFacilityRegistry, LivesWithTheConduitsAndListsVisibleFacilities)
     }
     // The last conduit to go takes the registry with it.
     EXPECT_FALSE(VexPipeFacilityRegistry::exists());
-}
-
-TEST(VexPipeFacility, DispatchesToItsMethods)
-{
-    pipetest::WiredConduit wired;
-    ASSERT_TRUE(wired.ready());
-    DemoFacility* demo = new DemoFacility;
-    VexPipeFacilityRegistry::add(demo);
-    demo->release();
-    EXPECT_EQ(toLines(demo->methodNames()), Lines{"echo"});
-    EXPECT_TRUE(demo->hasMethod("echo"));
-
-    std::string line;
-    ASSERT_TRUE(wired.deliver("65536;demo.echo;1;7;0;2;text=hhello"));
-    ASSERT_TRUE(wired.peer().received().next(&line));
-    // "RCOD" is the method's name whatever the handler put there.
-    EXPECT_EQ(line, "65536;demo.RESP;7;1;0;1;RCOD=hecho;text=hhello;RSCD=d0");
-    ASSERT_TRUE(wired.deliver("65536;demo.other;1;7;0;2"));
-    ASSERT_TRUE(wired.peer().received().next(&line));
-    EXPECT_EQ(line, "65536;demo.RESP;7;1;0;1;why=hunknown;RCOD=hother;RSCD=d0");
-    ASSERT_TRUE(wired.deliver("65536;demo.index;1;7;0;2"));
-    ASSERT_TRUE(wired.peer().received().next(&line));
-    EXPECT_EQ(line, "65536;demo.RESP;7;1;0;1;RCOD=hindex;RSCD=d0;MLST=j!231!3aecho");
-    // The registry now lists it.
-    ASSERT_TRUE(wired.deliver("65536;system.listFacilities;1;7;0;2"));
-    ASSERT_TRUE(wired.peer().received().next(&line));
-    EXPECT_EQ(line, "65536;system.RESP;7;1;0;1;FLST=j!231!3ademo;RCOD=hlistFacilities;RSCD=d0");
-    // A facility nobody registered: the system facility answers.
-    ASSERT_TRUE(wired.deliver("65536;nobody.listLocales;1;7;0;2"));
-    ASSERT_TRUE(wired.peer().received().next(&line));
-    EXPECT_EQ(line, std::string("65536;nobody.RESP;7;1;0;1;RCOD=hlistLocales;RSCD=d0;") + kLocaleList);
-    VexPipeFacilityRegistry::remove("demo");
 }
 
 TEST(VexPipeLocales, SixteenNamesWithTheAlias)

@@ -97,39 +97,22 @@ private:
 
 }  // namespace
 
-TEST(VexBase, CountsReferencesAndDestroysAtZero)
-{
-    bool destroyed = false;
-    Tracked* object = new Tracked(&destroyed);
-    EXPECT_EQ(object->addRef(), 2u);
-    EXPECT_EQ(object->addRef(), 3u);
-    EXPECT_EQ(object->release(), 2u);
-    EXPECT_EQ(object->release(), 1u);
-    EXPECT_FALSE(destroyed);
-    EXPECT_EQ(object->release(), 0u);
-    EXPECT_TRUE(destroyed);
-
-    // Through the base, the derived destructor runs.
-    bool baseDestroyed = false;
-    VexBase* base = new Tracked(&baseDestroyed);
-    EXPECT_EQ(base->release(), 0u);
-    EXPECT_TRUE(baseDestroyed);
-}
-
-TEST(VexBase, CopiesStartWithTheirOwnCountAndLock)
+TEST(VexBase, CountsReferencesAndCopiesHaveTheirOwn)
 {
     bool originalGone = false;
     bool copyGone = false;
     Tracked* original = new Tracked(&originalGone);
-    original->addRef();
+    EXPECT_EQ(original->addRef(), 2u);
+    EXPECT_EQ(original->addRef(), 3u);
+    EXPECT_EQ(original->release(), 2u);
     ASSERT_TRUE(original->lock(0));
 
-    Tracked* copy = new Tracked(*original);
-    copy->destroyed = &copyGone;
-    // The copy's lock is its own and free, while the original's is held here.
+    // A copy's count and lock are its own, and free while the original's is held here.
+    VexBase* copy = new Tracked(*original);
+    static_cast<Tracked*>(copy)->destroyed = &copyGone;
     EXPECT_TRUE(otherThreadGetsLock(*copy, 1));
     EXPECT_FALSE(otherThreadGetsLock(*original, 1));
-    EXPECT_EQ(copy->release(), 0u);
+    EXPECT_EQ(copy->release(), 0u);  // through the base, the derived destructor runs
     EXPECT_TRUE(copyGone);
     EXPECT_FALSE(originalGone);
 
@@ -146,6 +129,7 @@ TEST(VexBase, CopiesStartWithTheirOwnCountAndLock)
 
     original->unlock();
     EXPECT_EQ(original->release(), 1u);
+    EXPECT_FALSE(originalGone);
     EXPECT_EQ(original->release(), 0u);
     EXPECT_TRUE(originalGone);
 }

@@ -5,49 +5,34 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 
 using namespace kyro::platform;
 
 namespace {
 
-// A gate a thread waits at until the test opens it.
-class Gate {
-public:
-    void open()
-    {
-        {
-            std::lock_guard<std::mutex> guard(m_lock);
-            m_open = true;
-        }
-        m_signal.notify_all();
-    }
-    void pass()
-    {
-        std::unique_lock<std::mutex> guard(m_lock);
-        m_signal.wait(guard, [this] { return m_open; });
-    }
-
-private:
-    std::mutex m_lock;
-    std::condition_variable m_signal;
-    bool m_open = false;
-};
+// Polls for up to 30 s, so that no fault can keep a test waiting for ever.
+template <class Condition>
+bool eventually(Condition condition)
+{
+    for (int i = 0; i < 30000 && !condition(); ++i)
+        sleepAlertable(1);
+    return condition();
+}
 
 struct Shared {
-    Gate gate;
+    std::atomic<bool> open{false};
     std::atomic<bool> done{false};
     std::atomic<std::uint32_t> threadId{0};
     std::atomic<SleepWaker> waker{kNoSleepWaker};
     std::atomic<int> sleepResult{-1};
 };
 
+// Waits until the test opens the gate.
 void waitAtGate(void* context)
 {
     auto* shared = static_cast<Shared*>(context);
     shared->threadId = currentThreadId();
-    shared->gate.pass();
+    eventually([shared] { return shared->open.load(); });
     shared->done = true;
 }
 
@@ -67,7 +52,7 @@ TEST(PlatformThreads, StartWaitAndRelease)
     const ThreadHandle thread = startThread(&waitAtGate, &shared);
     ASSERT_NE(thread, kNoThread);
     EXPECT_FALSE(waitForThread(thread, 20));  // held at the gate: it cannot have ended
-    shared.gate.open();
+    shared.open = true;
     EXPECT_TRUE(waitForThread(thread, kWaitForever));
     EXPECT_TRUE(shared.done.load());
     EXPECT_TRUE(waitForThread(thread, 0));  // an ended thread stays ended
@@ -80,10 +65,8 @@ TEST(PlatformThreads, StartWaitAndRelease)
     const ThreadHandle abandoned = startThread(&waitAtGate, &running);
     ASSERT_NE(abandoned, kNoThread);
     releaseThread(abandoned);
-    running.gate.open();
-    for (int i = 0; i < 3000 && !running.done.load(); ++i)
-        sleepAlertable(10);
-    EXPECT_TRUE(running.done.load());
+    running.open = true;
+    EXPECT_TRUE(eventually([&] { return running.done.load(); }));
 
     EXPECT_EQ(startThread(nullptr, nullptr), kNoThread);
     releaseThread(kNoThread);
@@ -95,8 +78,7 @@ TEST(PlatformThreads, WakeEndsSleepEarly)
     Shared shared;
     const ThreadHandle thread = startThread(&sleepLong, &shared);
     ASSERT_NE(thread, kNoThread);
-    while (shared.waker.load() == kNoSleepWaker)
-        sleepAlertable(1);
+    ASSERT_TRUE(eventually([&] { return shared.waker.load() != kNoSleepWaker; }));
     // Whether the wake-up comes before the sleep starts or during it, the sleep ends now.
     EXPECT_TRUE(wakeSleeper(shared.waker.load()));
     EXPECT_TRUE(waitForThread(thread, 30000));
