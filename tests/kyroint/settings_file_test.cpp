@@ -235,11 +235,9 @@ TEST(SettingsFile, WhatMakesAFileValid)
     EXPECT_FALSE(settings.setValue("S", "K", "v") && settings.save(path));
     EXPECT_EQ(readFileBytes(path), noKeys);
 
-    for (const char* content : {"<Other><Section Name=\"S\"><Data Key=\"K\">1</Data></Section></Other>",
-                                "not xml at all", "<KyroSettings><Section Name=\"S\">", ""}) {
-        writeFileBytes(path, content);
-        EXPECT_FALSE(settings.load(path)) << content;
-    }
+    // Another top element (damaged files: xml_files_test).
+    writeFileBytes(path, "<Other><Section Name=\"S\"><Data Key=\"K\">1</Data></Section></Other>");
+    EXPECT_FALSE(settings.load(path));
     // A folder in the place of the file.
     std::filesystem::create_directory(nativePath(folder / "Folder.xml"));
     EXPECT_FALSE(settings.load(folder / "Folder.xml"));
@@ -284,6 +282,15 @@ TEST(SettingsFile, ReadsAndKeepsFilesOtherToolsWrote)
     EXPECT_NE(saved.find("<!-- the report switch -->"), std::string::npos);
     EXPECT_NE(saved.find("<Data Key=\"Report\">no</Data>"), std::string::npos);
     EXPECT_EQ(saved.find('\r'), std::string::npos);
+
+    // Read in Latin-1, saved in UTF-8.
+    writeFileBytes(path, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n<KyroSettings>"
+                         "<Section Name=\"S\"><Data Key=\"K\">Gr\xF6\xDF" "e</Data></Section></KyroSettings>");
+    ASSERT_TRUE(settings.load(path));
+    ASSERT_TRUE(settings.setValue("S", "L", "x"));
+    ASSERT_TRUE(settings.save(path));
+    EXPECT_EQ(readFileBytes(path).rfind(kDeclaration, 0), 0u);
+    EXPECT_NE(readFileBytes(path).find(">Gr\xC3\xB6\xC3\x9F" "e<"), std::string::npos);
 }
 
 TEST(SettingsFile, ASaveKeepsWhatOthersWroteAndWinsForItsOwnKeys)

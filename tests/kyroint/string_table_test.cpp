@@ -7,7 +7,6 @@
 #include "FileBytes.h"
 #include "TempFolder.h"
 #include "kyro/diagnostics/KyroLogger.h"
-#include "kyro/util/XmlFile.h"
 
 #include <gtest/gtest.h>
 
@@ -226,73 +225,6 @@ TEST(StringTable, AFolderNamedLikeTheFileIsNotATable)
     EXPECT_FALSE(handler.load(folder));
     EXPECT_FALSE(handler.load(folder + "\\"));
     EXPECT_EQ(handler.getString("IDS_A"), "");
-}
-
-TEST(StringTable, DamagedFilesAreNotLoaded)
-{
-    TempFolder temp;
-    const std::string good = table(entry("IDS_A", "Caf\xC3\xA9"));
-    std::string deep;
-    for (int i = 0; i < 5000; ++i)
-        deep += "<a>";
-    std::string justTooDeep = "<KYROSTRINGTABLE>" + entry("IDS_A", "A");
-    for (int i = 0; i < kyro::util::kXmlDepthLimit; ++i)
-        justTooDeep += "<a>";
-    std::string huge = table(entry("IDS_A", "A")) + "<!--";
-    huge.append(kyro::util::kXmlFileSizeLimit - huge.size() + 1, 'x');
-    huge += "-->";
-    std::string utf16 = "\xFF\xFE";
-    for (char c : good) {
-        utf16 += c;
-        utf16 += '\0';
-    }
-
-    struct Row {
-        const char* name;
-        std::string bytes;
-    } const rows[] = {
-        {"empty file", ""},
-        {"not XML", "KYROSTRINGTABLE IDS_A A"},
-        {"unclosed element", "<KYROSTRINGTABLE><STRING ID=\"IDS_A\"><CAPTION>A</CAPTION>"},
-        {"mismatched end tag", "<KYROSTRINGTABLE><STRING ID=\"IDS_A\"></CAPTION></STRING></KYROSTRINGTABLE>"},
-        {"ends inside a multi-byte character", good.substr(0, good.find("\xC3\xA9") + 1)},
-        {"ends after a lead byte only", "<KYROSTRINGTABLE><STRING ID=\"IDS_A\"><CAPTION>\xF0\x9F"},
-        {"ends inside an attribute", "<KYROSTRINGTABLE><STRING ID=\"IDS_"},
-        {"a NUL cuts the text short",
-         good.substr(0, good.find("Caf")) + std::string(1, '\0') + good.substr(good.find("Caf"))},
-        {"UTF-16", utf16},
-        {"nested 5000 deep", deep},
-        {"nested one level past the limit", justTooDeep},
-        {"over the size limit", huge},
-    };
-    CKyroIntResHandler tried;
-    int serial = 0;
-    for (const Row& row : rows) {
-        const TPath folder = writeTable(temp / std::to_string(++serial).c_str(), row.bytes);
-        CKyroIntResHandler handler;
-        EXPECT_FALSE(handler.load(folder)) << row.name;
-        EXPECT_EQ(handler.getString("IDS_A"), "") << row.name;
-        EXPECT_FALSE(tried.load(folder)) << row.name;
-    }
-    // None of them left anything behind.
-    EXPECT_TRUE(tried.load(writeTable(temp / "good", good)));
-    EXPECT_EQ(tried.getString("IDS_A"), "Caf\xC3\xA9");
-}
-
-TEST(StringTable, NestingUpToTheLimitLoads)
-{
-    TempFolder temp;
-    std::string nested = "<KYROSTRINGTABLE>" + entry("IDS_A", "A") + "<STRING ID=\"IDS_B\">";
-    const int extra = kyro::util::kXmlDepthLimit - 2;
-    for (int i = 0; i < extra; ++i)
-        nested += "<a>";
-    for (int i = 0; i < extra; ++i)
-        nested += "</a>";
-    nested += "<CAPTION>B</CAPTION></STRING></KYROSTRINGTABLE>";
-    CKyroIntResHandler handler;
-    ASSERT_TRUE(handler.load(writeTable(temp / "res", nested)));
-    EXPECT_EQ(handler.getString("IDS_A"), "A");
-    EXPECT_EQ(handler.getString("IDS_B"), "B");
 }
 
 TEST(StringTable, ShippedTablesHoldEveryText)
