@@ -405,26 +405,31 @@ KYRO_CHILD_ROLE(incrementCounter)
     return 0;
 }
 
+// Runs `processes` savers of `count` keys each at once (tags "<prefix><n>"): how many
+// keys the file keeps.
+int savedByProcessesAtOnce(const TPath& path, const char* prefix, int processes, int count)
+{
+    std::vector<std::string> roles;
+    for (int i = 0; i < processes; ++i)
+        roles.push_back(childJobRole("saveDistinctKeys", prefix + std::to_string(i), count, path));
+    EXPECT_TRUE(runRolesTogether(roles));
+    CKyroUtilSettingsFile settings(false);
+    EXPECT_TRUE(settings.load(path));
+    int kept = 0;
+    for (int p = 0; p < processes; ++p) {
+        for (int i = 0; i < count; ++i) {
+            TStr value;
+            const std::string key = prefix + std::to_string(p) + "_" + std::to_string(i);
+            kept += settings.getValue("Keys", key.c_str(), value) && value == "1";
+        }
+    }
+    return kept;
+}
+
 TEST(SettingsFileProcesses, EightWritersAtOnceLoseNoKey)
 {
     TempFolder folder;
-    const TPath path = folder / "KyroUserSettings.xml";
-    std::vector<std::string> roles;
-    for (int i = 0; i < 8; ++i)
-        roles.push_back(childJobRole("saveDistinctKeys", "p" + std::to_string(i), 50, path));
-    ASSERT_TRUE(runRolesTogether(roles));
-
-    CKyroUtilSettingsFile settings(false);
-    ASSERT_TRUE(settings.load(path));
-    int found = 0;
-    for (int p = 0; p < 8; ++p) {
-        for (int i = 0; i < 50; ++i) {
-            TStr value;
-            const std::string key = "p" + std::to_string(p) + "_" + std::to_string(i);
-            found += settings.getValue("Keys", key.c_str(), value) && value == "1";
-        }
-    }
-    EXPECT_EQ(found, 400);
+    EXPECT_EQ(savedByProcessesAtOnce(folder / "KyroUserSettings.xml", "p", 8, 50), 400);
     EXPECT_EQ(temporaryFiles(folder), 0);
 }
 
@@ -452,21 +457,7 @@ TEST(SettingsFileProcesses, AnotherUserCannotMakeSavesRunUnlocked)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_TRUE(std::filesystem::exists(old));
 
-    std::vector<std::string> roles;
-    for (int i = 0; i < 4; ++i)
-        roles.push_back(childJobRole("saveDistinctKeys", "u" + std::to_string(i), 40, path));
-    ASSERT_TRUE(runRolesTogether(roles));
-    CKyroUtilSettingsFile settings(false);
-    ASSERT_TRUE(settings.load(path));
-    int kept = 0;
-    for (int p = 0; p < 4; ++p) {
-        for (int i = 0; i < 40; ++i) {
-            TStr value;
-            const std::string key = "u" + std::to_string(p) + "_" + std::to_string(i);
-            kept += settings.getValue("Keys", key.c_str(), value) && value == "1";
-        }
-    }
-    EXPECT_EQ(kept, 160);
+    EXPECT_EQ(savedByProcessesAtOnce(path, "u", 4, 40), 160);
     other.stopAll();
     std::filesystem::remove(old);
 }
