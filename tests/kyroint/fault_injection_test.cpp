@@ -23,6 +23,7 @@
 #include "kyro/util/c_str.h"
 
 #include "FileBytes.h"
+#include "LogLines.h"
 #include "ScopedVariable.h"
 #include "TempFolder.h"
 
@@ -50,19 +51,8 @@ const FaultPoint kEveryPoint[] = {FaultPoint::FileOpen, FaultPoint::FileWrite,
 
 const char* nameOf(FaultPoint point)
 {
-    switch (point) {
-    case FaultPoint::FileOpen:
-        return "open";
-    case FaultPoint::FileWrite:
-        return "write";
-    case FaultPoint::FileReplace:
-        return "replace";
-    case FaultPoint::NamedMutexOpen:
-        return "mutex";
-    case FaultPoint::PipeCreate:
-        return "pipe";
-    }
-    return "?";
+    static const char* const kNames[] = {"open", "write", "replace", "mutex", "pipe"};
+    return kNames[static_cast<int>(point)];
 }
 
 // Whatever a failed assertion left armed is disarmed at the end of the test.
@@ -246,17 +236,6 @@ struct LogCase {
         EXPECT_EQ(unstamped, expected) << "a torn record";
     }
 };
-
-void writeErrorTable(const TPath& path)
-{
-    writeFileBytes(path,
-                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                   "<ERRORTABLES>\n"
-                   "  <TABLE VENDORID=\"1\"><NAME>Kyro Integration Library</NAME>\n"
-                   "    <ERROR CODE=\"5\"><DESCRIPTION>The companion could not be reached</DESCRIPTION></ERROR>\n"
-                   "  </TABLE>\n"
-                   "</ERRORTABLES>\n");
-}
 
 // ---- the seam itself --------------------------------------------------------------------
 
@@ -462,7 +441,7 @@ TEST(FaultInjection, ConsentWriteAndReadAnswerFalseOrRecordTheAnswer)
 TEST(FaultInjection, ErrorRecordIsWrittenWholeOrNotAtAll)
 {
     TempFolder temp;
-    writeErrorTable(temp / "KyroErrorCodes.xml");
+    writeTestTable(temp / "KyroErrorCodes.xml");
     const CKyroIntError record(Kyro::kVendorKyroInt, 5, "src\\dialogs.cpp", 42, "1.2.3");
     LogCase log(temp / "Errors.log", temp / "KyroErrorCodes.xml", record, false, "\t");
     expectReached(failEveryKindOfCall(log.operation()),
@@ -484,7 +463,7 @@ TEST(FaultInjection, ErrorRecordIsWrittenWholeOrNotAtAll)
 TEST(FaultInjection, DebugAndPerformanceLinesAreWrittenWholeOrNotAtAll)
 {
     TempFolder temp;
-    writeErrorTable(temp / "KyroErrorCodes.xml");
+    writeTestTable(temp / "KyroErrorCodes.xml");
     // Long enough that a part of the line would show.
     const KyroDebugLog debug(Kyro::kVendorKyroInt, TStr(std::string(300, 'd').c_str()));
     LogCase debugLog(temp / "KyroDebug.log", temp / "KyroErrorCodes.xml", debug, false, "\t");
@@ -524,7 +503,7 @@ TEST(FaultInjection, ErrorTableLoadsOrStaysUnloaded)
 {
     TempFolder temp;
     const TPath path = temp / "KyroErrorCodes.xml";
-    writeErrorTable(path);
+    writeTestTable(path);
     const CallCounts calls = failEveryKindOfCall(Operation{
         [] {},
         [&] {
