@@ -1,8 +1,6 @@
 // The per-user settings store: the file it writes byte for byte, what it reads from files
 // other tools wrote, and several processes saving into one file at once.
-#include "kyro/diagnostics/KyroLogger.h"
 #include "kyro/int/CKyroUtilSettingsFile.h"
-#include "kyro/platform/fault_injection.h"
 #include "kyro/platform/named_mutex.h"
 #include "kyro/platform/process_info.h"
 #include "kyro/platform/user_identity.h"
@@ -132,43 +130,6 @@ TEST(SettingsFile, LinksPlantedBesideTheFileAreNeitherFollowedNorTruncated)
     EXPECT_TRUE(fileIsUserOnly(path, &detail)) << detail;
     std::filesystem::remove(nativePath(oldTemporary));
     EXPECT_EQ(temporaryFiles(folder), 0);
-}
-
-// `argument`: a folder. A save whose mutex cannot be made, with the error log there.
-KYRO_CHILD_ROLE(saveWithoutMutex)
-{
-    const TPath folder(argument.c_str());
-    KyroLogger::instance_m()->setLogFileName(folder / "errors.log");
-    const TPath path = folder / "KyroUserSettings.xml";
-    CKyroUtilSettingsFile settings(true);
-    const bool loaded = settings.load(path) && settings.setValue("S", "K", "2");
-    kyro::platform::armFault(kyro::platform::FaultPoint::NamedMutexOpen, 1,
-                             kyro::platform::FaultRepeat::FromThenOn);
-    const bool saved = settings.save(path);
-    kyro::platform::disarmFaults();
-    std::printf("loaded=%d saved=%d\n", loaded ? 1 : 0, saved ? 1 : 0);
-    return 0;
-}
-
-TEST(SettingsFile, ASaveWithoutItsLockWritesNothingAndIsRecorded)
-{
-    TempFolder folder;
-    const TPath path = folder / "KyroUserSettings.xml";
-    CKyroUtilSettingsFile seed(true);
-    ASSERT_TRUE(seed.load(path));
-    ASSERT_TRUE(seed.setValue("S", "K", "1"));
-    ASSERT_TRUE(seed.save(path));
-    const std::string bytes = readFileBytes(path);
-
-    std::string output;
-    ASSERT_TRUE(runRole(("saveWithoutMutex:" + std::string(folder.path().utf8())).c_str(),
-                        &output));
-    EXPECT_EQ(output, "loaded=1 saved=0\n");
-    EXPECT_EQ(readFileBytes(path), bytes);
-    EXPECT_EQ(temporaryFiles(folder), 0);
-    const std::string log = readFileBytes(folder / "errors.log");
-    EXPECT_NE(log.find("KyroIntError=31"), std::string::npos) << log;
-    EXPECT_NE(log.find("CKyroUtilSettingsFile.cpp"), std::string::npos) << log;
 }
 
 TEST(SettingsFile, ValuesNamesAndTheEmptyStore)
