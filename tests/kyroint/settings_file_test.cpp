@@ -497,6 +497,8 @@ TEST(SettingsFile, TemporariesOfSavesThatDiedGoWithTheNextSave)
     const Row rows[] = {
         {file + gone + ".1.2.tmp", Plain, true},
         {file + gone + ".407.999999.tmp", Plain, true},
+        {file + gone + ".1234567890.2.tmp", Plain, true},   // ten digits at most
+        {file + gone + ".12345678901.2.tmp", Plain, false},
         {file + running + ".1.2.tmp", Plain, false},   // a save that may still be running
         {"Other.xml." + gone + ".1.2.tmp", Plain, false},
         {file + gone + ".1.tmp", Plain, false},
