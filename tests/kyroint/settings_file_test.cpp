@@ -1,6 +1,7 @@
 // The per-user settings store: the file it writes byte for byte, what it reads from files
 // other tools wrote, and several processes saving into one file at once.
 #include "kyro/int/CKyroUtilSettingsFile.h"
+#include "kyro/platform/fault_injection.h"
 #include "kyro/platform/named_mutex.h"
 #include "kyro/platform/process_info.h"
 #include "kyro/platform/user_identity.h"
@@ -320,6 +321,14 @@ TEST(SettingsFile, TheMutexIsPerUserAndFileName)
               TStr((token + "KyroUserSettings.xml").c_str()));
     EXPECT_EQ(CKyroUtilSettingsFile::mutexName("C:/a/b/Other.xml"),
               TStr((token + "Other.xml").c_str()));
+    // A hold that cannot be had is refused.
+    CKyroUtilSettingsFile settings(false);
+    kyro::platform::armFault(kyro::platform::FaultPoint::NamedMutexOpen, 1,
+                             kyro::platform::FaultRepeat::FromThenOn);
+    EXPECT_FALSE(settings.lockFile("KyroUserSettings.xml"));
+    kyro::platform::disarmFaults();
+    EXPECT_TRUE(settings.lockFile("KyroUserSettings.xml"));
+    settings.unlockFile();
     if (!KYRO_TEST_WINDOWS)
         EXPECT_EQ(token.find_first_not_of("0123456789"), std::string::npos) << token;   // the uid
     else
