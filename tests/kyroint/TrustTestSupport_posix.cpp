@@ -3,6 +3,7 @@
 #include "TrustTestSupport.h"
 
 #include "FileBytes.h"
+#include "ScopedVariable.h"
 #include "TempFolder.h"
 #include "kyro/platform/process_launch.h"
 
@@ -17,26 +18,6 @@
 
 namespace {
 
-// An environment variable's value, put back as it was.
-class SavedVariable {
-public:
-    explicit SavedVariable(const char* name)
-        : m_name(name), m_wasSet(kyro::platform::environmentVariable(name, &m_value))
-    {
-    }
-    ~SavedVariable()
-    {
-        kyro::platform::setEnvironmentVariable(m_name, m_wasSet ? m_value.c_str() : nullptr);
-    }
-    SavedVariable(const SavedVariable&) = delete;
-    SavedVariable& operator=(const SavedVariable&) = delete;
-
-private:
-    const char* m_name;
-    std::string m_value;
-    bool m_wasSet;
-};
-
 std::string native(const TPath& path)
 {
     return nativePath(path).string();
@@ -50,8 +31,8 @@ std::string testCertificate(const std::string& name)
 }
 
 struct TestTrustStore::State {
-    SavedVariable file{"SSL_CERT_FILE"};
-    SavedVariable folder{"SSL_CERT_DIR"};
+    ScopedVariable file{"SSL_CERT_FILE"};
+    ScopedVariable folder{"SSL_CERT_DIR"};
     TempFolder files;
     int arrangement = 0;
 
@@ -115,10 +96,10 @@ bool TestTrustStore::makeUnopenable()
 }
 
 struct UnreachableNetwork::State {
-    SavedVariable lower{"https_proxy"};
-    SavedVariable upper{"HTTPS_PROXY"};
-    SavedVariable noProxyLower{"no_proxy"};
-    SavedVariable noProxyUpper{"NO_PROXY"};
+    ScopedVariable lower{"https_proxy"};
+    ScopedVariable upper{"HTTPS_PROXY"};
+    ScopedVariable noProxyLower{"no_proxy"};
+    ScopedVariable noProxyUpper{"NO_PROXY"};
     int socket = -1;
     bool active = false;
 };

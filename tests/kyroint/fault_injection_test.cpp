@@ -23,6 +23,7 @@
 #include "kyro/util/c_str.h"
 
 #include "FileBytes.h"
+#include "LogLines.h"
 #include "ScopedVariable.h"
 #include "TempFolder.h"
 
@@ -50,19 +51,8 @@ const FaultPoint kEveryPoint[] = {FaultPoint::FileOpen, FaultPoint::FileWrite,
 
 const char* nameOf(FaultPoint point)
 {
-    switch (point) {
-    case FaultPoint::FileOpen:
-        return "open";
-    case FaultPoint::FileWrite:
-        return "write";
-    case FaultPoint::FileReplace:
-        return "replace";
-    case FaultPoint::NamedMutexOpen:
-        return "mutex";
-    case FaultPoint::PipeCreate:
-        return "pipe";
-    }
-    return "?";
+    static const char* const kNames[] = {"open", "write", "replace", "mutex", "pipe"};
+    return kNames[static_cast<int>(point)];
 }
 
 // Whatever a failed assertion left armed is disarmed at the end of the test.
@@ -246,17 +236,6 @@ struct LogCase {
         EXPECT_EQ(unstamped, expected) << "a torn record";
     }
 };
-
-void writeErrorTable(const TPath& path)
-{
-    writeFileBytes(path,
-                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                   "<ERRORTABLES>\n"
-                   "  <TABLE VENDORID=\"1\"><NAME>Kyro Integration Library</NAME>\n"
-                   "    <ERROR CODE=\"5\"><DESCRIPTION>The companion could not be reached</DESCRIPTION></ERROR>\n"
-                   "  </TABLE>\n"
-                   "</ERRORTABLES>\n");
-}
 
 // ---- the seam itself --------------------------------------------------------------------
 
@@ -462,7 +441,7 @@ TEST(FaultInjection, ConsentWriteAndReadAnswerFalseOrRecordTheAnswer)
 TEST(FaultInjection, ErrorRecordIsWrittenWholeOrNotAtAll)
 {
     TempFolder temp;
-    writeErrorTable(temp / "KyroErrorCodes.xml");
+    writeTestTable(temp / "KyroErrorCodes.xml");
     const CKyroIntError record(Kyro::kVendorKyroInt, 5, "src\\dialogs.cpp", 42, "1.2.3");
     LogCase log(temp / "Errors.log", temp / "KyroErrorCodes.xml", record, false, "\t");
     expectReached(failEveryKindOfCall(log.operation()),
@@ -484,7 +463,7 @@ TEST(FaultInjection, ErrorRecordIsWrittenWholeOrNotAtAll)
 TEST(FaultInjection, DebugAndPerformanceLinesAreWrittenWholeOrNotAtAll)
 {
     TempFolder temp;
-    writeErrorTable(temp / "KyroErrorCodes.xml");
+    writeTestTable(temp / "KyroErrorCodes.xml");
     // Long enough that a part of the line would show.
     const KyroDebugLog debug(Kyro::kVendorKyroInt, TStr(std::string(300, 'd').c_str()));
     LogCase debugLog(temp / "KyroDebug.log", temp / "KyroErrorCodes.xml", debug, false, "\t");
@@ -501,75 +480,49 @@ TEST(FaultInjection, DebugAndPerformanceLinesAreWrittenWholeOrNotAtAll)
 
 // ---- the XML loaders --------------------------------------------------------------------
 
-TEST(FaultInjection, StringTableLoadsOrStaysUnloaded)
+// Each loader only opens its file: it loads, or stays unloaded (the custom environment
+// reporting its file's failure).
+TEST(FaultInjection, XmlLoadersLoadOrStayUnloaded)
 {
+    std::string ignored;
+    if (platform::environmentVariable("NORVELDT_KYRO_THINCLIENT_ENV", &ignored))
+        GTEST_SKIP() << "the thin client's file would be read instead";
     TempFolder temp;
-    writeFileBytes(temp / "KyroIntRes.xml",
-                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<KYROSTRINGTABLE>"
-                   "<STRING ID=\"IDS_BUTTON_OK\"><CAPTION>OK</CAPTION></STRING>"
-                   "</KYROSTRINGTABLE>\n");
-    const CallCounts calls = failEveryKindOfCall(Operation{
-        [] {},
+    writeFileBytes(temp / "KyroIntRes.xml", "<KYROSTRINGTABLE><STRING ID=\"IDS_BUTTON_OK\">"
+                                            "<CAPTION>OK</CAPTION></STRING></KYROSTRINGTABLE>");
+    writeTestTable(temp / "KyroErrorCodes.xml");
+    writeFileBytes(temp / "custom.xml", "<KYROCUSTOMENV>"
+                   "<PLATFORM OS=\"Windows\"><KEY ID=\"K\"><STRING>v</STRING></KEY></PLATFORM>"
+                   "<PLATFORM OS=\"Linux\"><KEY ID=\"K\"><STRING>v</STRING></KEY></PLATFORM>"
+                   "</KYROCUSTOMENV>");
+    ScopedVariable custom("NORVELDT_KYRO_CUSTOM_ENV", (temp / "custom.xml").utf8());
+    const std::function<bool()> loads[] = {
         [&] {
             CKyroIntResHandler handler;
             const bool loaded = handler.load(temp.path());
             EXPECT_EQ(handler.getString("IDS_BUTTON_OK"), loaded ? "OK" : "");
             return loaded;
         },
-        [](bool) {}});
-    expectReached(calls, {FaultPoint::FileOpen});
-}
-
-TEST(FaultInjection, ErrorTableLoadsOrStaysUnloaded)
-{
-    TempFolder temp;
-    const TPath path = temp / "KyroErrorCodes.xml";
-    writeErrorTable(path);
-    const CallCounts calls = failEveryKindOfCall(Operation{
-        [] {},
         [&] {
-            KyroErrorTable table(path);
+            KyroErrorTable table(temp / "KyroErrorCodes.xml");
             const bool loaded = table.Load();
             EXPECT_EQ(table.IsLoaded(), loaded);
-            EXPECT_EQ(table.GetVendorName(1), loaded ? "Kyro Integration Library" : "");
             EXPECT_EQ(table.GetErrorDescription(1, 5),
                       loaded ? "The companion could not be reached" : "");
             return loaded;
         },
-        [](bool) {}});
-    expectReached(calls, {FaultPoint::FileOpen});
-}
-
-TEST(FaultInjection, CustomEnvironmentFileLoadsOrReportsItsFailure)
-{
-    const char* const kThinClient = "NORVELDT_KYRO_THINCLIENT_ENV";
-    const char* const kCustom = "NORVELDT_KYRO_CUSTOM_ENV";
-    std::string ignored;
-    if (platform::environmentVariable(kThinClient, &ignored))
-        GTEST_SKIP() << "the thin client's file would be read instead";
-    TempFolder temp;
-    const TPath path = temp / "custom.xml";
-    writeFileBytes(path, "<KYROCUSTOMENV>"
-                         "<PLATFORM OS=\"Windows\"><KEY ID=\"FAULT_KEY\"><STRING>v</STRING></KEY></PLATFORM>"
-                         "<PLATFORM OS=\"Linux\"><KEY ID=\"FAULT_KEY\"><STRING>v</STRING></KEY></PLATFORM>"
-                         "</KYROCUSTOMENV>");
-    ScopedVariable custom(kCustom, path.utf8());
-    const CallCounts calls = failEveryKindOfCall(Operation{
-        [] {},
         [] {
             CKyroUtilCustomEnv environment;
             const int status = environment.load();
-            const TStr value = environment.getValue("FAULT_KEY");
-            if (status == CKyroUtilCustomEnv::kLoaded) {
-                EXPECT_EQ(value, "v");
-            } else {
-                EXPECT_EQ(status, CKyroUtilCustomEnv::kCustomFileFailed);
-                EXPECT_TRUE(value.isEmpty());
-            }
-            return status == CKyroUtilCustomEnv::kLoaded;
+            const bool loaded = status == CKyroUtilCustomEnv::kLoaded;
+            EXPECT_TRUE(loaded || status == CKyroUtilCustomEnv::kCustomFileFailed) << status;
+            const TStr value = environment.getValue("K");
+            EXPECT_TRUE(loaded ? value == "v" : value.isEmpty());
+            return loaded;
         },
-        [](bool) {}});
-    expectReached(calls, {FaultPoint::FileOpen});
+    };
+    for (const auto& load : loads)
+        expectReached(failEveryKindOfCall(Operation{[] {}, load, [](bool) {}}), {FaultPoint::FileOpen});
 }
 
 }  // namespace

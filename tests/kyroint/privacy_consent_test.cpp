@@ -174,33 +174,21 @@ TEST(PrivacyConsent, AnAnswerThatCannotBeKeptIsRecorded)
                                         "32@privacy_consent.cpp"}));
 }
 
-// Writes and reads consent where the library's locations put the user settings.
-KYRO_CHILD_ROLE(consentAtTheUserLocation)
+// Consent written and read where the library's locations put the user settings.
+KYRO_HOST_OPERATION(consentAtTheUserLocation)
 {
     bool consented = false;
-    const bool written = writePrivacyPolicyConsent(kProduct, true);
-    const bool read = readPrivacyPolicyConsent(kProduct, &consented);
-    std::printf("%s\n%d %d %d\n", kyrointutil::userSettingsPath().utf8(), written, read,
-                consented);
-    return 0;
+    std::printf("%s\n", kyrointutil::userSettingsPath().utf8());
+    return writePrivacyPolicyConsent(kProduct, true) * 100 +
+           readPrivacyPolicyConsent(kProduct, &consented) * 10 + consented;
 }
 
 TEST(PrivacyConsent, TheFileIsInTheUserSettingsLocation)
 {
     TempFolder folder;
-    const TPath custom = folder / "custom.xml";
-    writeFileBytes(custom,
-                   std::string("<KYROCUSTOMENV><PLATFORM OS=\"Windows\">"
-                               "<KEY ID=\"KYRO_USER_SETTINGS_FILE_LOCATION\"><STRING>") +
-                       (folder / "user").utf8() + "</STRING></KEY></PLATFORM></KYROCUSTOMENV>");
-    kyro::platform::setEnvironmentVariable("NORVELDT_KYRO_CUSTOM_ENV", custom.utf8());
-    std::string output;
-    const bool ran = runRole("consentAtTheUserLocation", &output);
-    kyro::platform::setEnvironmentVariable("NORVELDT_KYRO_CUSTOM_ENV", nullptr);
-    ASSERT_TRUE(ran);
-
     const TPath expected = folder / "user\\KyroUserSettings.xml";
-    EXPECT_EQ(output, std::string(expected.utf8()) + "\n1 1 1\n");
+    EXPECT_EQ(runHost(folder, "consentAtTheUserLocation", "").results,
+              std::string(expected.utf8()) + "\nconsentAtTheUserLocation=111\n");
     EXPECT_EQ(readFileBytes(expected), settingsWith("        <Data Key=\"KyroDemo15\">1</Data>\n"));
 }
 

@@ -1,6 +1,5 @@
 // The per-user settings store: the file it writes byte for byte, what it reads from files
 // other tools wrote, and several processes saving into one file at once.
-#include "kyro/diagnostics/KyroLogger.h"
 #include "kyro/int/CKyroUtilSettingsFile.h"
 #include "kyro/platform/fault_injection.h"
 #include "kyro/platform/named_mutex.h"
@@ -134,43 +133,6 @@ TEST(SettingsFile, LinksPlantedBesideTheFileAreNeitherFollowedNorTruncated)
     EXPECT_EQ(temporaryFiles(folder), 0);
 }
 
-// `argument`: a folder. A save whose mutex cannot be made, with the error log there.
-KYRO_CHILD_ROLE(saveWithoutMutex)
-{
-    const TPath folder(argument.c_str());
-    KyroLogger::instance_m()->setLogFileName(folder / "errors.log");
-    const TPath path = folder / "KyroUserSettings.xml";
-    CKyroUtilSettingsFile settings(true);
-    const bool loaded = settings.load(path) && settings.setValue("S", "K", "2");
-    kyro::platform::armFault(kyro::platform::FaultPoint::NamedMutexOpen, 1,
-                             kyro::platform::FaultRepeat::FromThenOn);
-    const bool saved = settings.save(path);
-    kyro::platform::disarmFaults();
-    std::printf("loaded=%d saved=%d\n", loaded ? 1 : 0, saved ? 1 : 0);
-    return 0;
-}
-
-TEST(SettingsFile, ASaveWithoutItsLockWritesNothingAndIsRecorded)
-{
-    TempFolder folder;
-    const TPath path = folder / "KyroUserSettings.xml";
-    CKyroUtilSettingsFile seed(true);
-    ASSERT_TRUE(seed.load(path));
-    ASSERT_TRUE(seed.setValue("S", "K", "1"));
-    ASSERT_TRUE(seed.save(path));
-    const std::string bytes = readFileBytes(path);
-
-    std::string output;
-    ASSERT_TRUE(runRole(("saveWithoutMutex:" + std::string(folder.path().utf8())).c_str(),
-                        &output));
-    EXPECT_EQ(output, "loaded=1 saved=0\n");
-    EXPECT_EQ(readFileBytes(path), bytes);
-    EXPECT_EQ(temporaryFiles(folder), 0);
-    const std::string log = readFileBytes(folder / "errors.log");
-    EXPECT_NE(log.find("KyroIntError=31"), std::string::npos) << log;
-    EXPECT_NE(log.find("CKyroUtilSettingsFile.cpp"), std::string::npos) << log;
-}
-
 TEST(SettingsFile, ValuesNamesAndTheEmptyStore)
 {
     TempFolder folder;
@@ -235,11 +197,9 @@ TEST(SettingsFile, WhatMakesAFileValid)
     EXPECT_FALSE(settings.setValue("S", "K", "v") && settings.save(path));
     EXPECT_EQ(readFileBytes(path), noKeys);
 
-    for (const char* content : {"<Other><Section Name=\"S\"><Data Key=\"K\">1</Data></Section></Other>",
-                                "not xml at all", "<KyroSettings><Section Name=\"S\">", ""}) {
-        writeFileBytes(path, content);
-        EXPECT_FALSE(settings.load(path)) << content;
-    }
+    // Another top element (damaged files: xml_files_test).
+    writeFileBytes(path, "<Other><Section Name=\"S\"><Data Key=\"K\">1</Data></Section></Other>");
+    EXPECT_FALSE(settings.load(path));
     // A folder in the place of the file.
     std::filesystem::create_directory(nativePath(folder / "Folder.xml"));
     EXPECT_FALSE(settings.load(folder / "Folder.xml"));
@@ -284,6 +244,15 @@ TEST(SettingsFile, ReadsAndKeepsFilesOtherToolsWrote)
     EXPECT_NE(saved.find("<!-- the report switch -->"), std::string::npos);
     EXPECT_NE(saved.find("<Data Key=\"Report\">no</Data>"), std::string::npos);
     EXPECT_EQ(saved.find('\r'), std::string::npos);
+
+    // Read in Latin-1, saved in UTF-8.
+    writeFileBytes(path, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n<KyroSettings>"
+                         "<Section Name=\"S\"><Data Key=\"K\">Gr\xF6\xDF" "e</Data></Section></KyroSettings>");
+    ASSERT_TRUE(settings.load(path));
+    ASSERT_TRUE(settings.setValue("S", "L", "x"));
+    ASSERT_TRUE(settings.save(path));
+    EXPECT_EQ(readFileBytes(path).rfind(kDeclaration, 0), 0u);
+    EXPECT_NE(readFileBytes(path).find(">Gr\xC3\xB6\xC3\x9F" "e<"), std::string::npos);
 }
 
 TEST(SettingsFile, ASaveKeepsWhatOthersWroteAndWinsForItsOwnKeys)
@@ -352,6 +321,14 @@ TEST(SettingsFile, TheMutexIsPerUserAndFileName)
               TStr((token + "KyroUserSettings.xml").c_str()));
     EXPECT_EQ(CKyroUtilSettingsFile::mutexName("C:/a/b/Other.xml"),
               TStr((token + "Other.xml").c_str()));
+    // A hold that cannot be had is refused.
+    CKyroUtilSettingsFile settings(false);
+    kyro::platform::armFault(kyro::platform::FaultPoint::NamedMutexOpen, 1,
+                             kyro::platform::FaultRepeat::FromThenOn);
+    EXPECT_FALSE(settings.lockFile("KyroUserSettings.xml"));
+    kyro::platform::disarmFaults();
+    EXPECT_TRUE(settings.lockFile("KyroUserSettings.xml"));
+    settings.unlockFile();
     if (!KYRO_TEST_WINDOWS)
         EXPECT_EQ(token.find_first_not_of("0123456789"), std::string::npos) << token;   // the uid
     else
@@ -398,26 +375,31 @@ KYRO_CHILD_ROLE(incrementCounter)
     return 0;
 }
 
+// Runs `processes` savers of `count` keys each at once (tags "<prefix><n>"): how many
+// keys the file keeps.
+int savedByProcessesAtOnce(const TPath& path, const char* prefix, int processes, int count)
+{
+    std::vector<std::string> roles;
+    for (int i = 0; i < processes; ++i)
+        roles.push_back(childJobRole("saveDistinctKeys", prefix + std::to_string(i), count, path));
+    EXPECT_TRUE(runRolesTogether(roles));
+    CKyroUtilSettingsFile settings(false);
+    EXPECT_TRUE(settings.load(path));
+    int kept = 0;
+    for (int p = 0; p < processes; ++p) {
+        for (int i = 0; i < count; ++i) {
+            TStr value;
+            const std::string key = prefix + std::to_string(p) + "_" + std::to_string(i);
+            kept += settings.getValue("Keys", key.c_str(), value) && value == "1";
+        }
+    }
+    return kept;
+}
+
 TEST(SettingsFileProcesses, EightWritersAtOnceLoseNoKey)
 {
     TempFolder folder;
-    const TPath path = folder / "KyroUserSettings.xml";
-    std::vector<std::string> roles;
-    for (int i = 0; i < 8; ++i)
-        roles.push_back(childJobRole("saveDistinctKeys", "p" + std::to_string(i), 50, path));
-    ASSERT_TRUE(runRolesTogether(roles));
-
-    CKyroUtilSettingsFile settings(false);
-    ASSERT_TRUE(settings.load(path));
-    int found = 0;
-    for (int p = 0; p < 8; ++p) {
-        for (int i = 0; i < 50; ++i) {
-            TStr value;
-            const std::string key = "p" + std::to_string(p) + "_" + std::to_string(i);
-            found += settings.getValue("Keys", key.c_str(), value) && value == "1";
-        }
-    }
-    EXPECT_EQ(found, 400);
+    EXPECT_EQ(savedByProcessesAtOnce(folder / "KyroUserSettings.xml", "p", 8, 50), 400);
     EXPECT_EQ(temporaryFiles(folder), 0);
 }
 
@@ -445,21 +427,7 @@ TEST(SettingsFileProcesses, AnotherUserCannotMakeSavesRunUnlocked)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_TRUE(std::filesystem::exists(old));
 
-    std::vector<std::string> roles;
-    for (int i = 0; i < 4; ++i)
-        roles.push_back(childJobRole("saveDistinctKeys", "u" + std::to_string(i), 40, path));
-    ASSERT_TRUE(runRolesTogether(roles));
-    CKyroUtilSettingsFile settings(false);
-    ASSERT_TRUE(settings.load(path));
-    int kept = 0;
-    for (int p = 0; p < 4; ++p) {
-        for (int i = 0; i < 40; ++i) {
-            TStr value;
-            const std::string key = "u" + std::to_string(p) + "_" + std::to_string(i);
-            kept += settings.getValue("Keys", key.c_str(), value) && value == "1";
-        }
-    }
-    EXPECT_EQ(kept, 160);
+    EXPECT_EQ(savedByProcessesAtOnce(path, "u", 4, 40), 160);
     other.stopAll();
     std::filesystem::remove(old);
 }
@@ -538,6 +506,8 @@ TEST(SettingsFile, TemporariesOfSavesThatDiedGoWithTheNextSave)
     const Row rows[] = {
         {file + gone + ".1.2.tmp", Plain, true},
         {file + gone + ".407.999999.tmp", Plain, true},
+        {file + gone + ".1234567890.2.tmp", Plain, true},   // ten digits at most
+        {file + gone + ".12345678901.2.tmp", Plain, false},
         {file + running + ".1.2.tmp", Plain, false},   // a save that may still be running
         {"Other.xml." + gone + ".1.2.tmp", Plain, false},
         {file + gone + ".1.tmp", Plain, false},

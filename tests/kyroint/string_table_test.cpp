@@ -5,9 +5,9 @@
 
 #include "ChildRole.h"
 #include "FileBytes.h"
+#include "HostProcess.h"
 #include "TempFolder.h"
 #include "kyro/diagnostics/KyroLogger.h"
-#include "kyro/util/XmlFile.h"
 
 #include <gtest/gtest.h>
 
@@ -64,83 +64,46 @@ TPath shippedDataFolder()
 
 }  // namespace
 
-TEST(StringTable, NoTextsBeforeALoad)
+TEST(StringTable, WhereALoadLooksAndWhichLoadWins)
 {
     TempFolder temp;
     CKyroIntResHandler handler;
-    EXPECT_EQ(handler.getString("IDS_BUTTON_OK"), "");
-    EXPECT_EQ(handler.getString(""), "");
+    EXPECT_EQ(handler.getString("IDS_A"), "");
     EXPECT_EQ(handler.getString(TStr()), "");
-    EXPECT_FALSE(handler.load(""));
-    EXPECT_FALSE(handler.load(TStr()));
-    EXPECT_FALSE(handler.load(temp / "missing"));
-    EXPECT_FALSE(handler.load(temp.path()));   // a folder without the file
-    EXPECT_EQ(handler.getString("IDS_BUTTON_OK"), "");
-}
-
-TEST(StringTable, FolderWithOrWithoutTrailingSeparator)
-{
-    TempFolder temp;
-    const TPath folder = writeTable(temp / "res", table(entry("IDS_BUTTON_OK", "Okay")));
-    TStr forward(folder);
-    forward.replaceAll("\\", "/");
-    const TPath unicode = writeTable(temp / "Grüße 日本", table(entry("IDS_BUTTON_OK", "Okay")));
-
-    struct Row {
-        const char* name;
-        TStr folder;
-    } const rows[] = {
-        {"without separator", folder},
-        {"with backslash", folder + "\\"},
-        {"forward slashes", forward},
-        {"forward slashes, trailing slash", forward + "/"},
-        {"non-ASCII folder name", unicode},
-    };
-    for (const Row& row : rows) {
-        CKyroIntResHandler handler;
-        EXPECT_TRUE(handler.load(row.folder)) << row.name;
-        EXPECT_EQ(handler.getString("IDS_BUTTON_OK"), "Okay") << row.name;
-    }
-}
-
-TEST(StringTable, FirstSuccessfulLoadWins)
-{
-    TempFolder temp;
-    const TPath english = writeTable(temp / "en", table(entry("IDS_BUTTON_CANCEL", "Cancel")));
-    const TPath german = writeTable(temp / "de", table(entry("IDS_BUTTON_CANCEL", "Abbrechen") +
-                                                       entry("IDS_ONLY_GERMAN", "Nur hier")));
-    CKyroIntResHandler handler;
-    ASSERT_TRUE(handler.load(english));
-    EXPECT_TRUE(handler.load(german));
-    EXPECT_TRUE(handler.load(temp / "missing"));
-    EXPECT_TRUE(handler.load(""));
-    EXPECT_EQ(handler.getString("IDS_BUTTON_CANCEL"), "Cancel");
-    EXPECT_EQ(handler.getString("IDS_ONLY_GERMAN"), "");
-
-    // The first file is not read again: changing it changes nothing.
-    writeFileBytes(english / kTableFile, table(entry("IDS_BUTTON_CANCEL", "Changed")));
-    EXPECT_TRUE(handler.load(english));
-    EXPECT_EQ(handler.getString("IDS_BUTTON_CANCEL"), "Cancel");
-}
-
-TEST(StringTable, AFailedLoadLeavesRoomForALaterOne)
-{
-    TempFolder temp;
+    (temp / "folder" / kTableFile).createDirectories();
+    for (const TStr& nothing : {TStr(""), TStr(), TStr(temp / "missing"), TStr(temp.path()),
+                                TStr(temp / "folder"), TStr(temp / "folder\\")})
+        EXPECT_FALSE(handler.load(nothing)) << nothing.utf8();
     const TPath broken = writeTable(temp / "broken", "<KYROSTRINGTABLE><STRING ID=\"IDS_A\">");
-    const TPath good = writeTable(temp / "good", table(entry("IDS_A", "A")));
-    CKyroIntResHandler handler;
-    EXPECT_FALSE(handler.load(temp / "missing"));
     EXPECT_FALSE(handler.load(broken));
     EXPECT_EQ(handler.getString("IDS_A"), "");
-    EXPECT_TRUE(handler.load(good));
-    EXPECT_EQ(handler.getString("IDS_A"), "A");
 
-    // The same folder, once its file is mended.
-    CKyroIntResHandler second;
-    EXPECT_FALSE(second.load(broken));
+    // The first good load wins; later ones answer true and read nothing.
+    const TPath english = writeTable(temp / "en", table(entry("IDS_A", "A")));
+    const TPath german = writeTable(temp / "de", table(entry("IDS_A", "B") + entry("IDS_B", "B")));
+    ASSERT_TRUE(handler.load(english));
+    EXPECT_TRUE(handler.load(german));
+    EXPECT_TRUE(handler.load(""));
+    writeFileBytes(english / kTableFile, table(entry("IDS_A", "Changed")));
+    EXPECT_TRUE(handler.load(english));
+    EXPECT_EQ(handler.getString("IDS_A"), "A");
+    EXPECT_EQ(handler.getString("IDS_B"), "");
+
+    // A folder once its file is mended.
     writeFileBytes(broken / kTableFile, table(entry("IDS_A", "mended")));
+    CKyroIntResHandler second;
     EXPECT_TRUE(second.load(broken));
     EXPECT_EQ(second.getString("IDS_A"), "mended");
+
+    // Separators of either kind, trailing or not, and a folder name that is not ASCII.
+    TStr forward(english);
+    forward.replaceAll("\\", "/");
+    for (const TStr& folder : {english + "\\", forward, forward + "/",
+                               TStr(writeTable(temp / "Grüße 日本", table(entry("IDS_A", "Changed"))))}) {
+        CKyroIntResHandler other;
+        EXPECT_TRUE(other.load(folder)) << folder.utf8();
+        EXPECT_EQ(other.getString("IDS_A"), "Changed") << folder.utf8();
+    }
 }
 
 TEST(StringTable, LookupRules)
@@ -228,73 +191,6 @@ TEST(StringTable, AFolderNamedLikeTheFileIsNotATable)
     EXPECT_EQ(handler.getString("IDS_A"), "");
 }
 
-TEST(StringTable, DamagedFilesAreNotLoaded)
-{
-    TempFolder temp;
-    const std::string good = table(entry("IDS_A", "Caf\xC3\xA9"));
-    std::string deep;
-    for (int i = 0; i < 5000; ++i)
-        deep += "<a>";
-    std::string justTooDeep = "<KYROSTRINGTABLE>" + entry("IDS_A", "A");
-    for (int i = 0; i < kyro::util::kXmlDepthLimit; ++i)
-        justTooDeep += "<a>";
-    std::string huge = table(entry("IDS_A", "A")) + "<!--";
-    huge.append(kyro::util::kXmlFileSizeLimit - huge.size() + 1, 'x');
-    huge += "-->";
-    std::string utf16 = "\xFF\xFE";
-    for (char c : good) {
-        utf16 += c;
-        utf16 += '\0';
-    }
-
-    struct Row {
-        const char* name;
-        std::string bytes;
-    } const rows[] = {
-        {"empty file", ""},
-        {"not XML", "KYROSTRINGTABLE IDS_A A"},
-        {"unclosed element", "<KYROSTRINGTABLE><STRING ID=\"IDS_A\"><CAPTION>A</CAPTION>"},
-        {"mismatched end tag", "<KYROSTRINGTABLE><STRING ID=\"IDS_A\"></CAPTION></STRING></KYROSTRINGTABLE>"},
-        {"ends inside a multi-byte character", good.substr(0, good.find("\xC3\xA9") + 1)},
-        {"ends after a lead byte only", "<KYROSTRINGTABLE><STRING ID=\"IDS_A\"><CAPTION>\xF0\x9F"},
-        {"ends inside an attribute", "<KYROSTRINGTABLE><STRING ID=\"IDS_"},
-        {"a NUL cuts the text short",
-         good.substr(0, good.find("Caf")) + std::string(1, '\0') + good.substr(good.find("Caf"))},
-        {"UTF-16", utf16},
-        {"nested 5000 deep", deep},
-        {"nested one level past the limit", justTooDeep},
-        {"over the size limit", huge},
-    };
-    CKyroIntResHandler tried;
-    int serial = 0;
-    for (const Row& row : rows) {
-        const TPath folder = writeTable(temp / std::to_string(++serial).c_str(), row.bytes);
-        CKyroIntResHandler handler;
-        EXPECT_FALSE(handler.load(folder)) << row.name;
-        EXPECT_EQ(handler.getString("IDS_A"), "") << row.name;
-        EXPECT_FALSE(tried.load(folder)) << row.name;
-    }
-    // None of them left anything behind.
-    EXPECT_TRUE(tried.load(writeTable(temp / "good", good)));
-    EXPECT_EQ(tried.getString("IDS_A"), "Caf\xC3\xA9");
-}
-
-TEST(StringTable, NestingUpToTheLimitLoads)
-{
-    TempFolder temp;
-    std::string nested = "<KYROSTRINGTABLE>" + entry("IDS_A", "A") + "<STRING ID=\"IDS_B\">";
-    const int extra = kyro::util::kXmlDepthLimit - 2;
-    for (int i = 0; i < extra; ++i)
-        nested += "<a>";
-    for (int i = 0; i < extra; ++i)
-        nested += "</a>";
-    nested += "<CAPTION>B</CAPTION></STRING></KYROSTRINGTABLE>";
-    CKyroIntResHandler handler;
-    ASSERT_TRUE(handler.load(writeTable(temp / "res", nested)));
-    EXPECT_EQ(handler.getString("IDS_A"), "A");
-    EXPECT_EQ(handler.getString("IDS_B"), "B");
-}
-
 TEST(StringTable, ShippedTablesHoldEveryText)
 {
     const TPath english = shippedDataFolder();
@@ -356,40 +252,40 @@ TEST(StringTable, ConcurrentLoadsAndLookups)
     EXPECT_EQ(handler.getString("IDS_B"), "B");
 }
 
-// ---- The process-wide handler, loaded by the host --------------------------------------
+// ---- The process-wide handler, loaded by the host (a fresh process each) ----------------
 
-namespace {
-
-void print(const char* label, const TStr& text)
+static void print(const char* label, const TStr& text)
 {
     std::printf("%s=[%s]\n", label, text.utf8());
 }
 
-}  // namespace
-
-// `argument`: a folder holding "en" and "de" tables. Prints what the host would see.
+// `argument`: a folder holding "en" and "de" tables, where the error log goes too.
 KYRO_CHILD_ROLE(hostLoad)
 {
     const TPath folder(argument.c_str());
+    KyroLogger::instance_m()->setLogFileName(folder / "errors.log");
     print("before", kyrointutil::resourceString("IDS_A"));
-    print("folder before", kyrointutil::resourceFolder());
-    std::printf("load en=%d\n", kyrointutil::setResourceFolder(folder / "en") ? 1 : 0);
     print("folder", kyrointutil::resourceFolder());
-    print("en", kyrointutil::resourceString("IDS_A"));
+    std::printf("missing=%d", kyrointutil::setResourceFolder(folder / "missing"));
+    std::printf(" empty=%d\n", kyrointutil::setResourceFolder(""));
+    print("folder", kyrointutil::resourceFolder());
+    std::printf("en=%d\n", kyrointutil::setResourceFolder(folder / "en"));
+    print("folder", kyrointutil::resourceFolder());
+    print("text", kyrointutil::resourceString("IDS_A"));
     print("null", kyrointutil::resourceString(nullptr));
     print("singleton", CKyroUtilSingleton<CKyroIntResHandler>::instance().getString("IDS_A"));
-    std::printf("load de=%d\n", kyrointutil::setResourceFolder(folder / "de" + "\\") ? 1 : 0);
+    std::printf("de=%d\n", kyrointutil::setResourceFolder(folder / "de" + "\\"));
     print("folder", kyrointutil::resourceFolder());
-    print("still en", kyrointutil::resourceString("IDS_A"));
+    print("text", kyrointutil::resourceString("IDS_A"));
     // The clean-up registry deletes the handler; the next one starts unloaded.
     destroyGlobal();
     print("after clean-up", kyrointutil::resourceString("IDS_A"));
-    std::printf("load de=%d\n", kyrointutil::setResourceFolder(folder / "de") ? 1 : 0);
-    print("de", kyrointutil::resourceString("IDS_A"));
+    std::printf("de=%d\n", kyrointutil::setResourceFolder(folder / "de"));
+    print("text", kyrointutil::resourceString("IDS_A"));
     return 0;
 }
 
-TEST(StringTableHost, LoadsTheFolderTheHostNames)
+TEST(StringTableHost, LoadsTheFolderTheHostNamesAndRecordsFailedLoads)
 {
     TempFolder temp;
     writeTable(temp / "en", table(entry("IDS_A", "English")));
@@ -398,54 +294,10 @@ TEST(StringTableHost, LoadsTheFolderTheHostNames)
     ASSERT_TRUE(runRole(("hostLoad:" + std::string(temp.path().utf8())).c_str(), &output));
     const std::string en = std::string((temp / "en").utf8()) + "\\";
     const std::string de = std::string((temp / "de").utf8()) + "\\";
-    EXPECT_EQ(output, "before=[]\n"
-                      "folder before=[]\n"
-                      "load en=1\n"
-                      "folder=[" + en + "]\n"
-                      "en=[English]\n"
-                      "null=[]\n"
-                      "singleton=[English]\n"
-                      "load de=1\n"
-                      "folder=[" + de + "]\n"
-                      "still en=[English]\n"
-                      "after clean-up=[]\n"
-                      "load de=1\n"
-                      "de=[Deutsch]\n");
-}
-
-// `argument`: a folder to write the error log in. Failed loads, then a good one.
-KYRO_CHILD_ROLE(hostLoadFails)
-{
-    const TPath folder(argument.c_str());
-    KyroLogger::instance_m()->setLogFileName(folder / "errors.log");
-    std::printf("missing=%d\n", kyrointutil::setResourceFolder(folder / "missing") ? 1 : 0);
-    print("text", kyrointutil::resourceString("IDS_A"));
-    std::printf("empty=%d\n", kyrointutil::setResourceFolder("") ? 1 : 0);
-    print("folder", kyrointutil::resourceFolder());
-    writeTable(folder / "res", table(entry("IDS_A", "A")));
-    std::printf("good=%d\n", kyrointutil::setResourceFolder(folder / "res") ? 1 : 0);
-    print("text", kyrointutil::resourceString("IDS_A"));
-    return 0;
-}
-
-TEST(StringTableHost, AFailedLoadIsRecordedInTheErrorLog)
-{
-    TempFolder temp;
-    std::string output;
-    ASSERT_TRUE(runRole(("hostLoadFails:" + std::string(temp.path().utf8())).c_str(), &output));
-    EXPECT_EQ(output, "missing=0\ntext=[]\nempty=0\nfolder=[]\ngood=1\ntext=[A]\n");
-
-    // One record per failed load, and none for the good one.
-    const std::string log = readFileBytes(temp / "errors.log");
-    std::vector<std::string> records;
-    std::vector<std::string> places;
-    const std::regex record("KyroIntError=(\\d+)");
-    const std::regex place("File=([^,\\r\\n]*),Line=\\d+");
-    for (auto it = std::sregex_iterator(log.begin(), log.end(), record); it != std::sregex_iterator(); ++it)
-        records.push_back((*it)[1].str());
-    for (auto it = std::sregex_iterator(log.begin(), log.end(), place); it != std::sregex_iterator(); ++it)
-        places.push_back((*it)[1].str());
-    EXPECT_EQ(records, (std::vector<std::string>{"30", "30"})) << log;
-    EXPECT_EQ(places, (std::vector<std::string>{"CKyroIntResHandler.cpp", "CKyroIntResHandler.cpp"}))
-        << log;
+    EXPECT_EQ(output, "before=[]\nfolder=[]\nmissing=0 empty=0\nfolder=[]\nen=1\nfolder=[" + en +
+                          "]\ntext=[English]\nnull=[]\nsingleton=[English]\nde=1\nfolder=[" + de +
+                          "]\ntext=[English]\nafter clean-up=[]\nde=1\ntext=[Deutsch]\n");
+    // One record per failed load.
+    EXPECT_EQ(libraryRecords(temp / "errors.log"),
+              (std::vector<std::string>(2, "30@CKyroIntResHandler.cpp")));
 }

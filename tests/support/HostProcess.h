@@ -1,27 +1,48 @@
-// Host processes with a companion, for the tests of dialog requests: the test program runs
-// itself in a child role (a fresh process, because the library reads its custom
-// environment file once per process), with a custom environment file that puts the user's
-// settings in <folder>\user and names the companion's folder, a script for the companion's
-// answers, and the companion's request log in <folder>\requests.log.
+// A scripted host: the test program run again in the child role "host" (a fresh process,
+// because the library reads its custom environment file once per process), with a custom
+// environment file that puts the user's settings in <folder>\user and names the
+// companion's folder, a script for the companion's answers (KYRO_VEX_ANSWERS), and the
+// companion's request log in <folder>\requests.log. The host runs a list of operations.
 #ifndef KYRO_TESTS_HOSTPROCESS_H
 #define KYRO_TESTS_HOSTPROCESS_H
 
 #include "TempFolder.h"
 
+#include "kyro/int/privacy_consent.h"
 #include "kyro/util/TPath.h"
 
+#include <set>
 #include <string>
 #include <vector>
 
-// Runs `role` ("<role>:<argument>") as a host whose companion answers by `script` (see the
-// companion's KYRO_VEX_ANSWERS) and lives in `binaries`: this program's own folder, where
-// Vex.exe is built, when null; no companion folder at all when empty. The host's output,
-// or "<not run>" when it could not be started.
-std::string runHost(const TempFolder& folder, const std::string& role, const char* script,
-                    const TStr* binaries = nullptr);
+extern const kyrointutil::KyroProductIdentity kHostProduct;
 
-// In the host: the test's folder, where its error log belongs (<folder>\errors.log).
-TPath hostTestFolder();
+// An operation of the host, given what follows its name after "/" ("requests/1000").
+using HostOperation = int (*)(const std::string& argument);
+struct HostOperationRegistration {
+    HostOperationRegistration(const char* name, HostOperation run);
+};
+#define KYRO_HOST_OPERATION(name)                                                          \
+    static int kyroHostOperation_##name(const std::string& argument);                      \
+    static HostOperationRegistration kyroHostOperationRegistration_##name(                  \
+        #name, kyroHostOperation_##name);                                                   \
+    static int kyroHostOperation_##name([[maybe_unused]] const std::string& argument)
+
+// What the host printed: "<operation>=<result>\n" for each (and any other line it printed)
+// in `results`; how long each took; the kinds of error report the pipe framework made.
+struct HostRun {
+    std::string results;
+    std::vector<std::string> lines;
+    std::vector<long long> times;
+    std::set<std::string> reports;
+    std::string output;   // everything, for failure messages
+};
+
+// Runs the operations ("error,message,...") in a host of `folder` whose companion answers
+// by `script` and lives in `binaries` (this program's own folder when null; none when
+// empty). The host's error log is <folder>\errors.log.
+HostRun runHost(const TempFolder& folder, const std::string& operations, const char* script,
+                const TStr* binaries = nullptr);
 
 // "<status>@<raising file>" of every library record in an error log, in order.
 std::vector<std::string> libraryRecords(const TStr& log);

@@ -14,6 +14,11 @@ public:
     {
         kyro::platform::setEnvironmentVariable(name, value);
     }
+    // Only puts back, at the end, what is there now.
+    explicit ScopedVariable(const char* name)
+        : m_name(name), m_wasSet(kyro::platform::environmentVariable(name, &m_saved))
+    {
+    }
     ~ScopedVariable()
     {
         kyro::platform::setEnvironmentVariable(m_name.c_str(), m_wasSet ? m_saved.c_str() : nullptr);
