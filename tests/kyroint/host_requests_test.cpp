@@ -564,8 +564,9 @@ TEST(HostEntryPoints, TextsAreCopiedIntoTheHostsBufferAndNullsAreHarmless)
 
 // How long a call may take once the companion misbehaved: a dead companion or a spoilt
 // line is noticed within a wait tick or two natively; Wine's process and pipe calls are
-// many times slower, and the 32 MiB line crawls through its pipes.
-const long long kFaultBound = KYRO_TEST_WINDOWS ? 8000 : 2000;
+// many times slower, and the 32 MiB line crawls through its pipes (as it does through a
+// sanitizer's checks).
+const long long kFaultBound = KYRO_TEST_WINDOWS || KYRO_TEST_SANITIZED ? 8000 : 2000;
 const char* const kUnanswered = "5@dialog_requests.cpp";
 
 TEST(CompanionFaults, EachFaultEndsTheCallSoonWithItsResult)
