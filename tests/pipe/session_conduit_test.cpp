@@ -106,15 +106,20 @@ KYRO_CHILD_ROLE(vexCompanion)
         acquirePresenceLock(VexPipeNamedConduit::presenceLockName(prefix.c_str()).utf8(), &lock) !=
             PresenceResult::Acquired)
         return 2;
-    if (!server.startListening())
-        return 2;
-    for (bool served = false; std::chrono::steady_clock::now() < deadline;) {
-        server.idleTick(50);
-        served = served || server.readerCount() > 1;
-        if (served && server.readerCount() == 1)
-            return 0;
-    }
-    return 1;
+    const int status = [&] {
+        if (!server.startListening())
+            return 2;
+        for (bool served = false; std::chrono::steady_clock::now() < deadline;) {
+            server.idleTick(50);
+            served = served || server.readerCount() > 1;
+            if (served && server.readerCount() == 1)
+                return 0;
+        }
+        return 1;
+    }();
+    if (lock != kNoPresenceLock)
+        releasePresenceLock(lock);
+    return status;
 }
 
 TEST(VexPipeConduit, HoldsItsSessionsAndState)
