@@ -1,9 +1,8 @@
 """What the host tests in other languages share: the custom environment they start the
-library with, the log lines of one process, and their cases as JUnit XML beside the test
-programs' (GTEST_OUTPUT's folder, which under Wine names the Unix folder as Z:)."""
+library with, the log lines of one process, and named checks (CTest reports the program as
+one test; its output names each check)."""
 import os
 import sys
-from xml.sax.saxutils import quoteattr
 
 
 def custom_environment(path, companion_folder, table_folder, settings_folder):
@@ -32,7 +31,7 @@ def lines_of_process(path, pid, separator, start=0):
 
 
 class Cases:
-    """Named checks, printed as they are made and written as one JUnit XML file."""
+    """Named checks, printed as they are made; the exit status says whether all passed."""
 
     def __init__(self, program):
         self.program = program
@@ -48,19 +47,5 @@ class Cases:
         return self.check(name, got == expected, f"got {got!r}, expected {expected!r}")
 
     def finish(self):
-        wanted = os.environ.get("GTEST_OUTPUT", "")
-        if wanted.startswith("xml:"):
-            folder = wanted[4:]
-            if folder.startswith("Z:"):
-                folder = folder[2:].replace("\\", "/")
-            os.makedirs(folder, exist_ok=True)
-            body = "".join(
-                f'<testcase name={quoteattr(name)} classname={quoteattr(self.program)}>' +
-                ("" if ok else f"<failure message={quoteattr(detail)}/>") + "</testcase>"
-                for name, ok, detail in self.cases)
-            with open(os.path.join(folder, f"{self.program}.xml"), "w", encoding="utf-8") as out:
-                out.write(f'<?xml version="1.0" encoding="UTF-8"?>\n<testsuites>'
-                          f'<testsuite name={quoteattr(self.program)}>{body}</testsuite>'
-                          f'</testsuites>\n')
         failed = [name for name, ok, _ in self.cases if not ok]
         sys.exit(1 if failed or not self.cases else 0)
