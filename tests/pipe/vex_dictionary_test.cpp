@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 namespace {
@@ -15,47 +16,37 @@ namespace {
 std::string joined(const TList<TStr>& list)
 {
     std::string out;
-    for (TList<TStr>::Iterator it = list.first(); !it.atEnd(); it.advance()) {
-        if (!out.empty())
-            out += "|";
-        out += it.current().utf8();
-    }
+    for (TList<TStr>::Iterator it = list.first(); !it.atEnd(); it.advance())
+        out += (out.empty() ? "" : "|") + std::string(it.current().utf8());
     return out;
 }
 
-// Frees a dictionary made with new when the test ends.
-struct Owned {
-    VexDictionary* dictionary;
-    ~Owned() { dictionary->release(); }
+struct Release {
+    void operator()(VexDictionary* dictionary) const { dictionary->release(); }
 };
+using Owned = std::unique_ptr<VexDictionary, Release>;
 
 }  // namespace
 
 TEST(VexDictionary, MarshalsNestedDictionariesAndLists)
 {
-    VexDictionary empty;
-    EXPECT_EQ(empty.marshal(), "");
-    Owned fromEmpty{VexDictionary::unmarshal("")};
-    EXPECT_EQ(fromEmpty.dictionary->keys().count(), 0);
-
-    VexDictionary inner;
+    EXPECT_EQ(VexDictionary().marshal(), "");
+    EXPECT_EQ(Owned(VexDictionary::unmarshal(""))->keys().count(), 0);
+    VexDictionary inner, outer;
     inner.setString("k", "v w");
-    VexDictionary outer;
     outer.setDictionaryCopy("inner", inner);
     EXPECT_EQ(outer.marshal(), "inner=ik!3dhv!2120w");
 
     // Three deep: each level escapes the one below once more.
-    VexDictionary deepest;
+    VexDictionary deepest, middle, top;
     deepest.setInt("n", -5);
-    VexDictionary middle;
     middle.setDictionaryCopy("c", deepest);
-    VexDictionary top;
     top.setDictionaryCopy("b", middle);
     EXPECT_EQ(top.marshal(), "b=ic!3din!213dd-5");
     EXPECT_EQ(top.getInt("b.c.n"), -5);
-    Owned back{VexDictionary::unmarshal(top.marshal())};
-    EXPECT_EQ(back.dictionary->getInt("b.c.n"), -5);
-    EXPECT_EQ(back.dictionary->marshal(), top.marshal());
+    Owned back(VexDictionary::unmarshal(top.marshal()));
+    EXPECT_EQ(back->getInt("b.c.n"), -5);
+    EXPECT_EQ(back->marshal(), top.marshal());
 
     // Buckets: "abcde" 3, "l" 6, "a" 12, "b" 13.
     VexDictionary ordered;
@@ -65,7 +56,7 @@ TEST(VexDictionary, MarshalsNestedDictionariesAndLists)
     ordered.setList("l", TList<TStr>());
     EXPECT_EQ(ordered.marshal(), "abcde=d2147483647,l=j!230!3a,a=h1,b=h2");
 
-    // The empty key names nothing (contains("") is false): its item is written empty.
+    // The empty key names nothing: its item is written empty.
     VexDictionary withEmptyKey;
     withEmptyKey.setString("", "x");
     withEmptyKey.setString("a", "1");
@@ -79,23 +70,21 @@ TEST(VexDictionary, DottedPathsAndParents)
     VexDictionary* nested = new VexDictionary();
     root.setDictionary("a", nested);
     nested->release();
-
-    root.setString("a.b", "inside");               // "a" holds a dictionary: stored there
+    root.setString("a.b", "inside");   // "a" holds a dictionary: stored there
     EXPECT_EQ(joined(root.keys()), "a");
     EXPECT_EQ(root.getString("a.b"), "inside");
     EXPECT_TRUE(root.contains("a.b"));
     EXPECT_FALSE(root.contains("a.b.c"));
     EXPECT_FALSE(root.contains("a.x"));
-
-    root.setString("m.n", "whole");                // "m" missing: one key "m.n"
-    EXPECT_TRUE(root.getString("m.n").isEmpty());  // resolution looks for "m" first
+    root.setString("m.n", "whole");   // "m" missing: one key "m.n", which resolution never finds
+    EXPECT_TRUE(root.getString("m.n").isEmpty());
     EXPECT_FALSE(root.contains("m.n"));
     EXPECT_EQ(root.keys().count(), 2);
 
     // Own entries shadow the parent's; misses fall through to it.
     VexDictionary child(&root);
     EXPECT_EQ(child.getString("a.b"), "inside");
-    child.setString("a.c", "via parent");          // lands in the dictionary the parent holds
+    child.setString("a.c", "via parent");   // lands in the dictionary the parent holds
     EXPECT_EQ(root.getString("a.c"), "via parent");
     EXPECT_EQ(child.keys().count(), 0);
     child.setString("x", "own");
@@ -115,7 +104,6 @@ TEST(VexDictionary, SettingAgainMovesTheKeyInItsBucket)
     d.setString("abcdX", "3");
     EXPECT_EQ(joined(d.keys()), "abcdY|abcdX");
     EXPECT_EQ(d.marshal(), "abcdY=h2,abcdX=h3");
-
     // A dotted key stored whole marshals as an empty item.
     VexDictionary withLoose;
     withLoose.setString("x", "y");
@@ -128,14 +116,12 @@ TEST(VexDictionary, CopiesShareNestedDictionaries)
 {
     const std::int64_t blocksBefore = kyro::cstr::allocatedBlocks();
     {
-        VexDictionary original;
-        VexDictionary inner;
+        VexDictionary original, inner;
         inner.setString("k", "1");
         original.setDictionaryCopy("in", inner);
         VexDictionary copy(original);
         copy.setString("in.k", "2");
         EXPECT_EQ(original.getString("in.k"), "2");
-
         VexDictionary assigned;
         assigned.setString("old", "x");
         assigned.assign(original);
@@ -153,54 +139,48 @@ TEST(VexDictionary, CopiesShareNestedDictionaries)
         EXPECT_EQ(outer.getString("z"), "9");
         EXPECT_EQ(outer.stringValues().count(), 1);
     }
-    // Every nested dictionary was freed with its last holder.
-    EXPECT_EQ(kyro::cstr::allocatedBlocks(), blocksBefore);
+    EXPECT_EQ(kyro::cstr::allocatedBlocks(), blocksBefore);   // each nested one freed with its last holder
 }
 
 TEST(VexDictionary, UnmarshalSkipsMalformedItems)
 {
     ReportCapture reports;
-    Owned d{VexDictionary::unmarshal("a=hx,b=hy=z,c,,=hempty,d=k,e=")};
-    EXPECT_EQ(d.dictionary->getString("a"), "x");
-    EXPECT_FALSE(d.dictionary->contains("b"));
-    EXPECT_FALSE(d.dictionary->contains("c"));
-    EXPECT_EQ(d.dictionary->getString(""), "");
-    EXPECT_TRUE(d.dictionary->contains("d"));   // stored, as an empty value
-    EXPECT_FALSE(d.dictionary->contains("e"));  // "e=" splits into one part
-    EXPECT_EQ(reports.lines().size(), 1u);      // the unknown tag "k"
+    Owned d(VexDictionary::unmarshal("a=hx,b=hy=z,c,,=hempty,d=k,e="));
+    EXPECT_EQ(d->getString("a"), "x");
+    EXPECT_FALSE(d->contains("b"));
+    EXPECT_FALSE(d->contains("c"));
+    EXPECT_EQ(d->getString(""), "");
+    EXPECT_TRUE(d->contains("d"));    // stored, as an empty value
+    EXPECT_FALSE(d->contains("e"));   // "e=" splits into one part
+    EXPECT_EQ(reports.lines().size(), 1u);   // the unknown tag "k"
 }
 
-TEST(VexDictionary, ADictionaryHoldingItselfMarshalsWithoutEndlessRecursion)
+TEST(VexDictionary, NestingIsBounded)
 {
     ReportCapture reports;
-    VexDictionary self;
+    VexDictionary self;   // holding itself: marshalled without endless recursion
     self.setString("k", "v");
     self.setDictionary("me", &self);
-    const TStr text = self.marshal();
-    EXPECT_GT(text.length(), 0);
+    EXPECT_GT(self.marshal().length(), 0);
     ASSERT_FALSE(reports.lines().empty());
     EXPECT_EQ(reports.lines().back(), "Error  could not marshal a dictionary nested deeper than 64");
-    self.clear();  // breaks the cycle
-}
+    self.clear();   // breaks the cycle
 
-TEST(VexDictionary, NestingDeeperThanTheLimitIsRefused)
-{
-    // Each level escapes the one below once more; 70 levels stay small (the escapes of a
-    // level grow by two bytes each), so a hostile line can reach any depth.
+    // 70 levels stay small (two bytes of escapes more each), so a hostile line can reach any depth.
     TStr text("k=hv");
     for (int level = 0; level < 70; ++level)
         text = TStr("k=i") + kyro::pipe::escape(text);
     EXPECT_LT(text.length(), 40000);
-    ReportCapture reports;
-    Owned d{VexDictionary::unmarshal(text)};
-    ASSERT_EQ(reports.lines().size(), 1u);
-    EXPECT_NE(reports.lines()[0].find("dictionaries nested deeper than 64"), std::string::npos);
+    ReportCapture refused;
+    Owned d(VexDictionary::unmarshal(text));
+    ASSERT_EQ(refused.lines().size(), 1u);
+    EXPECT_NE(refused.lines()[0].find("dictionaries nested deeper than 64"), std::string::npos);
     // 64 nested dictionaries are read; the value that would hold the 65th stays empty.
     TStr path("k");
     for (int level = 1; level < VexValue::kMaxNesting; ++level)
         path += ".k";
-    EXPECT_EQ(d.dictionary->getValue(path).type(), VexValue::kDictionary);
+    EXPECT_EQ(d->getValue(path).type(), VexValue::kDictionary);
     path += ".k";
-    EXPECT_TRUE(d.dictionary->contains(path));
-    EXPECT_EQ(d.dictionary->getValue(path).type(), VexValue::kEmpty);
+    EXPECT_TRUE(d->contains(path));
+    EXPECT_EQ(d->getValue(path).type(), VexValue::kEmpty);
 }
