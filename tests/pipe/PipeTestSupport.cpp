@@ -23,10 +23,9 @@ std::string uniquePipeName(const char* what)
 bool eventually(const std::function<bool()>& condition, int timeoutMs)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
+    for (; !condition(); std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
         if (std::chrono::steady_clock::now() > deadline)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
 }
@@ -71,7 +70,6 @@ void LineReader::run()
                 m_onLine(line);
             std::lock_guard<std::mutex> guard(m_lock);
             m_queue.push_back(line);
-            m_all.push_back(line);
             m_arrived.notify_all();
         }
     }
@@ -82,18 +80,11 @@ void LineReader::run()
 bool LineReader::next(std::string* line, int timeoutMs)
 {
     std::unique_lock<std::mutex> guard(m_lock);
-    if (!m_arrived.wait_for(guard, std::chrono::milliseconds(timeoutMs),
-                            [this] { return !m_queue.empty(); }))
+    if (!m_arrived.wait_for(guard, std::chrono::milliseconds(timeoutMs), [this] { return !m_queue.empty(); }))
         return false;
     *line = m_queue.front();
     m_queue.pop_front();
     return true;
-}
-
-Lines LineReader::all() const
-{
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_all;
 }
 
 RawPeer::RawPeer()
@@ -130,8 +121,7 @@ bool RawPeer::inject(const std::string& bytes)
 {
     std::lock_guard<std::mutex> guard(m_writeLock);
     return m_writer != kNoPipe &&
-           pipeWrite(m_writer, bytes.data(), static_cast<std::uint32_t>(bytes.size())).status ==
-               PipeStatus::Ok;
+           pipeWrite(m_writer, bytes.data(), static_cast<std::uint32_t>(bytes.size())).status == PipeStatus::Ok;
 }
 
 void RawPeer::disconnect()
@@ -157,7 +147,7 @@ Lines RawPeer::answerAll(const std::string& line)
 }
 
 WiredConduit::WiredConduit()
-    : m_conduit(new VexPipeConduit(false, VexPipePacket::kWait, false)),
+    : m_conduit(std::make_unique<VexPipeConduit>(false, VexPipePacket::kWait, false)),
       m_readerIndex(static_cast<long>(currentProcessId()))
 {
     const PipeHandle inbound = createInboundPipe(m_peer.inName().c_str());
@@ -173,9 +163,9 @@ WiredConduit::WiredConduit()
     m_ready = m_peer.connect();
 }
 
-bool WiredConduit::tickUntil(const std::function<bool()>& condition, int timeoutMs)
+bool WiredConduit::tickUntil(const std::function<bool()>& condition)
 {
-    return eventually([&] { return condition() || (m_conduit->idleTick(5), false); }, timeoutMs);
+    return eventually([&] { return condition() || (m_conduit->idleTick(5), false); });
 }
 
 bool WiredConduit::deliver(const std::string& line)

@@ -1,5 +1,5 @@
 // Real pipes for the framework's tests: unique names, a raw peer that plays the other side
-// of a conduit over the platform's pipes, and a conduit wired to such a peer.
+// of a conduit, and a conduit wired to such a peer.
 #ifndef KYRO_TESTS_PIPE_PIPETESTSUPPORT_H
 #define KYRO_TESTS_PIPE_PIPETESTSUPPORT_H
 
@@ -10,6 +10,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -25,34 +26,28 @@ std::string uniquePipeName(const char* what);    // "\\.\pipe\kyrotest\<unique><
 bool eventually(const std::function<bool()>& condition, int timeoutMs = 10000);
 TPath testChildPath();                           // kyro_test_child, beside this program
 
-// A server instance of a pipe read on its own thread, split into lines; `onLine` runs on
-// that thread for each line before it is queued.
+// A server instance of a pipe read into lines on its own thread; `onLine` sees each first.
 class LineReader {
 public:
-    explicit LineReader(const std::string& name,
-                        std::function<void(const std::string&)> onLine = nullptr);
+    explicit LineReader(const std::string& name, std::function<void(const std::string&)> onLine = nullptr);
     ~LineReader();
-    bool created() const { return m_handle != kyro::platform::kNoPipe; }
     bool next(std::string* line, int timeoutMs = 10000);   // false: none came in time
-    Lines all() const;                                      // every line so far
     bool writerGone() const { return m_gone.load(); }
 
 private:
     void run();
     kyro::platform::PipeHandle m_handle;
     std::function<void(const std::string&)> m_onLine;
-    mutable std::mutex m_lock;
+    std::mutex m_lock;
     std::condition_variable m_arrived;
     std::deque<std::string> m_queue;
-    Lines m_all;
     std::atomic<bool> m_gone{false};
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };
 
-// The other side of a conduit: reads what the conduit writes (the pipe `outName`, made
-// here) and writes into the conduit's inbound pipe `inName`. A responder may answer each
-// line with lines of its own.
+// The other side of a conduit: reads what the conduit writes and writes into the conduit's
+// inbound pipe `inName`; a responder may answer each line read.
 class RawPeer {
 public:
     using Responder = std::function<Lines(const std::string& line)>;
@@ -61,12 +56,12 @@ public:
     const std::string& outName() const { return m_outName; }
     const std::string& inName() const { return m_inName; }
     LineReader& received() { return m_reader; }
-    bool connect();                            // opens the conduit's inbound pipe
+    bool connect();   // opens the conduit's inbound pipe
     void setResponder(Responder responder);
     bool inject(const std::string& bytes);
     void disconnect();
-    // Answers each waited-for request as a companion would: "RESP" addressed back from
-    // peer session 91, "RCOD" the method's name.
+    // Answers each waited-for request as a companion would: "RESP" from peer session 91,
+    // "RCOD" the method's name.
     static Lines answerAll(const std::string& line);
 
 private:
@@ -78,23 +73,20 @@ private:
     LineReader m_reader;   // last: its thread uses the members above
 };
 
-// A client conduit wired to a RawPeer: writer 0 to the peer, its inbound pipe as the
-// reader under this process's id.
+// A client conduit wired to a RawPeer: writer 0 to the peer, reader under this process's id.
 class WiredConduit {
 public:
     WiredConduit();
-    ~WiredConduit() { delete m_conduit; }
-    VexPipeConduit* conduit() { return m_conduit; }
+    VexPipeConduit* conduit() { return m_conduit.get(); }
     RawPeer& peer() { return m_peer; }
     bool ready() const { return m_ready; }
     long readerIndex() const { return m_readerIndex; }
-    bool tickUntil(const std::function<bool()>& condition, int timeoutMs = 10000);
-    // Injects one line and runs processIncoming() (no idle tick) until it is handled.
-    bool deliver(const std::string& line);
+    bool tickUntil(const std::function<bool()>& condition);
+    bool deliver(const std::string& line);   // injects a line and processes until it is handled
 
 private:
     RawPeer m_peer;
-    VexPipeConduit* m_conduit;
+    std::unique_ptr<VexPipeConduit> m_conduit;
     long m_readerIndex;
     bool m_ready = false;
 };

@@ -9,9 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
 using kyro::pipe::MessageKind;
@@ -34,9 +32,9 @@ TEST(VexMessages, ErrorReportsAndTraceLinesAreComposedExactly)
                                                       "Error -268435449 Pipe broken", "Error 5 five", "Error 0 "}));
 }
 
-TEST(VexMessages, ObserverComesAndGoesSafely)
+// An observer that traces gets its own line only once: no recursion.
+TEST(VexMessages, ObserverIsNotCalledFromItself)
 {
-    // An observer that traces itself gets its own line only once: no recursion.
     struct Echo {
         static void observe(MessageKind, const TStr& line, void* context)
         {
@@ -50,23 +48,6 @@ TEST(VexMessages, ObserverComesAndGoesSafely)
     kyro::pipe::setMessageObserver(nullptr, nullptr);
     EXPECT_EQ(calls, 1);
 
-    // Installed and removed while other threads trace: nothing comes after its removal.
-    std::atomic<int> count{0};
-    auto counting = [](MessageKind, const TStr&, void* context) { ++*static_cast<std::atomic<int>*>(context); };
-    std::atomic<bool> stop{false};
-    std::thread tracer([&stop] {
-        while (!stop.load())
-            kyro::pipe::trace("line");
-    });
-    for (int i = 0; i < 200; ++i) {
-        kyro::pipe::setMessageObserver(counting, &count);
-        kyro::pipe::setMessageObserver(nullptr, nullptr);
-    }
-    const int afterRemoval = count.load();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    stop = true;
-    tracer.join();
-    EXPECT_EQ(count.load(), afterRemoval);
 }
 
 TEST(VexMessages, EnvironmentVariableSendsLinesToAFile)

@@ -4,73 +4,43 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
+#include <future>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 namespace {
 
-// Says when it is destroyed, to the flag it was last given.
-struct Tracked : VexBase {
+struct Tracked : VexBase {   // says when it is destroyed
     explicit Tracked(bool* destroyedFlag) : destroyed(destroyedFlag) {}
+    Tracked(const Tracked&) = default;
+    Tracked& operator=(const Tracked&) = default;
     ~Tracked() override { *destroyed = true; }
     bool* destroyed;
 };
 
-bool otherThreadGetsLock(VexBase& object, std::uint32_t timeoutMs)
+bool otherThreadGetsLock(VexBase& object, std::uint32_t timeoutMs = 1)
 {
     bool obtained = false;
     std::thread([&] {
-        obtained = object.lock(timeoutMs);
-        if (obtained)
+        if ((obtained = object.lock(timeoutMs)))
             object.unlock();
     }).join();
     return obtained;
 }
 
-// lock(timeoutMs) on a detached thread, which unlocks once when let go: a lock() that never
-// returns leaves the thread behind rather than hanging the test.
-class Taker {
-public:
-    Taker(VexBase& object, std::uint32_t timeoutMs) : m_state(std::make_shared<State>())
-    {
-        std::thread([state = m_state, &object, timeoutMs] {
-            const bool got = object.lock(timeoutMs);
-            std::unique_lock<std::mutex> guard(state->mutex);
-            state->result = got ? 1 : 0;
-            state->changed.notify_all();
-            state->changed.wait(guard, [&] { return state->release; });
-            object.unlock();
-            state->done = true;
-            state->changed.notify_all();
-        }).detach();
-    }
-    ~Taker() { letGo(); }
-    int result()   // 1 got it, 0 refused, -1 still waiting after 5 s
-    {
-        std::unique_lock<std::mutex> guard(m_state->mutex);
-        m_state->changed.wait_for(guard, std::chrono::seconds(5), [&] { return m_state->result >= 0; });
-        return m_state->result;
-    }
-    bool letGo()
-    {
-        std::unique_lock<std::mutex> guard(m_state->mutex);
-        m_state->release = true;
-        m_state->changed.notify_all();
-        return m_state->changed.wait_for(guard, std::chrono::seconds(5), [&] { return m_state->done; });
-    }
-
-private:
-    struct State {
-        std::mutex mutex;
-        std::condition_variable changed;
-        int result = -1;
-        bool release = false;
-        bool done = false;
-    };
-    std::shared_ptr<State> m_state;
-};
+// lock(timeoutMs) on a detached thread that unlocks once `letGo` is set: a lock() that never
+// returns leaves that thread behind instead of hanging the test. 1: got it, 0: refused, -1: waits.
+int lockElsewhere(VexBase& object, std::uint32_t timeoutMs, std::shared_future<void> letGo)
+{
+    auto got = std::make_shared<std::promise<bool>>();
+    std::future<bool> result = got->get_future();
+    std::thread([&object, timeoutMs, got, letGo] {
+        got->set_value(object.lock(timeoutMs));
+        letGo.wait();
+        object.unlock();
+    }).detach();
+    return result.wait_for(std::chrono::seconds(5)) == std::future_status::ready ? result.get() : -1;
+}
 
 }  // namespace
 
@@ -79,27 +49,24 @@ TEST(VexBase, CountsReferencesAndCopiesHaveTheirOwn)
     bool originalGone = false, copyGone = false, assignedGone = false;
     Tracked* original = new Tracked(&originalGone);
     EXPECT_EQ(original->addRef(), 2u);
-    EXPECT_EQ(original->addRef(), 3u);
-    EXPECT_EQ(original->release(), 2u);
+    EXPECT_EQ(original->release(), 1u);
     ASSERT_TRUE(original->lock(0));
-    // A copy's count and lock are its own, and free while the original's is held.
+    // Copies and assigned objects keep their own count and lock, free while the original's is held.
     VexBase* copy = new Tracked(*original);
     static_cast<Tracked*>(copy)->destroyed = &copyGone;
-    EXPECT_TRUE(otherThreadGetsLock(*copy, 1));
-    EXPECT_FALSE(otherThreadGetsLock(*original, 1));
-    EXPECT_EQ(copy->release(), 0u);   // through the base, the derived destructor runs
-    EXPECT_TRUE(copyGone);
-    // Assignment keeps the target's own count and lock.
     Tracked* assigned = new Tracked(&assignedGone);
     assigned->addRef();
     *assigned = *original;
     assigned->destroyed = &assignedGone;
-    EXPECT_TRUE(otherThreadGetsLock(*assigned, 1));
+    EXPECT_TRUE(otherThreadGetsLock(*copy));
+    EXPECT_TRUE(otherThreadGetsLock(*assigned));
+    EXPECT_FALSE(otherThreadGetsLock(*original));
+    EXPECT_EQ(copy->release(), 0u);   // through the base, the derived destructor runs
+    EXPECT_TRUE(copyGone);
     EXPECT_EQ(assigned->release(), 1u);
     EXPECT_EQ(assigned->release(), 0u);
     EXPECT_TRUE(assignedGone);
     original->unlock();
-    EXPECT_EQ(original->release(), 1u);
     EXPECT_FALSE(originalGone);
     EXPECT_EQ(original->release(), 0u);
     EXPECT_TRUE(originalGone);
@@ -111,22 +78,20 @@ TEST(VexBase, LockIsRecursivePerThreadAndTimed)
     object.unlock();   // never locked: nothing happens
     ASSERT_TRUE(object.lock(0));
     ASSERT_TRUE(object.lock(10));
-    EXPECT_FALSE(otherThreadGetsLock(object, 1));
-    std::thread([&] { object.unlock(); }).join();   // not the holder: nothing given away
+    std::thread([&] { object.unlock(); }).join();   // not the holder's: nothing given away
     object.unlock();
-    EXPECT_FALSE(otherThreadGetsLock(object, 1));
+    EXPECT_FALSE(otherThreadGetsLock(object));
     object.unlock();
-    EXPECT_TRUE(otherThreadGetsLock(object, 1));
     object.unlock();   // one more than taken: harmless
-    EXPECT_TRUE(otherThreadGetsLock(object, 1));
+    EXPECT_TRUE(otherThreadGetsLock(object));
 
     // Held elsewhere: a timed lock gives up, an unlimited one waits for the holder.
-    Taker holder(object, 0);
-    ASSERT_EQ(holder.result(), 1);
+    std::promise<void> letGo;
+    ASSERT_EQ(lockElsewhere(object, 0, letGo.get_future().share()), 1);
     EXPECT_FALSE(object.lock(50));
-    std::thread releaser([&holder] {
+    std::thread releaser([&letGo] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        holder.letGo();
+        letGo.set_value();
     });
     EXPECT_TRUE(object.lock(0));
     object.unlock();
@@ -135,21 +100,21 @@ TEST(VexBase, LockIsRecursivePerThreadAndTimed)
 
 TEST(VexBase, AnAbandonedLockFailsOnceAndPassesToItsWaiter)
 {
-    // No thread started after the owner ended (which may get the owner's id again) gets it.
+    // No thread started after the owner ended (which may reuse the owner's id) gets it.
     static VexBase* const left = new VexBase;   // never destroyed: its owner is gone
     std::thread([] { ASSERT_TRUE(left->lock(0)); }).join();
     for (int i = 0; i < 20; ++i)
-        EXPECT_FALSE(otherThreadGetsLock(*left, 1)) << "thread " << i;
+        EXPECT_FALSE(otherThreadGetsLock(*left)) << "thread " << i;
 
     for (const std::uint32_t timeoutMs : {0u, 50u, 60000u}) {   // 0: without limit
         SCOPED_TRACE(timeoutMs);
-        auto* object = new VexBase;   // not destroyed when a row hangs
+        auto* object = new VexBase;   // left behind when a row hangs
         std::thread([object] { ASSERT_TRUE(object->lock(0)); }).join();
-        Taker waiter(*object, timeoutMs);
-        ASSERT_EQ(waiter.result(), 0) << "-1: still waiting";
-        EXPECT_FALSE(otherThreadGetsLock(*object, 1));   // the waiter holds it now, once
-        ASSERT_TRUE(waiter.letGo());
-        EXPECT_TRUE(otherThreadGetsLock(*object, 1));
+        std::promise<void> letGo;
+        ASSERT_EQ(lockElsewhere(*object, timeoutMs, letGo.get_future().share()), 0) << "-1: still waiting";
+        EXPECT_FALSE(otherThreadGetsLock(*object));   // the waiter holds it now, once
+        letGo.set_value();
+        EXPECT_TRUE(otherThreadGetsLock(*object, 5000));
         delete object;
     }
 }
