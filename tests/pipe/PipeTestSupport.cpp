@@ -87,6 +87,12 @@ bool LineReader::next(std::string* line, int timeoutMs)
     return true;
 }
 
+std::string LineReader::take(int timeoutMs)
+{
+    std::string line;
+    return next(&line, timeoutMs) ? line : "(none)";
+}
+
 RawPeer::RawPeer()
     : m_outName(uniquePipeName("out")), m_inName(uniquePipeName("in")),
       m_reader(m_outName, [this](const std::string& line) {

@@ -32,6 +32,7 @@ public:
     explicit LineReader(const std::string& name, std::function<void(const std::string&)> onLine = nullptr);
     ~LineReader();
     bool next(std::string* line, int timeoutMs = 10000);   // false: none came in time
+    std::string take(int timeoutMs = 10000);                // the next line, or "(none)"
     bool writerGone() const { return m_gone.load(); }
 
 private:

@@ -9,6 +9,7 @@
 #include "kyro/platform/process_info.h"
 #include "kyro/platform/process_launch.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -42,6 +43,15 @@ long long msSince(std::chrono::steady_clock::time_point start)
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now() - start).count();
 }
+
+// A client conduit wired to a raw peer.
+class Wired : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(wired.ready()); }
+    std::string sent(int timeoutMs = 10000) { return wired.peer().received().take(timeoutMs); }
+    pipetest::WiredConduit wired;
+    VexPipeConduit* conduit = wired.conduit();
+};
 
 class DyingFacility : public VexPipeFacility {
 public:
@@ -157,25 +167,19 @@ TEST(VexPipeConduit, HoldsItsSessionsAndState)
     EXPECT_EQ(errors.lines(), Lines{"Error  No session to send f.m in"});
 }
 
-TEST(VexPipeConduit, WritesPacketsAsLines)
+TEST_F(Wired, WritesPacketsAsLines)
 {
-    pipetest::WiredConduit wired;
-    ASSERT_TRUE(wired.ready());
-    VexPipeConduit* conduit = wired.conduit();
-    std::string line;
     VexPipePacket wait("kyro.PleaseWaitDialog", VexPipePacket::kNoWait);
     wait.setString("waiting", "True");
     EXPECT_EQ(conduit->post(&wait, 0), 0);
-    ASSERT_TRUE(wired.peer().received().next(&line));
-    EXPECT_EQ(line, "65536;kyro.PleaseWaitDialog;1;1;0;1;waiting=hTrue");
+    EXPECT_EQ(sent(), "65536;kyro.PleaseWaitDialog;1;1;0;1;waiting=hTrue");
 
     // In a session of its own, whose peer is not known yet.
     VexPipeSession* session = conduit->newSession();
     VexPipePacket request("f.m", VexPipePacket::kNoWait);
     request.setSessionNumber(static_cast<int>(session->number()));
     EXPECT_EQ(conduit->call(&request, nullptr, 0), 0);
-    ASSERT_TRUE(wired.peer().received().next(&line));
-    EXPECT_EQ(line, "65536;f.m;0;" + std::to_string(session->number()) + ";0;1");
+    EXPECT_EQ(sent(), "65536;f.m;0;" + std::to_string(session->number()) + ";0;1");
 
     // An unknown writer: nothing written, nothing waited for.
     ReportCapture errors;
@@ -192,16 +196,12 @@ TEST(VexPipeConduit, WritesPacketsAsLines)
     ASSERT_TRUE(named.connectWriter(0));
     VexPipePacket connect("system.cndCnct", VexPipePacket::kNoWait);
     EXPECT_EQ(named.post(&connect, 0), 0);
-    ASSERT_TRUE(companion.next(&line));
-    EXPECT_EQ(line, "65536;system.cndCnct;1;1;0;1;CPID=d5120");
+    EXPECT_EQ(companion.take(), "65536;system.cndCnct;1;1;0;1;CPID=d5120");
     VexPipeNamedConduit::setClientProcessId(0);
 }
 
-TEST(VexPipeConduit, CallsWaitForTheirReply)
+TEST_F(Wired, CallsWaitForTheirReply)
 {
-    pipetest::WiredConduit wired;
-    ASSERT_TRUE(wired.ready());
-    VexPipeConduit* conduit = wired.conduit();
     wired.peer().setResponder(&pipetest::RawPeer::answerAll);
     struct Idle {
         int calls = 0;
@@ -238,10 +238,9 @@ TEST(VexPipeConduit, CallsWaitForTheirReply)
     EXPECT_EQ(conduit->call(&second, &reply, 0), 0);
     EXPECT_EQ(reply.fullName(), "system.index");
     wired.peer().setResponder(nullptr);
-    std::string line;
-    ASSERT_TRUE(wired.peer().received().next(&line));   // the two requests
-    ASSERT_TRUE(wired.peer().received().next(&line));
-    EXPECT_FALSE(wired.peer().received().next(&line, 200));   // and no answer to the "index"
+    sent();   // the two requests, and no answer to the "index"
+    EXPECT_THAT(sent(), testing::StartsWith("65536;kyro.MessageBox;"));
+    EXPECT_EQ(sent(200), "(none)");
 
     // No writer: a waited-for call returns at once, whichever of packet or conduit asks to wait.
     for (const std::uint32_t mode : {VexPipePacket::kWait, VexPipePacket::kWaitInherit}) {
@@ -252,21 +251,15 @@ TEST(VexPipeConduit, CallsWaitForTheirReply)
     }
 }
 
-TEST(VexPipeConduit, HandsIncomingPacketsToTheirSessions)
+TEST_F(Wired, HandsIncomingPacketsToTheirSessions)
 {
-    pipetest::WiredConduit wired;
-    ASSERT_TRUE(wired.ready());
-    VexPipeConduit* conduit = wired.conduit();
     ReportCapture traces(ReportCapture::kTrace);
-    std::string line;
-
     // Session 0 makes a new session; its reply comes from there.
     ASSERT_TRUE(wired.deliver("65536;system.index;0;21;0;2"));
     EXPECT_EQ(conduit->arrivals(), 1u);
     EXPECT_EQ(conduit->sessionCount(), 2);
-    ASSERT_TRUE(wired.peer().received().next(&line));
     VexPipePacket answer;
-    answer.unmarshal(TStr(line.c_str()));
+    answer.unmarshal(TStr(sent().c_str()));
     EXPECT_EQ(answer.sessionNumber(), 21);
     const long made = answer.peerSessionNumber();
     ASSERT_NE(conduit->findSession(made), nullptr);
@@ -277,13 +270,13 @@ TEST(VexPipeConduit, HandsIncomingPacketsToTheirSessions)
     ASSERT_TRUE(wired.deliver("65536;system.index;12345;22;0;2"));
     EXPECT_TRUE(contains(traces.lines(), "incoming packet had bad session id : 12345. Creating a new session."));
     EXPECT_EQ(conduit->arrivals(), 2u);
-    ASSERT_TRUE(wired.peer().received().next(&line));
+    EXPECT_THAT(sent(), testing::StartsWith("65536;system.RESP;22;"));
 
     // A known one takes the sender's number as its peer.
     ASSERT_TRUE(wired.deliver("65536;system.index;" + std::to_string(made) + ";23;0;2"));
     EXPECT_EQ(conduit->findSession(made)->peerNumber(), 23u);
     EXPECT_EQ(conduit->arrivals(), 2u);
-    ASSERT_TRUE(wired.peer().received().next(&line));
+    EXPECT_THAT(sent(), testing::StartsWith("65536;system.RESP;23;" + std::to_string(made) + ";"));
 
     // Lines that are not packets make no session and no answer.
     ASSERT_TRUE(wired.peer().inject("\ngarbage\n65537;system.index;1;7;0;2\n"));
@@ -298,14 +291,11 @@ TEST(VexPipeConduit, HandsIncomingPacketsToTheirSessions)
     EXPECT_EQ(conduit->processIncoming(), 1);
     EXPECT_EQ(conduit->processIncoming(), 0);
     EXPECT_EQ(countContaining(traces.lines(), "System Facility Response received"), 2);
-    EXPECT_FALSE(wired.peer().received().next(&line, 100));
+    EXPECT_EQ(sent(100), "(none)");
 }
 
-TEST(VexPipeConduit, PacketsForUnknownSessionsLeaveNoSessionBehind)
+TEST_F(Wired, PacketsForUnknownSessionsLeaveNoSessionBehind)
 {
-    pipetest::WiredConduit wired;
-    ASSERT_TRUE(wired.ready());
-    VexPipeConduit* conduit = wired.conduit();
     const int before = conduit->sessionCount();
     // Nothing answers these: a reply for no session, a notice, a facility nobody serves.
     for (const char* line : {"65536;kyro.RESP;999999;7;0;1;selected_button=d9", "65536;system.RESP;0;7;0;1",
@@ -323,8 +313,7 @@ TEST(VexPipeConduit, PacketsForUnknownSessionsLeaveNoSessionBehind)
     // One that answered stays for the rest of its conversation.
     ASSERT_TRUE(wired.deliver("65536;system.index;0;21;0;2"));
     EXPECT_EQ(conduit->sessionCount(), before + 1);
-    std::string line;
-    ASSERT_TRUE(wired.peer().received().next(&line));
+    EXPECT_THAT(sent(), testing::StartsWith("65536;system.RESP;21;"));
 
     // A peer that keeps opening conversations is refused beyond the cap.
     ReportCapture errors;
@@ -338,18 +327,15 @@ TEST(VexPipeConduit, PacketsForUnknownSessionsLeaveNoSessionBehind)
     EXPECT_EQ(errors.lines(), Lines{"Error -268435449 Could not find or allocate session : 0"});
 }
 
-TEST(VexPipeSession, MethodOverrideGoesFirst)
+TEST_F(Wired, SessionMethodOverrideGoesFirst)
 {
-    pipetest::WiredConduit wired;
-    ASSERT_TRUE(wired.ready());
-    VexPipeSession* system = wired.conduit()->findSession(1);
-    std::string line;
+    VexPipeSession* system = conduit->findSession(1);
     system->setMethodOverride([](VexPipeSession*, VexPipePacket*) -> long { return VexPipeSession::kPassOn; });
     ASSERT_TRUE(wired.deliver("65536;system.listFacilities;1;7;0;2"));
-    EXPECT_TRUE(wired.peer().received().next(&line));
+    EXPECT_THAT(sent(), testing::StartsWith("65536;system.RESP;7;1;"));
     system->setMethodOverride([](VexPipeSession*, VexPipePacket*) -> long { return 5; });
     ASSERT_TRUE(wired.deliver("65536;system.listFacilities;1;7;0;2"));
-    EXPECT_FALSE(wired.peer().received().next(&line, 200));
+    EXPECT_EQ(sent(200), "(none)");
     VexPipePacket packet("system.index", VexPipePacket::kWait);
     EXPECT_EQ(system->receive(&packet), 5);
 }
@@ -411,13 +397,9 @@ TEST(VexPipeConduit, ClosesOrTerminatesOnce)
             other->release();
         }
         EXPECT_TRUE(!row.pipesGo || eventually([&] { return wired.peer().received().writerGone(); }));
-        std::string line;
-        for (std::string expected : row.sent) {
-            expected.replace(expected.find("<n>"), 3, number);
-            ASSERT_TRUE(wired.peer().received().next(&line));
-            EXPECT_EQ(line, expected);
-        }
-        EXPECT_FALSE(wired.peer().received().next(&line, 100));
+        for (std::string expected : row.sent)
+            EXPECT_EQ(wired.peer().received().take(), expected.replace(expected.find("<n>"), 3, number));
+        EXPECT_EQ(wired.peer().received().take(100), "(none)");
 
         // A session without a conduit any more waits for nothing.
         VexPipePacket reply;
@@ -428,17 +410,15 @@ TEST(VexPipeConduit, ClosesOrTerminatesOnce)
     }
 }
 
-TEST(VexPipeConduit, WaitsEndWhenTheConnectionIsGone)
+TEST_F(Wired, WaitsEndWhenTheConnectionIsGone)
 {
-    pipetest::WiredConduit wired;
-    ASSERT_TRUE(wired.ready());
-    wired.conduit()->setIdleCallback(
-        [](void* peer, std::uint32_t) { static_cast<pipetest::RawPeer*>(peer)->disconnect(); }, &wired.peer());
+    conduit->setIdleCallback([](void* peer, std::uint32_t) { static_cast<pipetest::RawPeer*>(peer)->disconnect(); },
+                             &wired.peer());
     ReportCapture errors;
     VexPipePacket request("kyro.MessageBox", VexPipePacket::kWait), reply;
-    EXPECT_EQ(wired.conduit()->call(&request, &reply, 0), 1);
+    EXPECT_EQ(conduit->call(&request, &reply, 0), 1);
     EXPECT_EQ(errors.lines(), Lines{"Error  Connection lost while session 1 waited for a reply"});
-    EXPECT_TRUE(wired.conduit()->connectionLost());
+    EXPECT_TRUE(conduit->connectionLost());
 }
 
 TEST(VexPipeNamedConduit, CompanionFaults)
@@ -555,9 +535,8 @@ TEST(VexPipeSession, ReceivesWithoutARegisteredSystemFacility)
     delete first;
     EXPECT_FALSE(VexPipeFacilityRegistry::contains("system"));
     ASSERT_TRUE(wired.deliver("65536;system.listLocales;1;7;0;2"));
-    std::string line;
-    ASSERT_TRUE(wired.peer().received().next(&line));
-    EXPECT_EQ(line.rfind("65536;system.RESP;7;1;0;1;RCOD=hlistLocales;RSCD=d0;LCLT=", 0), 0u);
+    EXPECT_THAT(wired.peer().received().take(),
+                testing::StartsWith("65536;system.RESP;7;1;0;1;RCOD=hlistLocales;RSCD=d0;LCLT="));
 
     // With no conduit and no facility anywhere the packet is dropped, and said so.
     ASSERT_FALSE(VexPipeFacilityRegistry::exists());
