@@ -1,14 +1,8 @@
-// The small program the launch tests start. Without arguments it ends at once. With
-// "echo" it writes each further argument as "<argument>" on a line of its own, and with
-// "env NAME" the value of that environment variable (or "(unset)"), so the tests can see
-// what a launched child received.
-//
-// With KYRO_TEST_WRAP set it is a launch wrapper, as KYRO_USE_SQUISH names one: it starts
-// the program its first argument names, with the rest as that program's arguments, and
-// lives on for "<milliseconds>" (KYRO_TEST_WRAP) before it ends. With ":<file>" after the
-// milliseconds it writes a line to its standard output and error every 50 ms meanwhile,
-// and at the end appends "survived" to the file: a wrapper whose output nobody reads any
-// more must live through that.
+// The small program the launch tests start. No arguments: it ends at once; "echo a b": each
+// argument as "<a>" on a line; "env NAME": that variable's value or "(unset)". With
+// KYRO_TEST_WRAP="<ms>[:<file>]" it is a launch wrapper (as KYRO_USE_SQUISH names one): it
+// starts argv[1] with the rest as its arguments and lives <ms> on, writing to its output every
+// 50 ms when a file is named, which then gets "survived" at the end.
 #include "kyro/platform/filesystem.h"
 #include "kyro/platform/process_launch.h"
 

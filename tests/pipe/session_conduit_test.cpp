@@ -53,19 +53,10 @@ protected:
     VexPipeConduit* conduit = wired.conduit();
 };
 
-class DyingFacility : public VexPipeFacility {
-public:
-    DyingFacility()
-    {
-        addMethod("die", [](VexPipeSession*, VexPipePacket*, VexPipePacket*) -> long { std::_Exit(0); });
-    }
-    TStr name() const override { return TStr("test"); }
-};
-
 }  // namespace
 
 // A companion, "<fault>:<prefix>": "gone" ends at once; "mute" ends on its first bytes;
-// "silent" reads and never answers; "die" ends on "test.die"; "noGoodbye" leaves the ends of
+// "silent" reads and never answers; "die" ends on "system.die"; "noGoodbye" leaves the ends of
 // sessions and connections unanswered; "serve" holds the presence lock. All end with their clients.
 KYRO_CHILD_ROLE(vexCompanion)
 {
@@ -91,9 +82,7 @@ KYRO_CHILD_ROLE(vexCompanion)
         return 1;
     }
     VexPipeNamedConduit server(TPath(prefix.c_str()), true, 0);
-    DyingFacility* facility = new DyingFacility;
-    VexPipeFacilityRegistry::add(facility);
-    facility->release();
+    server.systemFacility()->addMethod("die", [](VexPipeSession*, VexPipePacket*, VexPipePacket*) -> long { std::_Exit(0); });
     for (const char* goodbye : {"ssnTerm", "cndTerm"}) {
         if (mode == "noGoodbye")
             server.systemFacility()->addMethod(goodbye, [](VexPipeSession*, VexPipePacket*, VexPipePacket*) -> long {
@@ -478,7 +467,7 @@ TEST(VexPipeNamedConduit, CompanionFaults)
             EXPECT_EQ(reply.getString("RCOD"), "listLocales");
             start = std::chrono::steady_clock::now();
             if (fault == "die") {
-                VexPipePacket die("test.die", VexPipePacket::kWait);
+                VexPipePacket die("system.die", VexPipePacket::kWait);
                 EXPECT_EQ(conduit->call(&die, &reply, 0), 1);
             } else {
                 // The goodbye waits out the patience; the connection then counts as lost.
