@@ -28,19 +28,42 @@ bool otherThreadGetsLock(VexBase& object, std::uint32_t timeoutMs = 1)
     return obtained;
 }
 
-// lock(timeoutMs) on a detached thread that unlocks once `letGo` is set: a lock() that never
-// returns leaves that thread behind instead of hanging the test. 1: got it, 0: refused, -1: waits.
-int lockElsewhere(VexBase& object, std::uint32_t timeoutMs, std::shared_future<void> letGo)
-{
-    auto got = std::make_shared<std::promise<bool>>();
-    std::future<bool> result = got->get_future();
-    std::thread([&object, timeoutMs, got, letGo] {
-        got->set_value(object.lock(timeoutMs));
-        letGo.wait();
-        object.unlock();
-    }).detach();
-    return result.wait_for(std::chrono::seconds(5)) == std::future_status::ready ? result.get() : -1;
-}
+// lock(timeoutMs) on a detached thread, which holds what it got until let go and then unlocks
+// once: a lock() that never returns leaves that thread behind instead of hanging the test.
+class Elsewhere {
+public:
+    Elsewhere(VexBase& object, std::uint32_t timeoutMs)
+    {
+        auto got = std::make_shared<std::promise<bool>>();
+        auto done = std::make_shared<std::promise<void>>();
+        m_got = got->get_future();
+        m_done = done->get_future();
+        std::thread([&object, timeoutMs, got, done, letGo = m_letGo.get_future()] {
+            got->set_value(object.lock(timeoutMs));
+            letGo.wait();
+            object.unlock();
+            done->set_value();
+        }).detach();
+    }
+    ~Elsewhere() { letGo(); }
+    int result()   // 1: got it, 0: refused, -1: still waiting after 5 s
+    {
+        return m_got.wait_for(std::chrono::seconds(5)) == std::future_status::ready ? m_got.get() : -1;
+    }
+    bool letGo()   // and wait (bounded) until it has unlocked
+    {
+        if (!m_released)
+            m_letGo.set_value();
+        m_released = true;
+        return m_done.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    }
+
+private:
+    std::promise<void> m_letGo;
+    std::future<bool> m_got;
+    std::future<void> m_done;
+    bool m_released = false;
+};
 
 }  // namespace
 
@@ -86,12 +109,12 @@ TEST(VexBase, LockIsRecursivePerThreadAndTimed)
     EXPECT_TRUE(otherThreadGetsLock(object));
 
     // Held elsewhere: a timed lock gives up, an unlimited one waits for the holder.
-    std::promise<void> letGo;
-    ASSERT_EQ(lockElsewhere(object, 0, letGo.get_future().share()), 1);
+    Elsewhere holder(object, 0);
+    ASSERT_EQ(holder.result(), 1);
     EXPECT_FALSE(object.lock(50));
-    std::thread releaser([&letGo] {
+    std::thread releaser([&holder] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        letGo.set_value();
+        holder.letGo();
     });
     EXPECT_TRUE(object.lock(0));
     object.unlock();
@@ -110,11 +133,11 @@ TEST(VexBase, AnAbandonedLockFailsOnceAndPassesToItsWaiter)
         SCOPED_TRACE(timeoutMs);
         auto* object = new VexBase;   // left behind when a row hangs
         std::thread([object] { ASSERT_TRUE(object->lock(0)); }).join();
-        std::promise<void> letGo;
-        ASSERT_EQ(lockElsewhere(*object, timeoutMs, letGo.get_future().share()), 0) << "-1: still waiting";
+        Elsewhere waiter(*object, timeoutMs);
+        ASSERT_EQ(waiter.result(), 0) << "-1: still waiting";
         EXPECT_FALSE(otherThreadGetsLock(*object));   // the waiter holds it now, once
-        letGo.set_value();
-        EXPECT_TRUE(otherThreadGetsLock(*object, 5000));
+        ASSERT_TRUE(waiter.letGo());
+        EXPECT_TRUE(otherThreadGetsLock(*object));
         delete object;
     }
 }
