@@ -25,7 +25,12 @@ public:
         if (m_destroyed != nullptr)
             *m_destroyed = true;
     }
-    void feed(const std::string& chunk) { m_queue += chunk; }
+    void feed(const std::string& chunk)
+    {
+        m_queue.erase(0, m_read);
+        m_read = 0;
+        m_queue += chunk;
+    }
     void end() { m_reading = false; }
     int reads = 0;
     int closes = 0;
@@ -41,8 +46,8 @@ public:
     {
         ++reads;
         const std::uint32_t take = std::min<std::uint32_t>(size, queuedBytes());
-        std::memcpy(buffer, m_queue.data(), take);
-        m_queue.erase(0, take);
+        std::memcpy(buffer, m_queue.data() + m_read, take);
+        m_read += take;
         return take;
     }
     bool isOpen() const override { return true; }
@@ -54,11 +59,12 @@ public:
     kyro::platform::PipeHandle handle() const override { return 1; }
     void close() override { ++closes; }
     bool isReading() const override { return m_reading; }
-    std::uint32_t queuedBytes() const override { return static_cast<std::uint32_t>(m_queue.size()); }
+    std::uint32_t queuedBytes() const override { return static_cast<std::uint32_t>(m_queue.size() - m_read); }
 
 private:
     bool* m_destroyed;
-    std::string m_queue;
+    std::string m_queue;   // what was fed, read up to m_read
+    std::size_t m_read = 0;
     bool m_reading = true;
 };
 
