@@ -15,9 +15,6 @@
 
 #include <regex>
 #include <string>
-#include <vector>
-
-using Lines = std::vector<std::string>;
 
 namespace {
 
@@ -34,26 +31,44 @@ public:
     using KyroDebugLog::clear;
 };
 
-// A logger on a temporary file with the test error table loaded (or none).
-class RecordFixture : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        writeTestTable(m_temp / "table.xml");
-        m_logger.setLogFileName(m_temp / "records.log");
-        m_logger.errorTable().SetPathName(m_temp / "table.xml");
-        ASSERT_TRUE(m_logger.errorTable().Load());
-        m_bare.setLogFileName(m_temp / "bare.log");
-        m_host = "ComputerName=" + HostFacts::hostName();
-        m_os = "OS=" + HostFacts::platformOS();
-    }
+// A record whose status is shown in words, and with a version line of its own.
+class NamedStatusError : public KyroErrorBase {
+public:
+    NamedStatusError() : KyroErrorBase(Kyro::kVendorHost, 404, "h.cpp", 3, "") {}
+    TStr getVendorStatusStr() const override { return "NOT_FOUND"; }
 
-    TempFolder m_temp;
-    KyroLogger m_logger{false};
-    KyroLogger m_bare{false};   // no error table
-    std::string m_host;
-    std::string m_os;
+protected:
+    void dumpVendorVersionInfo(KyroLogger* logger) const override
+    {
+        if (logger != nullptr)
+            logger->logFile().write("Extra", "yes");
+    }
 };
+
+KyroPerfLogData perfData(const char* f1, const char* f2, const char* f3, const char* f4, const char* marker)
+{
+    KyroPerfLogData data;
+    data.field1 = f1;
+    data.field2 = f2;
+    data.field3 = f3;
+    data.field4 = f4;
+    data.marker = marker;
+    return data;
+}
+
+// The lines `record` adds, joined by "|", the host facts shown as $host, $os and $facts.
+std::string joinedLines(KyroLogger& logger, const KyroLoggable& record, bool perf)
+{
+    const std::string host = "ComputerName=" + HostFacts::hostName(), os = "OS=" + HostFacts::platformOS();
+    const std::string facts = HostFacts::platformOS() + "," + HostFacts::hostName() + ",15.0.73.0";
+    std::string out;
+    for (const std::string& line : logLines(logger, record, perf ? "," : "\t", perf)) {
+        const bool hasFacts = perf && line.compare(0, facts.size(), facts) == 0;
+        out += (out.empty() ? "" : "|") +
+               (line == host ? "$host" : line == os ? "$os" : hasFacts ? "$facts" + line.substr(facts.size()) : line);
+    }
+    return out;
+}
 
 }  // namespace
 
@@ -74,167 +89,45 @@ TEST(HostFacts, ComputerNameAndSystemVersion)
 #endif
 }
 
-TEST_F(RecordFixture, ErrorRecordLines)
+TEST(Records, LinesOfEachKind)
 {
+    TempFolder temp;
+    writeTestTable(temp / "table.xml");
+    KyroLogger logger(false), bare(false);   // bare: no error table
+    logger.setLogFileName(temp / "records.log");
+    logger.errorTable().SetPathName(temp / "table.xml");
+    ASSERT_TRUE(logger.errorTable().Load());
+    bare.setLogFileName(temp / "bare.log");
+
     const KyroErrorBase error(Kyro::kVendorVex, 3, "C:\\src\\mod\\main.cpp", 42, "2.1");
-    EXPECT_EQ(logLines(m_logger, error),
-              (Lines{"Reason=Fatal error", m_host, m_os, "File=main.cpp,Line=42",
-                     "VendorID=2 [Vex Companion]", "VendorError=3 [The dialog failed]",
-                     "Vex Companion=2.1"}));
-
-    // The bytes themselves: the stamp, a tab, the pair, the platform's line end.
-    m_logger.setLogFileName(m_temp / "bytes.log");
-    const KyroErrorBase small(Kyro::kVendorVex, 0, "", 1, "");
-    m_logger.startLogging();
-    const std::string stamp = m_logger.getHeader().utf8();
-    m_logger.log(small);
-    EXPECT_EQ(readFileBytes(m_temp / "bytes.log"),
-              textLines(stamp + "\tReason=Fatal error\n" + stamp + "\t" + m_host + "\n" + stamp +
-                        "\t" + m_os + "\n" + stamp + "\tFile=,Line=1\n" + stamp +
-                        "\tVendorID=2 [Vex Companion]\n" + stamp + "\tVendorError=0\n"));
-}
-
-TEST_F(RecordFixture, ErrorRecordEdgeCases)
-{
-    // No reason: no "Reason" line, all the others.
     KyroErrorBase quiet(Kyro::kVendorVex, 3, "main.cpp", 7, "");
     quiet.setReason("");
-    EXPECT_EQ(logLines(m_logger, quiet),
-              (Lines{m_host, m_os, "File=main.cpp,Line=7", "VendorID=2 [Vex Companion]",
-                     "VendorError=3 [The dialog failed]"}));
-
-    // The "File" forms: a base name, or the whole thrown file when there is none.
-    struct Row {
-        const char* thrownFile;
-        const char* line;
-    };
-    const Row rows[] = {{"C:\\src\\mod\\main.cpp", "File=main.cpp,Line=0"},
-                        {"main.cpp", "File=main.cpp,Line=0"},
-                        {"C:\\src\\", "File=C:\\src\\,Line=0"},
-                        {"", "File=,Line=0"},
-                        {"a,b=c.cpp", "File=a,b=c.cpp,Line=0"}};
-    for (const Row& row : rows) {
-        const KyroErrorBase error(Kyro::kVendorVex, 3, row.thrownFile, 0, "");
-        const Lines lines = logLines(m_logger, error);
-        ASSERT_EQ(lines.size(), 6u) << row.thrownFile;
-        EXPECT_EQ(lines[3], row.line) << row.thrownFile;
-    }
-
-    // A vendor the table does not know: no brackets, no vendor-version line.
     const KyroErrorBase unknown(Kyro::kVendorLicense, 12, "x.cpp", 1, "3.0");
-    EXPECT_EQ(logLines(m_logger, unknown),
-              (Lines{"Reason=Fatal error", m_host, m_os, "File=x.cpp,Line=1", "VendorID=7",
-                     "VendorError=12"}));
-    // A known vendor with an unknown code, and no version: the name stays, nothing else.
     const KyroErrorBase unknownCode(Kyro::kVendorVex, -4, "x.cpp", 1, "");
-    EXPECT_EQ(logLines(m_logger, unknownCode),
-              (Lines{"Reason=Fatal error", m_host, m_os, "File=x.cpp,Line=1",
-                     "VendorID=2 [Vex Companion]", "VendorError=-4"}));
-
-    // Cleared: line -1, vendor and status 0, no reason, no version.
     ClearableError cleared(Kyro::kVendorVex, 3, "C:\\a\\b.cpp", 9, "2.1");
     cleared.clear();
     EXPECT_EQ(cleared.getThrownLine(), -1);
-    EXPECT_EQ(logLines(m_logger, cleared),
-              (Lines{m_host, m_os, "File=,Line=-1", "VendorID=0", "VendorError=0"}));
-
-    // Without an error table the numbers stand alone.
-    const KyroErrorBase error(Kyro::kVendorVex, 3, "main.cpp", 42, "2.1");
-    EXPECT_EQ(logLines(m_bare, error),
-              (Lines{"Reason=Fatal error", m_host, m_os, "File=main.cpp,Line=42", "VendorID=2",
-                     "VendorError=3"}));
-}
-
-TEST_F(RecordFixture, LibraryErrorLines)
-{
-    // The library's own error: one description line, then its name and version.
-    const CKyroIntError own(Kyro::kVendorKyroInt, CKyroIntError::kCompanionUnreachable,
-                            "C:\\kyro\\dialogs.cpp", 120, "15.0.73.0");
-    EXPECT_EQ(logLines(m_logger, own),
-              (Lines{"Reason=Fatal error", m_host, m_os, "File=dialogs.cpp,Line=120",
-                     "KyroIntError=5 [The companion could not be reached]",
-                     "Kyro Integration Library=15.0.73.0"}));
-
-    // Passed on from another component: the library's line, then the component's two.
+    const CKyroIntError own(Kyro::kVendorKyroInt, CKyroIntError::kCompanionUnreachable, "C:\\kyro\\dialogs.cpp",
+                            120, "15.0.73.0");
     const CKyroIntError passedOn(Kyro::kVendorVex, 3, "vex.cpp", 8, "2.1");
     EXPECT_EQ(passedOn.getInternalCode(), 3);
-    EXPECT_EQ(logLines(m_logger, passedOn),
-              (Lines{"Reason=Fatal error", m_host, m_os, "File=vex.cpp,Line=8", "KyroIntError=3",
-                     "VendorID=2 [Vex Companion]", "VendorError=3 [The dialog failed]",
-                     "Vex Companion=2.1"}));
-}
-
-TEST_F(RecordFixture, DebugRecordLines)
-{
     const KyroDebugLog message(Kyro::kVendorHost, "Started, 3 tasks\tqueued");
-    EXPECT_EQ(logLines(m_logger, message), (Lines{"Host\tStarted, 3 tasks\tqueued\t"}));
-
-    // The display name is chosen at construction.
-    KyroDebugLog moved(Kyro::kVendorHost, "m");
+    KyroDebugLog moved(Kyro::kVendorHost, "m");   // the display name is chosen at construction
     moved.setComponentID(Kyro::kVendorUpdate);
     EXPECT_EQ(moved.getComponentID(), Kyro::kVendorUpdate);
-    EXPECT_EQ(logLines(m_logger, moved), (Lines{"Host\tm\t"}));
+    ClearableDebugLog clearedDebug(Kyro::kVendorHost, "gone");
+    clearedDebug.setReason("r");
+    clearedDebug.clear();
+    EXPECT_EQ(clearedDebug.getReason(), "");
+    EXPECT_EQ(clearedDebug.getDebugLogInfo(), "");
+    EXPECT_EQ(clearedDebug.getComponentID(), Kyro::kVendorNone);
+    const KyroPerfLog marker(Kyro::kVendorKyroInt, perfData("open", "", "NA", "NA", "KYROINITIALIZE.START"));
+    const KyroPerfLog otherPerf(static_cast<Kyro::VendorID>(6), perfData("a", "b", "c", "d", "LOAD.STOP"));
+    KyroPerfLog clearedPerf(Kyro::kVendorVex, perfData("a", "b", "c", "d", "LOAD.STOP"));
+    clearedPerf.clear();   // keeps the display name
+    EXPECT_EQ(clearedPerf.getComponentID(), Kyro::kVendorNone);
 
-    struct Row {
-        int id;
-        const char* name;
-    };
-    const Row rows[] = {{1, "KyroInt"}, {2, "Vex"},     {3, "Host"},    {4, "Setup"},
-                        {5, "Update"},  {6, "None"},    {7, "License"}, {8, "Render"},
-                        {9, "Network"}, {10, "Plugin"}, {0, "None"},    {11, "None"},
-                        {-1, "None"}};
-    for (const Row& row : rows) {
-        const KyroDebugLog record(static_cast<Kyro::VendorID>(row.id), "x");
-        EXPECT_EQ(logLines(m_logger, record), (Lines{std::string(row.name) + "\tx\t"})) << row.id;
-    }
-
-    EXPECT_EQ(logLines(m_logger, KyroDebugLog()), (Lines{"None\t\t"}));
-    ClearableDebugLog cleared(Kyro::kVendorHost, "gone");
-    cleared.setReason("r");
-    cleared.clear();
-    EXPECT_EQ(cleared.getReason(), "");
-    EXPECT_EQ(cleared.getDebugLogInfo(), "");
-    EXPECT_EQ(cleared.getComponentID(), Kyro::kVendorNone);
-    EXPECT_EQ(logLines(m_logger, cleared), (Lines{"\t\t"}));
-}
-
-TEST_F(RecordFixture, PerformanceRecordLines)
-{
-    const std::string facts = HostFacts::platformOS() + "," + HostFacts::hostName() + ",15.0.73.0,";
-    KyroPerfLogData data;
-    data.field1 = "open";
-    data.field2 = "";
-    data.marker = "KYROINITIALIZE.START";
-    KyroPerfLog marker(Kyro::kVendorKyroInt, data);
-    EXPECT_EQ(logLines(m_logger, marker, ",", true),
-              (Lines{facts + "open:NA,NA:NA,KyroInt,KYROINITIALIZE.START,"}));
-
-    // The stamp carries milliseconds.
-    m_logger.startLoggingWMilliSecs();
-    EXPECT_TRUE(std::regex_match(std::string(m_logger.getHeader().utf8()),
-                                 std::regex("[0-9]+\t[0-9]{4}/[0-9]{2}/[0-9]{2}\t[0-9]{2}:[0-9]{2}:[0-9]{2}:[0-9]{1,3}")));
-
-    // An unknown component shows "None"; clear() keeps the display name and message.
-    KyroPerfLogData all;
-    all.field1 = "a";
-    all.field2 = "b";
-    all.field3 = "c";
-    all.field4 = "d";
-    all.marker = "LOAD.STOP";
-    KyroPerfLog other(static_cast<Kyro::VendorID>(6), all);
-    EXPECT_EQ(logLines(m_logger, other, ",", true), (Lines{facts + "a:b,c:d,None,LOAD.STOP,"}));
-    KyroPerfLog cleared(Kyro::kVendorVex, all);
-    cleared.clear();
-    EXPECT_EQ(cleared.getComponentID(), Kyro::kVendorNone);
-    EXPECT_EQ(logLines(m_logger, cleared, ",", true), (Lines{facts + ":,:,Vex,,"}));
-
-    // A default data record is "NA" throughout.
-    EXPECT_EQ(logLines(m_logger, KyroPerfLog(Kyro::kVendorVex, KyroPerfLogData()), ",", true),
-              (Lines{facts + "NA:NA,NA:NA,Vex,NA,"}));
-}
-
-TEST_F(RecordFixture, RecordsAreValues)
-{
+    // Records are values: a copy keeps what the original had then.
     KyroErrorBase original(Kyro::kVendorVex, 3, "C:\\a\\one.cpp", 1, "2.1");
     original.setReason("first");
     const KyroErrorBase copy(original);
@@ -253,46 +146,85 @@ TEST_F(RecordFixture, RecordsAreValues)
     EXPECT_EQ(original.getThrownLine(), 2);
     EXPECT_EQ(original.getVendorID(), Kyro::kVendorHost);
     EXPECT_EQ(original.getVendorStatusID(), 4);
-
     KyroErrorBase assigned(Kyro::kVendorNone, 0, "", 0, "");
     assigned = copy;
-    EXPECT_EQ(logLines(m_logger, assigned),
-              (Lines{"Reason=first", m_host, m_os, "File=one.cpp,Line=1", "VendorID=2 [Vex Companion]",
-                     "VendorError=3 [The dialog failed]", "Vex Companion=2.1"}));
-
-    KyroDebugLog message(Kyro::kVendorHost, "one");
-    KyroDebugLog copied(message);
-    message.setDebugLogInfo("two");
-    EXPECT_EQ(copied.getDebugLogInfo(), "one");
-    EXPECT_EQ(logLines(m_logger, copied), (Lines{"Host\tone\t"}));
-
+    KyroDebugLog copied(moved);
+    moved.setDebugLogInfo("changed");
     // A record given no logger writes nothing, and no logger is no failure.
     original.dumpTechSupport(nullptr);
     message.dumpTechSupport(nullptr);
     KyroPerfLog(Kyro::kVendorVex, KyroPerfLogData()).dumpTechSupport(nullptr);
-}
 
-namespace {
-
-// A record whose status is shown in words, through the virtual getVendorStatusStr().
-class NamedStatusError : public KyroErrorBase {
-public:
-    NamedStatusError() : KyroErrorBase(Kyro::kVendorHost, 404, "h.cpp", 3, "") {}
-    TStr getVendorStatusStr() const override { return "NOT_FOUND"; }
-
-protected:
-    void dumpVendorVersionInfo(KyroLogger* logger) const override
-    {
-        if (logger != nullptr)
-            logger->logFile().write("Extra", "yes");
+    struct {
+        const char* name;
+        KyroLogger& logger;
+        const KyroLoggable& record;
+        const char* lines;
+    } const cases[] = {
+        {"error", logger, error, "Reason=Fatal error|$host|$os|File=main.cpp,Line=42|VendorID=2 [Vex Companion]|"
+                                 "VendorError=3 [The dialog failed]|Vex Companion=2.1"},
+        {"no reason", logger, quiet,
+         "$host|$os|File=main.cpp,Line=7|VendorID=2 [Vex Companion]|VendorError=3 [The dialog failed]"},
+        {"unknown vendor: no brackets, no version line", logger, unknown,
+         "Reason=Fatal error|$host|$os|File=x.cpp,Line=1|VendorID=7|VendorError=12"},
+        {"unknown code", logger, unknownCode,
+         "Reason=Fatal error|$host|$os|File=x.cpp,Line=1|VendorID=2 [Vex Companion]|VendorError=-4"},
+        {"cleared", logger, cleared, "$host|$os|File=,Line=-1|VendorID=0|VendorError=0"},
+        {"no error table", bare, error,
+         "Reason=Fatal error|$host|$os|File=main.cpp,Line=42|VendorID=2|VendorError=3"},
+        {"the library's own", logger, own,
+         "Reason=Fatal error|$host|$os|File=dialogs.cpp,Line=120|"
+         "KyroIntError=5 [The companion could not be reached]|Kyro Integration Library=15.0.73.0"},
+        {"passed on by the library", logger, passedOn,
+         "Reason=Fatal error|$host|$os|File=vex.cpp,Line=8|KyroIntError=3|VendorID=2 [Vex Companion]|"
+         "VendorError=3 [The dialog failed]|Vex Companion=2.1"},
+        {"subclass", logger, NamedStatusError(),
+         "Reason=Fatal error|$host|$os|File=h.cpp,Line=3|VendorID=3|VendorError=NOT_FOUND|Extra=yes"},
+        {"debug", logger, message, "Host\tStarted, 3 tasks\tqueued\t"},
+        {"debug, moved", logger, moved, "Host\tchanged\t"},
+        {"assigned", logger, assigned, "Reason=first|$host|$os|File=one.cpp,Line=1|VendorID=2 [Vex Companion]|"
+                                       "VendorError=3 [The dialog failed]|Vex Companion=2.1"},
+        {"a copy", logger, copied, "Host\tm\t"},
+        {"debug, default", logger, KyroDebugLog(), "None\t\t"},
+        {"debug, cleared", logger, clearedDebug, "\t\t"},
+        {"performance", logger, marker, "$facts,open:NA,NA:NA,KyroInt,KYROINITIALIZE.START,"},
+        {"performance, unknown component", logger, otherPerf, "$facts,a:b,c:d,None,LOAD.STOP,"},
+        {"performance, cleared", logger, clearedPerf, "$facts,:,:,Vex,,"},
+        {"performance, default data", logger, KyroPerfLog(Kyro::kVendorVex, KyroPerfLogData()),
+         "$facts,NA:NA,NA:NA,Vex,NA,"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(joinedLines(c.logger, c.record, std::string(c.lines).rfind("$facts", 0) == 0), c.lines);
     }
-};
 
-}  // namespace
+    // The "File" forms: a base name, or the whole thrown file when there is none.
+    const char* const files[][2] = {{"C:\\src\\mod\\main.cpp", "main.cpp"}, {"main.cpp", "main.cpp"},
+                                     {"C:\\src\\", "C:\\src\\"}, {"", ""}, {"a,b=c.cpp", "a,b=c.cpp"}};
+    for (const auto& file : files) {
+        EXPECT_EQ(joinedLines(logger, KyroErrorBase(Kyro::kVendorVex, 3, file[0], 0, ""), false),
+                  "Reason=Fatal error|$host|$os|File=" + std::string(file[1]) +
+                      ",Line=0|VendorID=2 [Vex Companion]|VendorError=3 [The dialog failed]");
+    }
+    const char* const names[] = {"None", "KyroInt", "Vex", "Host", "Setup", "Update", "None",
+                                 "License", "Render", "Network", "Plugin", "None"};
+    for (int id = -1; id <= 11; ++id) {
+        EXPECT_EQ(joinedLines(logger, KyroDebugLog(static_cast<Kyro::VendorID>(id), "x"), false),
+                  std::string(names[id < 0 ? 0 : id]) + "\tx\t") << id;
+    }
 
-TEST_F(RecordFixture, SubclassesReplaceParts)
-{
-    EXPECT_EQ(logLines(m_logger, NamedStatusError()),
-              (Lines{"Reason=Fatal error", m_host, m_os, "File=h.cpp,Line=3", "VendorID=3",
-                     "VendorError=NOT_FOUND", "Extra=yes"}));
+    // The bytes themselves: the stamp, a tab, the pair, the platform's line end.
+    logger.setLogFileName(temp / "bytes.log");
+    logger.startLogging();
+    const std::string s = logger.getHeader().utf8();
+    logger.log(KyroErrorBase(Kyro::kVendorVex, 0, "", 1, ""));
+    EXPECT_EQ(readFileBytes(temp / "bytes.log"),
+              textLines(s + "\tReason=Fatal error\n" + s + "\tComputerName=" + HostFacts::hostName() + "\n" + s +
+                        "\tOS=" + HostFacts::platformOS() + "\n" + s + "\tFile=,Line=1\n" + s +
+                        "\tVendorID=2 [Vex Companion]\n" + s + "\tVendorError=0\n"));
+
+    // A performance stamp carries milliseconds.
+    logger.startLoggingWMilliSecs();
+    EXPECT_TRUE(std::regex_match(std::string(logger.getHeader().utf8()),
+                                 std::regex("[0-9]+\t[0-9]{4}/[0-9]{2}/[0-9]{2}\t[0-9]{2}:[0-9]{2}:[0-9]{2}:[0-9]{1,3}")));
 }
