@@ -90,22 +90,19 @@ TEST(KyroPerf, Pairing)
     }
 }
 
-TEST(KyroPerf, StatisticsUnmatchedAndDamagedLines)
+TEST(KyroPerf, StatisticsUnpairedAndDamagedLines)
 {
     std::string log;
     for (const char* stop : {"10:00:00:40", "10:00:00:10", "10:00:00:30", "10:00:00:20"})
         log += line(9, "10:00:00:0", "OPEN.START") + line(9, stop, "OPEN.STOP");
     log += line(9, "10:00:04:0", "CLOSE.START") + line(9, "10:00:04:150", "CLOSE.STOP") +
            line(9, "10:00:05:0", "PING.START") + line(9, "10:00:05:3", "PING.STOP");
-    EXPECT_EQ(analyseText(log).markerLines, 12u);
     EXPECT_EQ(kyro::perf::formatReport(analyseText(log)),   // the largest total first
               "Operation  Count  Median ms  Max ms  Total ms\n"
               "CLOSE          1      150.0     150       150\n"
               "OPEN           4       25.0      40       100\n"
               "PING           1        3.0       3         3\n"
               "\nUnmatched starts: 0\nUnmatched stops: 0\nSkipped lines: 0\n");
-    EXPECT_EQ(kyro::perf::formatReport(analyseText("")),
-              "No paired operations.\n\nUnmatched starts: 0\nUnmatched stops: 0\nSkipped lines: 0\n");
 
     const std::string damaged =
         line(5, "10:00:00:0", "LOST.STOP") + line(5, "10:00:00:1", "OPEN.START") + "\n" +   // 1-3
@@ -119,54 +116,38 @@ TEST(KyroPerf, StatisticsUnmatchedAndDamagedLines)
         line(5, "10:00:00:18", "IN.STOP") + line(5, "10:00:00:20", "BACK.START") + line(5, "09:00:00:0", "BACK.STOP");
     const Report report = analyseText(damaged);
     EXPECT_EQ(operations(report), "5:IN:10@0");
-    EXPECT_EQ(report.otherRecords, 2u);
     const std::string text = kyro::perf::formatReport(report);
     for (const char* expected : {"Unmatched starts: 1\n  OPEN.START  process 5  2026/01/05 10:00:00.001  line 2\n",
                                  "Unmatched stops: 1\n  LOST.STOP  process 5  2026/01/05 10:00:00.000  line 1\n",
                                  "Pairs stamped backwards (clock set back), left out: 1\n",
                                  "Records without a START or STOP marker: 2\n", "Skipped lines: 7\n"})
         EXPECT_NE(text.find(expected), std::string::npos) << expected << text;
-
-    // Many unpaired markers are counted, the first ones listed.
-    std::string many;
-    for (int i = 0; i < 25; ++i)
-        many += line(5, "10:00:00:0", "OPEN.START");
-    const std::string manyText = kyro::perf::formatReport(analyseText(many));
-    EXPECT_NE(manyText.find("Unmatched starts: 25\n"), std::string::npos);
-    EXPECT_NE(manyText.find("  ... and 5 more\n"), std::string::npos) << manyText;
 }
 
-TEST(KyroPerf, LineEndsByteOrderMarkAndLongFiles)
+TEST(KyroPerf, LineEndsByteOrderMarkAndLongLines)
 {
     // CR LF, a byte-order mark, a last line without its end, and a stream read in pieces
-    // whose lines cross the pieces' borders give the report of the plain text.
-    std::string lf;
+    // whose lines cross the pieces' borders give the report of the plain text; a line far
+    // longer than any record is skipped as one line.
+    std::string lf = line(11, "10:00:00:0", "A.START") + std::string(200000, 'x') + "\n";
     for (int i = 0; i < 3000; ++i) {
-        const std::string second = (i % 60 < 10 ? "0" : "") + std::to_string(i % 60);
-        lf += line(11, "10:00:" + second + ":1", "STEP.START") +
-              line(11, "10:00:" + second + ":" + std::to_string(1 + i % 7), "STEP.STOP");
+        const std::string second = "10:00:" + std::to_string(10 + i % 50) + ":";
+        lf += line(11, second + "1", "STEP.START") + line(11, second + std::to_string(1 + i % 7), "STEP.STOP");
     }
     std::string crlf = "\xEF\xBB\xBF";
     for (char c : lf)
         crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
     crlf.resize(crlf.size() - 2);
-    const std::string huge = line(11, "10:00:00:0", "A.START") + std::string(200000, 'x') + "\n" +
-                             line(11, "10:00:00:9", "A.STOP");
-    const Report fromLf = analyseText(lf);
+    const Report fromLf = analyseText(lf), fromCrlf = analyseText(crlf);
+    std::istringstream stream(crlf);
+    Report fromStream;
+    ASSERT_TRUE(kyro::perf::analyseStream(stream, &fromStream));
     ASSERT_EQ(fromLf.statistics.size(), 1u);
     EXPECT_EQ(fromLf.statistics[0].count, 3000u);
     EXPECT_EQ(fromLf.statistics[0].maxMs, 6);
-    EXPECT_EQ(fromLf.skippedLines, 0u);
-    for (const std::string* text : std::vector<const std::string*>{&crlf, &huge}) {
-        std::istringstream stream(*text);
-        Report fromStream;
-        ASSERT_TRUE(kyro::perf::analyseStream(stream, &fromStream));
-        // A line far longer than any record is skipped as one line.
-        const std::string expected = text == &huge ? "1 11:A:9@0" : "0 " + operations(fromLf);
-        EXPECT_EQ(std::to_string(fromStream.skippedLines) + " " + operations(fromStream), expected);
-        const Report fromText = analyseText(*text);
-        EXPECT_EQ(std::to_string(fromText.skippedLines) + " " + operations(fromText), expected);
-    }
+    EXPECT_EQ(fromLf.skippedLines, 1u);
+    EXPECT_EQ(std::to_string(fromCrlf.skippedLines) + operations(fromCrlf), "1" + operations(fromLf));
+    EXPECT_EQ(std::to_string(fromStream.skippedLines) + operations(fromStream), "1" + operations(fromLf));
 }
 
 TEST(KyroPerf, CommandLineAndTimeline)
@@ -178,9 +159,6 @@ TEST(KyroPerf, CommandLineAndTimeline)
                        line(21, "08:00:00:300", "A<&>\"'.STOP") + line(21, "08:00:01:0", "RUN.STOP") +
                        line(22, "08:00:00:500", "RUN.START") + line(22, "08:00:00:900", "RUN.STOP") + "\xC3\x28\x01,broken\n");
     std::string out, err;
-    EXPECT_EQ(run({"--help"}, &out, &err), 0);
-    EXPECT_EQ(out.rfind("Usage: kyro-perf [--svg out.svg] [--process PID] [KyroPerfLog.csv]\n", 0), 0u) << out;
-    EXPECT_EQ(err, "");
     // Bad usage: 2, a message and the usage line on the error stream, nothing else.
     for (const auto& args : std::vector<std::vector<std::string>>{
              {"--bogus"}, {"--svg"}, {"--process"}, {"--process", "12a"}, {logPath, logPath}}) {
@@ -190,10 +168,9 @@ TEST(KyroPerf, CommandLineAndTimeline)
     }
     // Files that cannot be read or written: 1.
     const std::string missing = nativePath(temp / "missing.csv").string();
+    const std::string badSvg = nativePath(temp / "no such folder" / "t.svg").string();
     EXPECT_EQ(run({missing}, &out, &err), 1);
     EXPECT_EQ(err, "kyro-perf: cannot read " + missing + "\n");
-    EXPECT_EQ(run({nativePath(temp.path()).string()}, &out, &err), 1);
-    const std::string badSvg = nativePath(temp / "no such folder" / "t.svg").string();
     EXPECT_EQ(run({"--svg", badSvg, logPath}, &out, &err), 1);
     EXPECT_EQ(err, "kyro-perf: cannot write " + badSvg + "\n");
 
@@ -213,12 +190,6 @@ TEST(KyroPerf, CommandLineAndTimeline)
     for (const char* text : {"process 21", "process 22", "<title>A&lt;&amp;&gt;&quot;&apos;: 200 ms"})
         EXPECT_NE(svg.find(text), std::string::npos) << text << svg;
     EXPECT_EQ(svg.find("A<&"), std::string::npos);
-    // Names that are not UTF-8 or hold control characters still give a well-formed file.
-    const std::string odd = kyro::perf::renderSvg(analyseText(
-        line(1, "08:00:00:0", "\xC3\x28\x01\xED\xA0\x80X.START") + line(1, "08:00:00:5", "\xC3\x28\x01\xED\xA0\x80X.STOP")));
-    EXPECT_NE(odd.find("<title>?(????X: 5 ms"), std::string::npos) << odd;
-    EXPECT_NE(kyro::perf::renderSvg(Report()).find("No paired operations"), std::string::npos);
-
     // Only one process.
     ASSERT_EQ(run({"--process", "22", logPath}, &out, &err), 0);
     EXPECT_TRUE(hasRow(out, "RUN", 1)) << out;
@@ -231,24 +202,19 @@ TEST(KyroPerf, ReadsALogTheLibraryWrote)
     // On POSIX the user's folder moves into the temporary one; Windows keeps its own.
     ScopedVariable folder("XDG_DATA_HOME", nativePath(temp.path()).string().c_str());
     ScopedVariable perfOn("KYRO_PERF_LOG", "1");
-    const auto writeLog = [](KyroPerfLogger& logger) {
-        for (const char* marker : {"KYROINITIALIZE.START", "KYROINITIALIZE.STOP", "LOADTABLE.START", "PARSE.START",
-                                   "PARSE.STOP", "PARSE.START", "PARSE.STOP", "PARSE.START", "PARSE.STOP",
-                                   "LOADTABLE.STOP", "DIALOG.START"}) {
-            KyroPerfLogData data;
-            data.field1 = "job";
-            data.field2 = "";
-            data.marker = marker;
-            logger.startLoggingWMilliSecs();
-            logger.log(KyroPerfLog(Kyro::VendorID(1), data));
-        }
-    };
     KyroPerfLogger logger;
     ASSERT_TRUE(logger.isPerfLogEnabled());
-    const std::string defaultPath = logger.getLogFileName().utf8();
-    EXPECT_EQ(kyro::perf::defaultLogPath(), defaultPath);
+    EXPECT_EQ(kyro::perf::defaultLogPath(), logger.getLogFileName().utf8());
     logger.setLogFileName(temp / "KyroPerfLog.csv");
-    writeLog(logger);
+    for (const char* marker : {"KYROINITIALIZE.START", "KYROINITIALIZE.STOP", "LOADTABLE.START", "PARSE.START", "PARSE.STOP",
+                               "PARSE.START", "PARSE.STOP", "PARSE.START", "PARSE.STOP", "LOADTABLE.STOP", "DIALOG.START"}) {
+        KyroPerfLogData data;
+        data.field1 = "job";
+        data.field2 = "";
+        data.marker = marker;
+        logger.startLoggingWMilliSecs();
+        logger.log(KyroPerfLog(Kyro::VendorID(1), data));
+    }
     std::string out, err;
     ASSERT_EQ(run({nativePath(temp / "KyroPerfLog.csv").string()}, &out, &err), 0) << err;
     EXPECT_EQ(err, "");
@@ -257,14 +223,4 @@ TEST(KyroPerf, ReadsALogTheLibraryWrote)
     EXPECT_NE(out.find("Unmatched starts: 1\n  DIALOG.START  process " + pid + "  "), std::string::npos) << out;
     EXPECT_NE(out.find("Unmatched stops: 0\n"), std::string::npos) << out;
     EXPECT_NE(out.find("Skipped lines: 0\n"), std::string::npos) << out;
-
-    // Without a file, the user's own log (only where the test can move that folder).
-    const std::string inTemp = std::string(temp.path().utf8()) + "\\";
-    if (defaultPath.compare(0, inTemp.size(), inTemp) == 0) {
-        KyroPerfLogger user;
-        writeLog(user);
-        ASSERT_EQ(run({}, &out, &err), 0) << err;
-        EXPECT_EQ(out.rfind("Performance log: " + nativePath(defaultPath.c_str()).string() + "\n", 0), 0u) << out;
-        EXPECT_TRUE(hasRow(out, "PARSE", 3)) << out;
-    }
 }
