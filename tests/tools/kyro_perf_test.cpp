@@ -153,37 +153,33 @@ TEST(KyroPerf, LineEndsByteOrderMarkAndLongLines)
 TEST(KyroPerf, CommandLineAndTimeline)
 {
     TempFolder temp;
-    const std::string logPath = nativePath(temp / "perf.csv").string();
+    const std::string logPath = nativePath(temp / "perf.csv").string(), svgPath = nativePath(temp / "t.svg").string();
+    const std::string missing = nativePath(temp / "missing.csv").string(), badSvg = nativePath(temp / "no" / "t.svg").string();
     writeFileBytes(temp / "perf.csv",
                    line(21, "08:00:00:0", "RUN.START") + line(21, "08:00:00:100", "A<&>\"'.START") +
                        line(21, "08:00:00:300", "A<&>\"'.STOP") + line(21, "08:00:01:0", "RUN.STOP") +
                        line(22, "08:00:00:500", "RUN.START") + line(22, "08:00:00:900", "RUN.STOP") + "\xC3\x28\x01,broken\n");
     std::string out, err;
-    // Bad usage: 2, a message and the usage line on the error stream, nothing else.
+    // Bad usage: 2, the usage line on the error stream, nothing else; a file that cannot be read or written: 1.
     for (const auto& args : std::vector<std::vector<std::string>>{
              {"--bogus"}, {"--svg"}, {"--process"}, {"--process", "12a"}, {logPath, logPath}}) {
         EXPECT_EQ(run(args, &out, &err), 2) << args[0];
-        EXPECT_EQ(out, "") << args[0];
-        EXPECT_NE(err.find("Usage: kyro-perf"), std::string::npos) << args[0];
+        EXPECT_TRUE(out.empty() && err.find("Usage: kyro-perf") != std::string::npos) << args[0] << err;
     }
-    // Files that cannot be read or written: 1.
-    const std::string missing = nativePath(temp / "missing.csv").string();
-    const std::string badSvg = nativePath(temp / "no such folder" / "t.svg").string();
     EXPECT_EQ(run({missing}, &out, &err), 1);
     EXPECT_EQ(err, "kyro-perf: cannot read " + missing + "\n");
     EXPECT_EQ(run({"--svg", badSvg, logPath}, &out, &err), 1);
     EXPECT_EQ(err, "kyro-perf: cannot write " + badSvg + "\n");
 
     // The table, and the timeline with one bar per operation, its texts escaped.
-    const std::string svgPath = nativePath(temp / "timeline.svg").string();
     ASSERT_EQ(run({"--svg", svgPath, logPath}, &out, &err), 0) << err;
     EXPECT_EQ(err, "");
     EXPECT_EQ(out.rfind("Performance log: " + logPath + "\n\nOperation", 0), 0u) << out;
     EXPECT_TRUE(hasRow(out, "RUN", 2)) << out;
-    EXPECT_NE(out.find("Skipped lines: 1\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("Timeline written to " + svgPath + "\n"), std::string::npos) << out;
-    const std::string svg = readFileBytes(temp / "timeline.svg");
-    EXPECT_EQ(svg.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\"", 0), 0u);
+    for (const std::string& text : {std::string("Skipped lines: 1\n"), "Timeline written to " + svgPath + "\n"})
+        EXPECT_NE(out.find(text), std::string::npos) << text << out;
+    const std::string svg = readFileBytes(temp / "t.svg");
+    EXPECT_EQ(svg.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg ", 0), 0u);
     EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
     const std::regex bar("<rect x=\"[0-9.]+\" y=\"[0-9.]+\" width=\"[0-9.]+\"");
     EXPECT_EQ(std::distance(std::sregex_iterator(svg.begin(), svg.end(), bar), std::sregex_iterator()), 3) << svg;
@@ -192,8 +188,7 @@ TEST(KyroPerf, CommandLineAndTimeline)
     EXPECT_EQ(svg.find("A<&"), std::string::npos);
     // Only one process.
     ASSERT_EQ(run({"--process", "22", logPath}, &out, &err), 0);
-    EXPECT_TRUE(hasRow(out, "RUN", 1)) << out;
-    EXPECT_EQ(out.find("A<&"), std::string::npos) << out;
+    EXPECT_TRUE(hasRow(out, "RUN", 1) && out.find("A<&") == std::string::npos) << out;
 }
 
 TEST(KyroPerf, ReadsALogTheLibraryWrote)
@@ -206,21 +201,17 @@ TEST(KyroPerf, ReadsALogTheLibraryWrote)
     ASSERT_TRUE(logger.isPerfLogEnabled());
     EXPECT_EQ(kyro::perf::defaultLogPath(), logger.getLogFileName().utf8());
     logger.setLogFileName(temp / "KyroPerfLog.csv");
-    for (const char* marker : {"KYROINITIALIZE.START", "KYROINITIALIZE.STOP", "LOADTABLE.START", "PARSE.START", "PARSE.STOP",
-                               "PARSE.START", "PARSE.STOP", "PARSE.START", "PARSE.STOP", "LOADTABLE.STOP", "DIALOG.START"}) {
+    for (const char* marker : {"LOAD.START", "PARSE.START", "PARSE.STOP", "PARSE.START", "PARSE.STOP", "LOAD.STOP", "DIALOG.START"}) {
         KyroPerfLogData data;
         data.field1 = "job";
-        data.field2 = "";
         data.marker = marker;
         logger.startLoggingWMilliSecs();
         logger.log(KyroPerfLog(Kyro::VendorID(1), data));
     }
     std::string out, err;
     ASSERT_EQ(run({nativePath(temp / "KyroPerfLog.csv").string()}, &out, &err), 0) << err;
-    EXPECT_EQ(err, "");
-    EXPECT_TRUE(hasRow(out, "PARSE", 3) && hasRow(out, "LOADTABLE", 1) && hasRow(out, "KYROINITIALIZE", 1)) << out;
+    EXPECT_TRUE(err.empty() && hasRow(out, "PARSE", 2) && hasRow(out, "LOAD", 1)) << out;
     const std::string pid = std::to_string(kyro::platform::currentProcessId());
     EXPECT_NE(out.find("Unmatched starts: 1\n  DIALOG.START  process " + pid + "  "), std::string::npos) << out;
-    EXPECT_NE(out.find("Unmatched stops: 0\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("Skipped lines: 0\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Unmatched stops: 0\nSkipped lines: 0\n"), std::string::npos) << out;
 }
