@@ -40,20 +40,13 @@ std::string checkRecords(const TStr& path, const std::map<std::string, int>& cou
     std::map<std::string, int> next;
     std::ostringstream problems;
     for (std::size_t i = 0; i < lines.size() && problems.tellp() <= 2000; i += kLinesPerRecord) {
-        if (i + kLinesPerRecord > lines.size()) {
-            problems << "a record cut short at line " << i << "; ";
-            break;
-        }
+        // The stamp is the text before the third tab.
         const std::string::size_type at = lines[i].find('\t', lines[i].find('\t', lines[i].find('\t') + 1) + 1);
-        if (at == std::string::npos) {
-            problems << "no stamp at line " << i << "; ";
+        if (i + kLinesPerRecord > lines.size() || at == std::string::npos || lines[i].compare(at + 1, 7, "Reason=") != 0) {
+            problems << "no whole record starts at line " << i << ": " << lines[i].substr(0, 100) << "; ";
             break;
         }
         const std::string stamp = lines[i].substr(0, at + 1), reason = lines[i].substr(at + 1);
-        if (reason.compare(0, 7, "Reason=") != 0) {
-            problems << "line " << i << " does not start a record: " << lines[i].substr(0, 100) << "; ";
-            break;
-        }
         const std::string::size_type space = reason.find(' ');
         const std::string tag = reason.substr(7, space - 7);
         const int number = std::atoi(reason.c_str() + space + 1);
@@ -80,8 +73,7 @@ std::string checkRecords(const TStr& path, const std::map<std::string, int>& cou
 
 // A record that notes whether the log's mutex is free while it is written: another thread
 // tries to take it meanwhile.
-class MutexProbe : public KyroErrorBase {
-public:
+struct MutexProbe : KyroErrorBase {
     explicit MutexProbe(const char* mutexName) : KyroErrorBase(Kyro::kVendorVex, 0, "", 0, ""), m_mutexName(mutexName) {}
     void dumpTechSupport(KyroLogger* logger) const override
     {
@@ -93,8 +85,6 @@ public:
         }).join();
         logger->logFile().write("MutexFree", free ? 1 : 0);
     }
-
-private:
     TStr m_mutexName;
 };
 
