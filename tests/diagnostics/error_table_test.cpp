@@ -131,29 +131,22 @@ TEST(ErrorTable, MissingAndDamagedFilesAnswerNothing)
     EXPECT_EQ(answers(unnamed, "1=|1/5="), "1=|1/5=");
 }
 
-TEST(ErrorTable, StateAndCopies)
+TEST(ErrorTable, AnswersComeFromTheLastLoad)
 {
+    // (Copies answer as their originals: the error-table fuzz target checks that on every input.)
     TempFolder temp;
-    const TPath first = temp / "first.xml", second = temp / "second.xml";
-    writeFileBytes(first, tables(table("1", name("First"))));
-    writeFileBytes(second, tables(table("1", name("Second"))));
-    KyroErrorTable loaded(first);
+    writeFileBytes(temp / "first.xml", tables(table("1", name("First"))));
+    writeFileBytes(temp / "second.xml", tables(table("1", name("Second"))));
+    KyroErrorTable loaded(temp / "first.xml");
     EXPECT_EQ(loaded.GetVendorName(1), "");   // not loaded yet
     ASSERT_TRUE(loaded.Load());
-    loaded.SetPathName(second);   // nothing changes until the next Load
+    loaded.SetPathName(temp / "second.xml");   // nothing changes until the next Load
     EXPECT_EQ(loaded.GetVendorName(1), "First");
     ASSERT_TRUE(loaded.Load());
-    // Copies carry the parsed file and the path with them; an unloaded table copies as unloaded.
-    KyroErrorTable copy(loaded), assigned(first);
-    assigned = loaded;
+    EXPECT_EQ(loaded.GetVendorName(1), "Second");
     loaded.SetPathName(temp / "missing.xml");
     EXPECT_FALSE(loaded.Load());
-    EXPECT_EQ(loaded.GetVendorName(1) + copy.GetVendorName(1) + assigned.GetVendorName(1), "SecondSecond");
-    writeFileBytes(second, tables(table("1", name("Rewritten"))));
-    ASSERT_TRUE(copy.Load());
-    EXPECT_EQ(copy.GetVendorName(1), "Rewritten");
-    assigned = KyroErrorTable(loaded);
-    EXPECT_EQ(assigned.GetVendorName(1), "");
+    EXPECT_EQ(loaded.GetVendorName(1), "");
 }
 
 TEST(ErrorTable, TheShippedTableDescribesTheLibrarysStatuses)
