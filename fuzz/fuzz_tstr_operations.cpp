@@ -1,5 +1,5 @@
 // TStr's parsing, searching, place-marker and changing operations, compared with plain
-// std::string models. Input: byte 0 the operation, bytes 1-12 parameters (parameter 0
+// std::string models (concatenation, case and trimming are left to the unit tests). Input: byte 0 the operation, bytes 1-12 parameters (parameter 0
 // carries flags), the rest text fields separated by 0x00 bytes: field 0 is the string
 // operated on, fields 1.. needles, delimiters, replacements and arg values.
 #include "fuzz_check.h"
@@ -202,25 +202,6 @@ void runReplaceAll(const Input& in)
     FUZZ_CHECK(matches(make(original).replaceAll(TStr(""), to).replaceAll(TStr(), to), original));
 }
 
-// Concatenation and comparison; appending and assigning a piece of the string's own buffer.
-void runConcatenation(const Input& in)
-{
-    const Model a = in.subject(), b = (in.p[0] & kOtherNull) != 0 ? Model() : Model(in.field(1));
-    const TStr x = make(a), y = make(b);
-    const Model sum = b.value_or("").empty() ? a : Model(a.value_or("") + *b);   // a itself when b adds nothing
-    const int order = TStr::compare(x, y);
-    FUZZ_CHECK(!a || !b ? order == int(bool(a)) - int(bool(b)) : (order < 0) == (*a < *b) && (order == 0) == (*a == *b));
-    TStr s = x + y;
-    FUZZ_CHECK(matches(s, sum));
-    const std::size_t cut = sum.value_or("").empty() ? 0 : in.p[1] % (sum->size() + 1);
-    s += s.utf8() + cut;
-    const Model expected = cut < sum.value_or("").size() ? Model(*sum + sum->substr(cut)) : sum;
-    FUZZ_CHECK(matches(s, expected));
-    const std::size_t skip = expected.value_or("").empty() ? 0 : in.p[3] % (expected->size() + 1);
-    s.assign(s.utf8() + skip);
-    FUZZ_CHECK(matches(s, expected.value_or("").substr(skip)));
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -241,12 +222,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 in.fields.back() += static_cast<char>(data[at]);
     }
     switch (in.op % 11) {
-    case 0: runArg(in); break;
-    case 1: case 2: runToInt(in); break;
-    case 3: runNextToken(in); break;
-    case 5: runIndexOf(in); break;
-    case 6: case 7: runReplaceAll(in); break;
-    default: runConcatenation(in); break;
+    case 0: case 8: runArg(in); break;
+    case 1: case 2: case 9: runToInt(in); break;
+    case 3: case 4: runNextToken(in); break;
+    case 5: case 10: runIndexOf(in); break;
+    default: runReplaceAll(in); break;
     }
     return 0;
 }
