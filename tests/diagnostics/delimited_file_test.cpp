@@ -56,13 +56,11 @@ TEST(DelimitedFile, LineWritersGiveExactBytes)
     TempFolder temp;
     StampedFile file(temp / "fixed.log");
     ASSERT_TRUE(file.open(false));
-    KyroDelimitedFile::PairList pairs = {{"Reason", "Fatal error"}, {"", ""}, {"Value", "a,b=c\td"}};
-    // (Spelled as TStr: with a plain literal the public append(key, value, closeAfter)
-    // would win overload resolution.)
+    KyroDelimitedFile::PairList pairs = {{"Reason", "Fatal error"}, {"", ""}, {"Value", "a,b=c\td"}}, none;
+    // As TStr: with plain literals the public append(key, value, closeAfter) would be chosen.
     EXPECT_TRUE(file.append(TStr("4242\t2026/01/05\t09:05:03"), TStr("Reason"), TStr("Fatal error")));
     EXPECT_TRUE(file.append("4242\t2026/01/05\t09:05:03", pairs));
     EXPECT_FALSE(file.append(TStr(""), TStr("k"), TStr("v")));
-    KyroDelimitedFile::PairList none;
     EXPECT_FALSE(file.append("4242\t2026/01/05\t09:05:03", none));
     file.close();
     EXPECT_EQ(readFileBytes(temp / "fixed.log"),
@@ -76,7 +74,6 @@ TEST(DelimitedFile, RecordsWithAndWithoutMilliseconds)
     const TPath path = temp / "records.log";
     KyroDelimitedFile file(path);
     EXPECT_FALSE(file.isCurrentSectionSet());
-
     file.updateCurrentSection(false);
     ASSERT_TRUE(file.isCurrentSectionSet());
     const std::string plain = sectionOf(file, "\t");
@@ -87,26 +84,21 @@ TEST(DelimitedFile, RecordsWithAndWithoutMilliseconds)
     EXPECT_TRUE(file.write("File", "a.cpp"));
     EXPECT_TRUE(file.write("Line", 0));
     EXPECT_TRUE(file.write("Line", -1));
-    EXPECT_TRUE(file.append(pairs, true));  // same stamp, then closed
+    EXPECT_TRUE(file.append(pairs, true));   // same stamp, then closed
 
     file.updateCurrentSection(true);
     const std::string precise = sectionOf(file, ",");
     EXPECT_TRUE(std::regex_match(precise, std::regex("[0-9]+,[0-9]{4}/[0-9]{2}/[0-9]{2},[0-9]{2}:[0-9]{2}:[0-9]{2}:[0-9]{1,3}")))
         << precise;
-    KyroDelimitedFile::ItemList items = {"a", "b"};
+    KyroDelimitedFile::ItemList items = {"a", "b"}, utf8 = {"Kyro", "d\xC3\xA9j\xC3\xA0 \xE2\x82\xAC \xE6\x97\xA5"};
     EXPECT_TRUE(file.writeDebugLog(items, ","));
-    KyroDelimitedFile::ItemList utf8 = {"Kyro", "d\xC3\xA9j\xC3\xA0 \xE2\x82\xAC \xE6\x97\xA5"};
     EXPECT_TRUE(file.writeDebugLog(utf8, "\t"));
     file.close();
-
     EXPECT_EQ(readFileBytes(path),
-              textLines(plain + "\tReason=Fatal error,ComputerName=HOST\n" +
-                        plain + "\tFile=a.cpp\n" +
-                        plain + "\tLine=0\n" +
-                        plain + "\tLine=-1\n" +
-                        plain + "\tReason=Fatal error,ComputerName=HOST\n" +
-                        precise + ",a,b,\n" +
-                        sectionOf(file, "\t") + "\tKyro\td\xC3\xA9j\xC3\xA0 \xE2\x82\xAC \xE6\x97\xA5\t\n"));
+              textLines(plain + "\tReason=Fatal error,ComputerName=HOST\n" + plain + "\tFile=a.cpp\n" + plain +
+                        "\tLine=0\n" + plain + "\tLine=-1\n" + plain + "\tReason=Fatal error,ComputerName=HOST\n" +
+                        precise + ",a,b,\n" + sectionOf(file, "\t") +
+                        "\tKyro\td\xC3\xA9j\xC3\xA0 \xE2\x82\xAC \xE6\x97\xA5\t\n"));
 }
 
 TEST(DelimitedFile, NothingIsWrittenWithoutASection)
@@ -114,17 +106,15 @@ TEST(DelimitedFile, NothingIsWrittenWithoutASection)
     TempFolder temp;
     const TPath path = temp / "unstamped.log";
     KyroDelimitedFile file(path);
+    KyroDelimitedFile::ItemList items = {"a"}, noItems;
+    KyroDelimitedFile::PairList none;
     EXPECT_FALSE(file.write("Reason", "x"));
-    EXPECT_TRUE(fileExists(path));  // opened, and so created, all the same
-    KyroDelimitedFile::ItemList items = {"a"};
+    EXPECT_TRUE(fileExists(path));   // opened, and so created, all the same
     EXPECT_FALSE(file.writeDebugLog(items, "\t"));
     file.close();
     EXPECT_EQ(readFileBytes(path), "");
-
     file.updateCurrentSection(false);
-    KyroDelimitedFile::PairList none;
     EXPECT_FALSE(file.append(none, true));
-    KyroDelimitedFile::ItemList noItems;
     EXPECT_FALSE(file.writeDebugLog(noItems, "\t"));
     file.close();
     EXPECT_EQ(readFileBytes(path), "");
@@ -133,21 +123,17 @@ TEST(DelimitedFile, NothingIsWrittenWithoutASection)
 TEST(DelimitedFile, FilesThatCannotBeOpened)
 {
     TempFolder temp;
-    KyroDelimitedFile unnamed(TStr(""));
+    KyroDelimitedFile unnamed(TStr("")), missingFolder(temp / "no such folder\\x.log"), folder(temp.path());
+    KyroDelimitedFile::ItemList items = {"a"};
     unnamed.updateCurrentSection(false);
     EXPECT_FALSE(unnamed.open(false));
     EXPECT_FALSE(unnamed.write("k", "v"));
     unnamed.clearContents();
-
-    KyroDelimitedFile missingFolder(temp / "no such folder\\x.log");
     missingFolder.updateCurrentSection(false);
     EXPECT_FALSE(missingFolder.open(false));
     EXPECT_FALSE(missingFolder.write("k", "v"));
-    KyroDelimitedFile::ItemList items = {"a"};
     EXPECT_FALSE(missingFolder.writeDebugLog(items, "\t"));
     EXPECT_FALSE(fileExists(temp / "no such folder"));
-
-    KyroDelimitedFile folder(temp.path());
     folder.updateCurrentSection(false);
     EXPECT_FALSE(folder.write("k", "v"));
 }
@@ -155,88 +141,70 @@ TEST(DelimitedFile, FilesThatCannotBeOpened)
 TEST(DelimitedFile, StreamLifecycle)
 {
     TempFolder temp;
-    const TPath first = temp / "first.log";
-    const TPath second = temp / "second.log";
+    const TPath first = temp / "first.log", second = temp / "second.log";
     KyroDelimitedFile file(first);
     file.updateCurrentSection(false);
     const std::string section = sectionOf(file, "\t");
+    const auto line = [&section](const char* value) { return section + "\tk=" + value + "\n"; };
 
     // open(true) on an open stream keeps it and does not truncate.
     ASSERT_TRUE(file.write("k", "1"));
     EXPECT_TRUE(file.open(true));
     file.close();
-    EXPECT_EQ(readFileBytes(first), textLines(section + "\tk=1\n"));
-
+    EXPECT_EQ(readFileBytes(first), textLines(line("1")));
     // append(..., true) leaves no stream open: open(true) then really truncates.
     ASSERT_TRUE(file.append("k", "2", true));
     EXPECT_TRUE(file.open(true));
     file.close();
     EXPECT_EQ(readFileBytes(first), "");
-
     // The same name keeps the stream; another name closes it.
     ASSERT_TRUE(file.write("k", "3"));
     file.setFilename(first);
     ASSERT_TRUE(file.write("k", "4"));
     file.setFilename(second);
     EXPECT_EQ(file.getFilename(), second);
-    EXPECT_EQ(readFileBytes(first), textLines(section + "\tk=3\n" + section + "\tk=4\n"));
+    EXPECT_EQ(readFileBytes(first), textLines(line("3") + line("4")));
     ASSERT_TRUE(file.write("k", "5"));
     file.close();
-    EXPECT_EQ(readFileBytes(second), textLines(section + "\tk=5\n"));
-
+    EXPECT_EQ(readFileBytes(second), textLines(line("5")));
     // refresh: a file removed meanwhile is created afresh on the next write.
     ASSERT_TRUE(file.write("k", "6"));
     file.refresh();
     TPath(second).remove();
     ASSERT_TRUE(file.write("k", "7"));
     file.close();
-    EXPECT_EQ(readFileBytes(second), textLines(section + "\tk=7\n"));
-
-    // clearContents: zero length, no stream left open.
+    EXPECT_EQ(readFileBytes(second), textLines(line("7")));
+    // clearContents: zero length, no stream left open; it creates a missing file.
     ASSERT_TRUE(file.write("k", "8"));
     file.clearContents();
     EXPECT_EQ(readFileBytes(second), "");
     writeFileBytes(second, "outside\n");
-    ASSERT_TRUE(file.write("k", "9"));  // reopened for appending
+    ASSERT_TRUE(file.write("k", "9"));   // reopened for appending
     file.close();
-    EXPECT_EQ(readFileBytes(second), "outside\n" + textLines(section + "\tk=9\n"));
-
-    // clearContents creates a missing file.
+    EXPECT_EQ(readFileBytes(second), "outside\n" + textLines(line("9")));
     KyroDelimitedFile fresh(temp / "fresh.log");
     fresh.clearContents();
     EXPECT_TRUE(fileExists(temp / "fresh.log"));
-}
 
-TEST(DelimitedFile, TruncatingOpenWritesAtTheEnd)
-{
-    TempFolder temp;
-    const TPath path = temp / "truncated.log";
-    writeFileBytes(path, "old content\n");
-    KyroDelimitedFile file(path);
-    file.updateCurrentSection(false);
+    // A truncating open writes at the end of what it writes.
+    writeFileBytes(first, "old content\n");
+    file.setFilename(first);
     ASSERT_TRUE(file.open(true));
-    ASSERT_TRUE(file.write("a", "1"));
-    ASSERT_TRUE(file.write("b", "2"));
+    ASSERT_TRUE(file.write("k", "a"));
+    ASSERT_TRUE(file.write("k", "b"));
     file.close();
-    const std::string section = sectionOf(file, "\t");
-    EXPECT_EQ(readFileBytes(path), textLines(section + "\ta=1\n" + section + "\tb=2\n"));
-}
+    EXPECT_EQ(readFileBytes(first), textLines(line("a") + line("b")));
 
-TEST(DelimitedFile, LinesOfSeveralWritersInterleaveWhole)
-{
     // Two writers on one file, each appending: every line lands whole, at the end.
-    TempFolder temp;
-    const TPath path = temp / "shared.log";
-    KyroDelimitedFile one(path);
-    KyroDelimitedFile two(path);
+    KyroDelimitedFile one(temp / "shared.log"), two(temp / "shared.log");
     one.updateCurrentSection(false);
     two.updateCurrentSection(false);
-    const std::string section = sectionOf(one, "\t");
+    const std::string shared = sectionOf(one, "\t");
     ASSERT_TRUE(one.append("w", "1", true));
     ASSERT_TRUE(two.append("w", "2", true));
     ASSERT_TRUE(one.append("w", "3", true));
-    EXPECT_EQ(readFileBytes(path),
-              textLines(section + "\tw=1\n" + section + "\tw=2\n" + section + "\tw=3\n"));
+    EXPECT_EQ(readFileBytes(temp / "shared.log"),
+              textLines(shared + "\tw=1\n" + shared + "\tw=2\n" + shared + "\tw=3\n"));
 }
 
 // A log folder others can write (a shared one, or a host with umask 000): a link planted
@@ -244,12 +212,10 @@ TEST(DelimitedFile, LinesOfSeveralWritersInterleaveWhole)
 TEST(DelimitedFileLinks, ARecordIsNeverAppendedThroughAPlantedLink)
 {
     TempFolder temp;
-    const TPath victim = temp / "victim.txt";
+    const TPath victim = temp / "victim.txt", log = temp / "KyroDebug.log";
     writeFileBytes(victim, "precious");
-    const TPath log = temp / "KyroDebug.log";
     if (!makeSymbolicLink(log, victim))
-        GTEST_SKIP() << "no symbolic links can be made here (Wine 8 has none for Windows "
-                        "programs)";
+        GTEST_SKIP() << "no symbolic links can be made here (Wine 8 has none for Windows programs)";
     KyroDelimitedFile file(log);
     file.updateCurrentSection(false);
     EXPECT_FALSE(file.append("Key", "Value", true));
@@ -261,13 +227,12 @@ TEST(DelimitedFileLinks, ALogWeCreateIsOursOnly)
 {
     TempFolder temp;
     const unsigned old = setCreationMask(0);
-    const TPath log = temp / "KyroDebug.log";
-    KyroDelimitedFile file(log);
+    KyroDelimitedFile file(temp / "KyroDebug.log");
     file.updateCurrentSection(false);
     EXPECT_TRUE(file.append("Key", "Value", true));
     setCreationMask(old);
     std::string detail;
-    EXPECT_TRUE(fileIsUserOnly(log, &detail)) << detail;
+    EXPECT_TRUE(fileIsUserOnly(temp / "KyroDebug.log", &detail)) << detail;
 }
 
 namespace {
@@ -302,7 +267,6 @@ const FailureCase kFailureCases[] = {
 
 TEST(DelimitedFile, AFailedLineCostsThatLineOnly)
 {
-    using kyro::platform::FaultPoint;
     TempFolder temp;
     for (const FailureCase& c : kFailureCases) {
         SCOPED_TRACE(c.name);
@@ -311,43 +275,31 @@ TEST(DelimitedFile, AFailedLineCostsThatLineOnly)
         KyroDelimitedFile file(path);
         file.updateCurrentSection(false);
         const std::string section = sectionOf(file, "\t");
-        std::string answers;
-        std::string lines[10];
+        std::string answers, lines[10];
         int number = 0;
-        kyro::platform::armFault(FaultPoint::FileWrite, c.failingWrite);
+        kyro::platform::armFault(kyro::platform::FaultPoint::FileWrite, c.failingWrite);
         for (const char* step = c.steps; *step != '\0'; ++step) {
-            bool answer = false;
-            switch (*step) {
-            case 'w':
-                ++number;
-                lines[number] = section + "\tk=" + std::to_string(number) + "\n";
-                answer = file.write("k", number);
-                break;
-            case 'd': {
-                ++number;
-                lines[number] = section + "\td" + std::to_string(number) + "\t\n";
-                KyroDelimitedFile::ItemList items = {TStr(("d" + std::to_string(number)).c_str())};
-                answer = file.writeDebugLog(items, "\t");
-                break;
-            }
-            case '[':
-                answer = file.beginRecord();
-                break;
-            case ']':
-                answer = file.endRecord();
-                break;
-            default:
+            if (*step == 'c') {
                 file.close();
                 continue;
+            }
+            bool answer = false;
+            if (*step == 'w' || *step == 'd') {
+                const std::string n = std::to_string(++number);
+                KyroDelimitedFile::ItemList items = {TStr(("d" + n).c_str())};
+                lines[number] = section + (*step == 'w' ? "\tk=" + n : "\td" + n + "\t") + "\n";
+                answer = *step == 'w' ? file.write("k", number) : file.writeDebugLog(items, "\t");
+            } else {
+                answer = *step == '[' ? file.beginRecord() : file.endRecord();
             }
             answers += answer ? 't' : 'f';
         }
         file.close();
         kyro::platform::disarmFaults();
         EXPECT_EQ(answers, c.answers);
+        // A cut-short line before is ended when anything is kept after it.
         std::string kept = *c.before != '\0' && c.before[std::strlen(c.before) - 1] != '\n' && *c.kept != '\0'
-                               ? "\n"
-                               : "";
+                               ? "\n" : "";
         for (const char* n = c.kept; *n != '\0'; ++n)
             kept += lines[*n - '0'];
         EXPECT_EQ(readFileBytes(path), c.before + textLines(kept));

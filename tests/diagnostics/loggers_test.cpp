@@ -6,11 +6,9 @@
 #include "kyro/diagnostics/KyroPerfLog.h"
 #include "kyro/diagnostics/library_diagnostics.h"
 
-#include "ChildRole.h"
 #include "FileBytes.h"
 #include "LogLines.h"
 #include "TempFolder.h"
-#include "kyro/platform/known_folders.h"
 #include "kyro/util/CKyroUtilCustomEnv.h"
 #include "kyro/util/KyroMutex.h"
 
@@ -18,10 +16,7 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
-#include <regex>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -35,17 +30,12 @@ TEST(Loggers, SwitchesAndFileNames)
     UserFolderInTemp redirect(temp);
     ScopedVariable noDebug("KYRO_DEBUG_MODE", nullptr);
     ScopedVariable noPerf("KYRO_PERF_LOG", nullptr);
-    EXPECT_STREQ(KyroDebugLogger::KYRO_DEBUG_MODE, "KYRO_DEBUG_MODE");
-    EXPECT_STREQ(KyroPerfLogger::KYRO_PERF_LOG, "KYRO_PERF_LOG");
-
     KyroDebugLogger debug;
     KyroPerfLogger perf;
     EXPECT_EQ(debug.getLogFileName(), (userFolder() + "KyroDebug.log").c_str());
     EXPECT_EQ(perf.getLogFileName(), (userFolder() + "KyroPerfLog.csv").c_str());
-    // The constructors make the folder in any case.
-    EXPECT_TRUE(TPath(userFolder().c_str()).exists());
-    EXPECT_FALSE(debug.isDebugLogEnabled());
-    EXPECT_FALSE(perf.isPerfLogEnabled());
+    EXPECT_TRUE(TPath(userFolder().c_str()).exists());   // the constructors make the folder
+    EXPECT_FALSE(debug.isDebugLogEnabled() || perf.isPerfLogEnabled());
 
     // Switched off, neither form writes or creates anything.
     debug.setLogFileName(temp / "debug.log");
@@ -58,11 +48,9 @@ TEST(Loggers, SwitchesAndFileNames)
     perf.startLoggingWMilliSecs();
     perf.log(marker);
     perf.log(const_cast<KyroPerfLog*>(&marker));
-    EXPECT_FALSE(fileExists(temp / "debug.log"));
-    EXPECT_FALSE(fileExists(temp / "perf.csv"));
+    EXPECT_FALSE(fileExists(temp / "debug.log") || fileExists(temp / "perf.csv"));
 
-    // Any value switches on, "0" too; the check can be made again later, and never
-    // switches off.
+    // Any value switches on, "0" too; the check can be made again later, and never switches off.
     {
         ScopedVariable on("KYRO_DEBUG_MODE", "0");
         KyroDebugLogger fresh;
@@ -81,9 +69,7 @@ TEST(Loggers, SwitchesAndFileNames)
     const Lines perfLines = logLines(perf, marker, ",", true);
     ASSERT_EQ(perfLines.size(), 1u);
     EXPECT_NE(perfLines[0].find(",NA:NA,NA:NA,Host,NA,"), std::string::npos) << perfLines[0];
-
-    // A null record does nothing, enabled or not.
-    debug.log(static_cast<KyroLoggable*>(nullptr));
+    debug.log(static_cast<KyroLoggable*>(nullptr));   // a null record does nothing
     perf.log(static_cast<KyroLoggable*>(nullptr));
 }
 
@@ -92,33 +78,26 @@ TEST(Loggers, RecordsNeedAFileAndAStamp)
     TempFolder temp;
     KyroLogger logger(false);
     const KyroErrorBase error(Kyro::kVendorVex, 1, "a.cpp", 1, "");
-
     // No file name yet: nothing is written anywhere, and the stamp alone changes nothing.
-    EXPECT_EQ(logger.getLogFileName(), "");
-    EXPECT_EQ(logger.getHeader(), "");
+    EXPECT_EQ(logger.getLogFileName() + logger.getHeader(), "");
     logger.startLogging();
     EXPECT_NE(logger.getHeader(), "");
     logger.log(error);
     logger.log(static_cast<KyroLoggable*>(nullptr));
-
     // An empty name keeps the one before.
     logger.setLogFileName(temp / "first.log");
     logger.setLogFileName("");
     EXPECT_EQ(logger.getLogFileName(), temp / "first.log");
     EXPECT_FALSE(fileExists(temp / "first.log"));
-
     // Without a stamp the file is made, and stays empty.
     KyroLogger unstamped(TStr(temp / "unstamped.log"));
     unstamped.log(error);
-    EXPECT_TRUE(fileExists(temp / "unstamped.log"));
-    EXPECT_EQ(readFileBytes(temp / "unstamped.log"), "");
-
+    EXPECT_TRUE(fileExists(temp / "unstamped.log") && readFileBytes(temp / "unstamped.log").empty());
     // A name that ends with "\" is a folder: no mutex, no file, no wait.
     KyroLogger folder(false);
     folder.setLogFileName(temp.path() + "\\");
     folder.startLogging();
     folder.log(error);
-
     // The file is closed after every record: it can be removed at once and comes back.
     logger.log(error);
     EXPECT_EQ(fileLines(temp / "first.log").size(), 6u);
@@ -145,75 +124,41 @@ TEST(Loggers, TheErrorTableComesFromTheCustomEnvironmentWhenAskedFor)
         ScopedVariable thin("NORVELDT_KYRO_THINCLIENT_ENV", nullptr);
         ScopedVariable custom("NORVELDT_KYRO_CUSTOM_ENV", (temp / "custom.xml").utf8());
         ASSERT_EQ(CKyroUtilCustomEnv::instance().load(), CKyroUtilCustomEnv::kLoaded);
-        KyroLogger loaded(true), named(TStr(temp / "named.log")), unloaded(false);
-        EXPECT_EQ(statusLine(loaded), "VendorError=3 [The dialog failed]");
-        EXPECT_EQ(statusLine(named), "VendorError=3 [The dialog failed]");
+        KyroLogger loaded(true), named(TStr(temp / "named.log")), unloaded(false), byDefault;
+        KyroLogger::close();   // the next instance() is a new logger, its table loaded again
+        for (KyroLogger* logger : {&loaded, &named, &byDefault, KyroLogger::instance()})
+            EXPECT_EQ(statusLine(*logger), "VendorError=3 [The dialog failed]");
         EXPECT_EQ(statusLine(unloaded), "VendorError=3");
+        KyroLogger::close();
     }
     CKyroUtilCustomEnv::instance().load();   // back to no file for the tests after this one
 }
 
 namespace {
 
-// Holds the named mutex `name` on a thread of its own until release() is called.
-class MutexHolder {
-public:
-    explicit MutexHolder(const TStr& name)
-        : m_thread([this, name] {
-              KyroMutex mutex;
-              const bool held = mutex.create(name) && mutex.lock(0);
-              std::unique_lock<std::mutex> lock(m_lock);
-              m_state = held ? 1 : -1;
-              m_changed.notify_all();
-              m_changed.wait(lock, [this] { return m_state == 2; });
-              mutex.unlock();
-          })
-    {
-        std::unique_lock<std::mutex> lock(m_lock);
-        m_changed.wait(lock, [this] { return m_state != 0; });
-    }
-    ~MutexHolder()
-    {
-        release();
-        m_thread.join();
-    }
-
-    bool held() const { return m_state == 1; }
-    void release()
-    {
-        std::lock_guard<std::mutex> lock(m_lock);
-        m_state = 2;
-        m_changed.notify_all();
-    }
-
-private:
-    std::mutex m_lock;
-    std::condition_variable m_changed;
-    int m_state = 0;   // 1 held, -1 failed, 2 asked to release
-    std::thread m_thread;
-};
-
-// Whether `logger` waits for the mutex `mutexName` before it writes: the record must not
-// appear while another thread holds that mutex, and must appear once it is released.
-void expectRecordWaitsFor(const TStr& fileName, const TStr& mutexName)
+// A record into `fileName` while this thread holds the mutex `mutexName`: when `waits`,
+// it appears only once the mutex is released.
+void expectRecordWaitsFor(const TStr& fileName, const TStr& mutexName, bool waits = true)
 {
+    SCOPED_TRACE(mutexName.utf8());
     KyroLogger logger(false);
     logger.setLogFileName(fileName);
-    MutexHolder holder(mutexName);
-    ASSERT_TRUE(holder.held());
+    KyroMutex held;
+    ASSERT_TRUE(held.create(mutexName) && held.lock(0));
     std::atomic<bool> done{false};
     std::thread writer([&] {
-        const KyroErrorBase error(Kyro::kVendorVex, 1, "a.cpp", 1, "");
         logger.startLogging();
-        logger.log(error);
+        logger.log(KyroErrorBase(Kyro::kVendorVex, 1, "a.cpp", 1, ""));
         done = true;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_FALSE(done.load()) << mutexName.utf8();
-    EXPECT_FALSE(fileExists(fileName)) << mutexName.utf8();
-    holder.release();
+    if (waits) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_FALSE(done.load());
+        EXPECT_FALSE(fileExists(fileName));
+    }
+    held.unlock();
     writer.join();
-    EXPECT_EQ(fileLines(fileName).size(), 6u) << mutexName.utf8();
+    EXPECT_EQ(fileLines(fileName).size(), 6u);
 }
 
 }  // namespace
@@ -221,34 +166,21 @@ void expectRecordWaitsFor(const TStr& fileName, const TStr& mutexName)
 TEST(Loggers, EachFileHasItsNamedMutex)
 {
     TempFolder temp;
-    // The last path component, then ".Mutex".
+    // The last path component, then ".Mutex"; a name without any "\" is its own last component.
     expectRecordWaitsFor(temp / "named.log", "named.log.Mutex");
-    // A name without any "\" is its own last component.
     TStr slashes = temp / "slashes.log";
     slashes.replaceAll("\\", "/");
     expectRecordWaitsFor(slashes, slashes + ".Mutex");
-
-    // Another file's mutex does not hold a record back.
-    KyroLogger logger(false);
-    logger.setLogFileName(temp / "free.log");
-    MutexHolder other("other.log.Mutex");
-    const KyroErrorBase error(Kyro::kVendorVex, 1, "a.cpp", 1, "");
-    logger.startLogging();
-    logger.log(error);
-    EXPECT_EQ(fileLines(temp / "free.log").size(), 6u);
+    expectRecordWaitsFor(temp / "free.log", "other.log.Mutex", false);   // another file's mutex
 }
 
 TEST(Loggers, ProcessWideLoggersAreDistinct)
 {
     KyroLogger* shared = KyroLogger::instance_m();
-    ASSERT_NE(shared, nullptr);
-    EXPECT_EQ(shared, KyroLogger::instance_m());
-    EXPECT_EQ(shared, &CKyroUtilSingleton<KyroLogger>::instance());
     KyroLogger* plain = KyroLogger::instance();
-    ASSERT_NE(plain, nullptr);
-    EXPECT_NE(plain, shared);
-    EXPECT_EQ(plain, KyroLogger::instance());
-
+    ASSERT_TRUE(shared != nullptr && plain != nullptr);
+    EXPECT_TRUE(shared == KyroLogger::instance_m() && shared == &CKyroUtilSingleton<KyroLogger>::instance());
+    EXPECT_TRUE(plain != shared && plain == KyroLogger::instance());
     // close() ends that logger; the next instance() is a new one, without the old name.
     plain->setLogFileName("remembered.log");
     KyroLogger::close();
@@ -259,16 +191,15 @@ TEST(Loggers, ProcessWideLoggersAreDistinct)
 
 TEST(Loggers, ThreadsOfOneProcessWriteWholeRecords)
 {
-    // Two threads record library errors through the shared logger while two more write
-    // through loggers of their own into the same file: each record stays whole, one run of
-    // lines under one stamp, and each thread's records keep their order.
+    // Two threads record library errors through the shared logger, two more through loggers
+    // of their own into the same file: each record is one run of lines under one stamp, and
+    // each thread's records keep their order.
     TempFolder temp;
     const TPath path = temp / "threads.log";
     KyroLogger* shared = KyroLogger::instance_m();
     const TStr previous = shared->getLogFileName();
     shared->setLogFileName(path);
-    constexpr int kThreads = 4;
-    constexpr int kRecords = 200;
+    constexpr int kThreads = 4, kRecords = 200;
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t, &path] {
@@ -277,8 +208,7 @@ TEST(Loggers, ThreadsOfOneProcessWriteWholeRecords)
             own.setLogFileName(path);
             for (int i = 0; i < kRecords; ++i) {
                 if (t < 2) {
-                    kyro::diagnostics::recordLibraryError(CKyroIntError::kCompanionUnreachable,
-                                                          file.c_str(), i);
+                    kyro::diagnostics::recordLibraryError(CKyroIntError::kCompanionUnreachable, file.c_str(), i);
                 } else {
                     own.startLogging();
                     own.log(KyroErrorBase(Kyro::kVendorVex, 1, file.c_str(), i, ""));
@@ -294,9 +224,7 @@ TEST(Loggers, ThreadsOfOneProcessWriteWholeRecords)
     std::string stamp;
     bool fileSeen = true;
     for (const std::string& line : fileLines(path)) {
-        std::string::size_type at = 0;
-        for (int tabs = 0; tabs < 3 && at != std::string::npos; ++tabs)
-            at = line.find('\t', tabs == 0 ? 0 : at + 1);
+        const std::string::size_type at = line.find('\t', line.find('\t', line.find('\t') + 1) + 1);
         ASSERT_NE(at, std::string::npos) << line;
         const std::string body = line.substr(at + 1);
         if (body.compare(0, 7, "Reason=") == 0) {
@@ -308,90 +236,13 @@ TEST(Loggers, ThreadsOfOneProcessWriteWholeRecords)
         ASSERT_EQ(line.substr(0, at + 1), stamp) << "a line of another record: " << line;
         int thread = -1, number = -1;
         if (std::sscanf(body.c_str(), "File=t%d.cpp,Line=%d", &thread, &number) == 2) {
-            ASSERT_TRUE(thread >= 0 && thread < kThreads) << line;
-            EXPECT_EQ(number, next[thread]) << line;
+            ASSERT_TRUE(thread >= 0 && thread < kThreads && number == next[thread]) << line;
             next[thread] = number + 1;
             fileSeen = true;
         }
     }
     for (int t = 0; t < kThreads; ++t)
         EXPECT_EQ(next[t], kRecords) << "thread " << t;
-}
-
-namespace {
-
-const char* const kCustomEnvironment =
-    "<KYROCUSTOMENV><PLATFORM OS=\"Windows\">\n"
-    "  <KEY ID=\"KYRO_ERROR_TABLE_LOCATION\"><STRING>%1</STRING></KEY>\n"
-    "</PLATFORM></KYROCUSTOMENV>\n";
-
-void printLines(const char* label, const TStr& path)
-{
-    for (const std::string& line : fileLines(path)) {
-        // Without the stamp, which the parent cannot know.
-        std::string::size_type at = 0;
-        for (int tabs = 0; tabs < 3 && at != std::string::npos; ++tabs)
-            at = line.find('\t', at + 1);
-        std::printf("%s:%s\n", label, at == std::string::npos ? line.c_str() : line.c_str() + at + 1);
-    }
-}
-
-}  // namespace
-
-// The process-wide loggers of a fresh process, the error table found through the custom
-// environment file; `argument` is the folder to write in.
-KYRO_CHILD_ROLE(processLoggers)
-{
-    const TPath folder(argument.c_str());
-    KyroLogger* shared = KyroLogger::instance_m();
-    // A record before any file name goes nowhere.
-    shared->startLogging();
-    shared->log(KyroErrorBase(Kyro::kVendorVex, 1, "x.cpp", 1, ""));
-
-    shared->setLogFileName(folder / "shared.log");
-    kyro::diagnostics::recordLibraryError(CKyroIntError::kCompanionUnreachable,
-                                          "/src/kyro/dialogs.cpp", 77);
-    printLines("shared", folder / "shared.log");
-
-    KyroLogger* plain = KyroLogger::instance();
-    plain->setLogFileName(folder / "plain.log");
-    plain->startLogging();
-    plain->log(CKyroIntError(Kyro::kVendorVex, 3, "C:\\vex\\main.cpp", 5, "2.1"));
-    KyroLogger::close();
-    // A new logger, its table loaded again.
-    plain = KyroLogger::instance();
-    std::printf("renamed:%s\n", plain->getLogFileName().utf8());
-    plain->setLogFileName(folder / "plain.log");
-    plain->startLogging();
-    plain->log(CKyroIntError(Kyro::kVendorKyroInt, CKyroIntError::kPolicyNotAccepted, "p.cpp", 9, ""));
-    printLines("plain", folder / "plain.log");
-    return 0;
-}
-
-TEST(Loggers, ProcessWideLoggersInAFreshProcess)
-{
-    TempFolder temp;
-    writeTestTable(temp / "KyroErrorCodes.xml");
-    writeFileBytes(temp / "custom.xml", TStr(kCustomEnvironment).arg(temp.path()).utf8());
-    std::string output;
-    {
-        ScopedVariable custom("NORVELDT_KYRO_CUSTOM_ENV", (temp / "custom.xml").utf8());
-        ASSERT_TRUE(runRole(("processLoggers:" + std::string(temp.path().utf8())).c_str(), &output));
-    }
-    const std::string host = "ComputerName=" + HostFacts::hostName() + "\n";
-    const std::string os = "OS=" + HostFacts::platformOS() + "\n";
-    EXPECT_EQ(output,
-              "shared:Reason=Fatal error\nshared:" + host + "shared:" + os +
-                  "shared:File=dialogs.cpp,Line=77\n"
-                  "shared:KyroIntError=5 [The companion could not be reached]\n"
-                  "shared:Kyro Integration Library=15.0.73.0\n"
-                  "renamed:\n"
-                  "plain:Reason=Fatal error\nplain:" + host + "plain:" + os +
-                  "plain:File=main.cpp,Line=5\nplain:KyroIntError=3\n"
-                  "plain:VendorID=2 [Vex Companion]\nplain:VendorError=3 [The dialog failed]\n"
-                  "plain:Vex Companion=2.1\n"
-                  "plain:Reason=Fatal error\nplain:" + host + "plain:" + os +
-                  "plain:File=p.cpp,Line=9\nplain:KyroIntError=19\n");
 }
 
 namespace {
@@ -436,13 +287,13 @@ TEST(Loggers, ARecordAfterOneCutShortStartsOnItsOwnLine)
         {"debug log", debug, message, false, "4242\t2026/01/05\t09:05:03\tHost\ta mess"},
         {"performance log", perf, marker, true, "4242,2026/01/05,09:05:03:7,6.2.9200."},
     };
+    const std::string earlier = textLines("4242\t2026/01/05\t09:05:02\tan earlier line\n");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        // The record as it reads in a file of its own, then after the line cut short,
-        // twice, with the same stamp.
+        // The record as it reads in a file of its own, then twice after the line cut short.
         const TPath own = temp / (std::string(c.name) + ".own").c_str();
         const TPath shared = temp / (std::string(c.name) + ".log").c_str();
-        writeFileBytes(shared, textLines("4242\t2026/01/05\t09:05:02\tan earlier line\n") + c.cutShort);
+        writeFileBytes(shared, earlier + c.cutShort);
         if (c.precise)
             c.logger.startLoggingWMilliSecs();
         else
@@ -454,15 +305,13 @@ TEST(Loggers, ARecordAfterOneCutShortStartsOnItsOwnLine)
         c.logger.setLogFileName(shared);
         c.logger.log(c.record);
         c.logger.log(c.record);
-        std::string expected = textLines("4242\t2026/01/05\t09:05:02\tan earlier line\n") + c.cutShort +
-                               textLines("\n") + record + record;
+        const std::string expected = earlier + c.cutShort + textLines("\n") + record + record;
         EXPECT_EQ(readFileBytes(shared), expected);
         // Another writer killed between two records of this logger.
         writeFileBytes(shared, expected + c.cutShort);
         c.logger.log(c.record);
         EXPECT_EQ(readFileBytes(shared), expected + c.cutShort + textLines("\n") + record);
     }
-
     // A record that throws half-way leaves nothing behind.
     errors.setLogFileName(temp / "thrown.log");
     writeFileBytes(temp / "thrown.log", "before\n");

@@ -6,7 +6,6 @@
 #include "kyro/diagnostics/KyroLogger.h"
 #include "kyro/diagnostics/KyroPerfLog.h"
 
-#include "FileBytes.h"
 #include "LogLines.h"
 #include "TempFolder.h"
 #include "kyro/platform/system_info.h"
@@ -15,54 +14,47 @@
 
 #include <regex>
 #include <string>
-#include <vector>
-
-using Lines = std::vector<std::string>;
 
 namespace {
 
-// Opens up clear(), which the records keep protected (except the performance record).
-class ClearableError : public KyroErrorBase {
-public:
+// Opens up clear(), which the error and debug records keep protected.
+struct ClearableError : KyroErrorBase {
     using KyroErrorBase::KyroErrorBase;
     using KyroErrorBase::clear;
 };
-
-class ClearableDebugLog : public KyroDebugLog {
-public:
+struct ClearableDebugLog : KyroDebugLog {
     using KyroDebugLog::KyroDebugLog;
     using KyroDebugLog::clear;
 };
 
-// A logger on a temporary file with the test error table loaded (or none).
-class RecordFixture : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        writeTestTable(m_temp / "table.xml");
-        m_logger.setLogFileName(m_temp / "records.log");
-        m_logger.errorTable().SetPathName(m_temp / "table.xml");
-        ASSERT_TRUE(m_logger.errorTable().Load());
-        m_bare.setLogFileName(m_temp / "bare.log");
-        m_host = "ComputerName=" + HostFacts::hostName();
-        m_os = "OS=" + HostFacts::platformOS();
-    }
-
-    TempFolder m_temp;
-    KyroLogger m_logger{false};
-    KyroLogger m_bare{false};   // no error table
-    std::string m_host;
-    std::string m_os;
+// A record whose status is shown in words, with a version line of its own.
+struct NamedStatusError : KyroErrorBase {
+    NamedStatusError() : KyroErrorBase(Kyro::kVendorHost, 404, "h.cpp", 3, "") {}
+    TStr getVendorStatusStr() const override { return "NOT_FOUND"; }
+    void dumpVendorVersionInfo(KyroLogger* logger) const override { logger->logFile().write("Extra", "yes"); }
 };
+
+// The lines `record` adds, joined by "|", the host facts shown as $host, $os and $facts.
+std::string joinedLines(KyroLogger& logger, const KyroLoggable& record, bool perf)
+{
+    const std::string host = "ComputerName=" + HostFacts::hostName(), os = "OS=" + HostFacts::platformOS();
+    const std::string facts = HostFacts::platformOS() + "," + HostFacts::hostName() + ",15.0.73.0";
+    std::string out;
+    for (const std::string& line : logLines(logger, record, perf ? "," : "\t", perf)) {
+        const bool hasFacts = perf && line.compare(0, facts.size(), facts) == 0;
+        out += (out.empty() ? "" : "|") +
+               (line == host ? "$host" : line == os ? "$os" : hasFacts ? "$facts" + line.substr(facts.size()) : line);
+    }
+    return out;
+}
 
 }  // namespace
 
 TEST(HostFacts, ComputerNameAndSystemVersion)
 {
+    // major.minor.build.service pack; without a service pack the text ends with the dot.
     const std::string os = HostFacts::platformOS();
     EXPECT_EQ(HostFacts::hostName(), kyro::platform::computerName());
-    EXPECT_FALSE(HostFacts::hostName().empty());
-    // major.minor.build.service pack; without a service pack the text ends with the dot.
     EXPECT_TRUE(std::regex_match(os, std::regex("[0-9]+\\.[0-9]+\\.[0-9]+\\..*"))) << os;
 #if KYRO_TEST_WINDOWS
     // What Wine's default prefix (Windows 7) reports, as that system does.
@@ -74,225 +66,80 @@ TEST(HostFacts, ComputerNameAndSystemVersion)
 #endif
 }
 
-TEST_F(RecordFixture, ErrorRecordLines)
+TEST(Records, LinesOfEachKind)
 {
+    TempFolder temp;
+    writeTestTable(temp / "table.xml");
+    KyroLogger logger(false), bare(false);   // bare: no error table
+    logger.setLogFileName(temp / "records.log");
+    logger.errorTable().SetPathName(temp / "table.xml");
+    ASSERT_TRUE(logger.errorTable().Load());
+    bare.setLogFileName(temp / "bare.log");
+
     const KyroErrorBase error(Kyro::kVendorVex, 3, "C:\\src\\mod\\main.cpp", 42, "2.1");
-    EXPECT_EQ(logLines(m_logger, error),
-              (Lines{"Reason=Fatal error", m_host, m_os, "File=main.cpp,Line=42",
-                     "VendorID=2 [Vex Companion]", "VendorError=3 [The dialog failed]",
-                     "Vex Companion=2.1"}));
-
-    // The bytes themselves: the stamp, a tab, the pair, the platform's line end.
-    m_logger.setLogFileName(m_temp / "bytes.log");
-    const KyroErrorBase small(Kyro::kVendorVex, 0, "", 1, "");
-    m_logger.startLogging();
-    const std::string stamp = m_logger.getHeader().utf8();
-    m_logger.log(small);
-    EXPECT_EQ(readFileBytes(m_temp / "bytes.log"),
-              textLines(stamp + "\tReason=Fatal error\n" + stamp + "\t" + m_host + "\n" + stamp +
-                        "\t" + m_os + "\n" + stamp + "\tFile=,Line=1\n" + stamp +
-                        "\tVendorID=2 [Vex Companion]\n" + stamp + "\tVendorError=0\n"));
-}
-
-TEST_F(RecordFixture, ErrorRecordEdgeCases)
-{
-    // No reason: no "Reason" line, all the others.
-    KyroErrorBase quiet(Kyro::kVendorVex, 3, "main.cpp", 7, "");
+    KyroErrorBase quiet(Kyro::kVendorVex, 3, "main.cpp", 7, ""), copied(Kyro::kVendorNone, 0, "", 0, "");
     quiet.setReason("");
-    EXPECT_EQ(logLines(m_logger, quiet),
-              (Lines{m_host, m_os, "File=main.cpp,Line=7", "VendorID=2 [Vex Companion]",
-                     "VendorError=3 [The dialog failed]"}));
-
-    // The "File" forms: a base name, or the whole thrown file when there is none.
-    struct Row {
-        const char* thrownFile;
-        const char* line;
-    };
-    const Row rows[] = {{"C:\\src\\mod\\main.cpp", "File=main.cpp,Line=0"},
-                        {"main.cpp", "File=main.cpp,Line=0"},
-                        {"C:\\src\\", "File=C:\\src\\,Line=0"},
-                        {"", "File=,Line=0"},
-                        {"a,b=c.cpp", "File=a,b=c.cpp,Line=0"}};
-    for (const Row& row : rows) {
-        const KyroErrorBase error(Kyro::kVendorVex, 3, row.thrownFile, 0, "");
-        const Lines lines = logLines(m_logger, error);
-        ASSERT_EQ(lines.size(), 6u) << row.thrownFile;
-        EXPECT_EQ(lines[3], row.line) << row.thrownFile;
-    }
-
-    // A vendor the table does not know: no brackets, no vendor-version line.
-    const KyroErrorBase unknown(Kyro::kVendorLicense, 12, "x.cpp", 1, "3.0");
-    EXPECT_EQ(logLines(m_logger, unknown),
-              (Lines{"Reason=Fatal error", m_host, m_os, "File=x.cpp,Line=1", "VendorID=7",
-                     "VendorError=12"}));
-    // A known vendor with an unknown code, and no version: the name stays, nothing else.
-    const KyroErrorBase unknownCode(Kyro::kVendorVex, -4, "x.cpp", 1, "");
-    EXPECT_EQ(logLines(m_logger, unknownCode),
-              (Lines{"Reason=Fatal error", m_host, m_os, "File=x.cpp,Line=1",
-                     "VendorID=2 [Vex Companion]", "VendorError=-4"}));
-
-    // Cleared: line -1, vendor and status 0, no reason, no version.
+    copied = quiet;   // records are values: a copy keeps what the original had then
+    quiet.setThrownFile("C:\\src\\");
+    quiet.setVendorID(Kyro::kVendorLicense);
+    quiet.setVendorStatusID(12);
+    quiet.setVendorVersion("3.0");
     ClearableError cleared(Kyro::kVendorVex, 3, "C:\\a\\b.cpp", 9, "2.1");
     cleared.clear();
-    EXPECT_EQ(cleared.getThrownLine(), -1);
-    EXPECT_EQ(logLines(m_logger, cleared),
-              (Lines{m_host, m_os, "File=,Line=-1", "VendorID=0", "VendorError=0"}));
-
-    // Without an error table the numbers stand alone.
-    const KyroErrorBase error(Kyro::kVendorVex, 3, "main.cpp", 42, "2.1");
-    EXPECT_EQ(logLines(m_bare, error),
-              (Lines{"Reason=Fatal error", m_host, m_os, "File=main.cpp,Line=42", "VendorID=2",
-                     "VendorError=3"}));
-}
-
-TEST_F(RecordFixture, LibraryErrorLines)
-{
-    // The library's own error: one description line, then its name and version.
-    const CKyroIntError own(Kyro::kVendorKyroInt, CKyroIntError::kCompanionUnreachable,
-                            "C:\\kyro\\dialogs.cpp", 120, "15.0.73.0");
-    EXPECT_EQ(logLines(m_logger, own),
-              (Lines{"Reason=Fatal error", m_host, m_os, "File=dialogs.cpp,Line=120",
-                     "KyroIntError=5 [The companion could not be reached]",
-                     "Kyro Integration Library=15.0.73.0"}));
-
-    // Passed on from another component: the library's line, then the component's two.
+    const CKyroIntError own(Kyro::kVendorKyroInt, CKyroIntError::kCompanionUnreachable, "C:\\kyro\\d.cpp", 120, "15.0.73.0");
     const CKyroIntError passedOn(Kyro::kVendorVex, 3, "vex.cpp", 8, "2.1");
-    EXPECT_EQ(passedOn.getInternalCode(), 3);
-    EXPECT_EQ(logLines(m_logger, passedOn),
-              (Lines{"Reason=Fatal error", m_host, m_os, "File=vex.cpp,Line=8", "KyroIntError=3",
-                     "VendorID=2 [Vex Companion]", "VendorError=3 [The dialog failed]",
-                     "Vex Companion=2.1"}));
-}
-
-TEST_F(RecordFixture, DebugRecordLines)
-{
-    const KyroDebugLog message(Kyro::kVendorHost, "Started, 3 tasks\tqueued");
-    EXPECT_EQ(logLines(m_logger, message), (Lines{"Host\tStarted, 3 tasks\tqueued\t"}));
-
-    // The display name is chosen at construction.
-    KyroDebugLog moved(Kyro::kVendorHost, "m");
+    KyroDebugLog moved(Kyro::kVendorHost, "m");   // the display name is chosen at construction
     moved.setComponentID(Kyro::kVendorUpdate);
-    EXPECT_EQ(moved.getComponentID(), Kyro::kVendorUpdate);
-    EXPECT_EQ(logLines(m_logger, moved), (Lines{"Host\tm\t"}));
-
-    struct Row {
-        int id;
-        const char* name;
-    };
-    const Row rows[] = {{1, "KyroInt"}, {2, "Vex"},     {3, "Host"},    {4, "Setup"},
-                        {5, "Update"},  {6, "None"},    {7, "License"}, {8, "Render"},
-                        {9, "Network"}, {10, "Plugin"}, {0, "None"},    {11, "None"},
-                        {-1, "None"}};
-    for (const Row& row : rows) {
-        const KyroDebugLog record(static_cast<Kyro::VendorID>(row.id), "x");
-        EXPECT_EQ(logLines(m_logger, record), (Lines{std::string(row.name) + "\tx\t"})) << row.id;
-    }
-
-    EXPECT_EQ(logLines(m_logger, KyroDebugLog()), (Lines{"None\t\t"}));
-    ClearableDebugLog cleared(Kyro::kVendorHost, "gone");
-    cleared.setReason("r");
-    cleared.clear();
-    EXPECT_EQ(cleared.getReason(), "");
-    EXPECT_EQ(cleared.getDebugLogInfo(), "");
-    EXPECT_EQ(cleared.getComponentID(), Kyro::kVendorNone);
-    EXPECT_EQ(logLines(m_logger, cleared), (Lines{"\t\t"}));
-}
-
-TEST_F(RecordFixture, PerformanceRecordLines)
-{
-    const std::string facts = HostFacts::platformOS() + "," + HostFacts::hostName() + ",15.0.73.0,";
+    const KyroDebugLog copiedDebug(moved);
+    moved.setDebugLogInfo("changed");
+    ClearableDebugLog clearedDebug(Kyro::kVendorHost, "gone");
+    clearedDebug.clear();
     KyroPerfLogData data;
     data.field1 = "open";
     data.field2 = "";
+    data.field4 = "d";
     data.marker = "KYROINITIALIZE.START";
-    KyroPerfLog marker(Kyro::kVendorKyroInt, data);
-    EXPECT_EQ(logLines(m_logger, marker, ",", true),
-              (Lines{facts + "open:NA,NA:NA,KyroInt,KYROINITIALIZE.START,"}));
-
-    // The stamp carries milliseconds.
-    m_logger.startLoggingWMilliSecs();
-    EXPECT_TRUE(std::regex_match(std::string(m_logger.getHeader().utf8()),
-                                 std::regex("[0-9]+\t[0-9]{4}/[0-9]{2}/[0-9]{2}\t[0-9]{2}:[0-9]{2}:[0-9]{2}:[0-9]{1,3}")));
-
-    // An unknown component shows "None"; clear() keeps the display name and message.
-    KyroPerfLogData all;
-    all.field1 = "a";
-    all.field2 = "b";
-    all.field3 = "c";
-    all.field4 = "d";
-    all.marker = "LOAD.STOP";
-    KyroPerfLog other(static_cast<Kyro::VendorID>(6), all);
-    EXPECT_EQ(logLines(m_logger, other, ",", true), (Lines{facts + "a:b,c:d,None,LOAD.STOP,"}));
-    KyroPerfLog cleared(Kyro::kVendorVex, all);
-    cleared.clear();
-    EXPECT_EQ(cleared.getComponentID(), Kyro::kVendorNone);
-    EXPECT_EQ(logLines(m_logger, cleared, ",", true), (Lines{facts + ":,:,Vex,,"}));
-
-    // A default data record is "NA" throughout.
-    EXPECT_EQ(logLines(m_logger, KyroPerfLog(Kyro::kVendorVex, KyroPerfLogData()), ",", true),
-              (Lines{facts + "NA:NA,NA:NA,Vex,NA,"}));
-}
-
-TEST_F(RecordFixture, RecordsAreValues)
-{
-    KyroErrorBase original(Kyro::kVendorVex, 3, "C:\\a\\one.cpp", 1, "2.1");
-    original.setReason("first");
-    const KyroErrorBase copy(original);
-    original.setReason("changed");
-    original.setThrownFile("two.cpp");
-    original.setThrownLine(2);
-    original.setVendorID(Kyro::kVendorHost);
-    original.setVendorStatusID(4);
-    original.setVendorVersion("9");
-    EXPECT_EQ(copy.getReason(), "first");
-    EXPECT_EQ(copy.getThrownFile(), "C:\\a\\one.cpp");
-    EXPECT_EQ(copy.getVendorIDStr(), "2");
-    EXPECT_EQ(copy.getVendorStatusIDStr(), "3");
-    EXPECT_EQ(copy.getVendorStatusStr(), "3");
-    EXPECT_EQ(copy.getVendorVersion(), "2.1");
-    EXPECT_EQ(original.getThrownLine(), 2);
-    EXPECT_EQ(original.getVendorID(), Kyro::kVendorHost);
-    EXPECT_EQ(original.getVendorStatusID(), 4);
-
-    KyroErrorBase assigned(Kyro::kVendorNone, 0, "", 0, "");
-    assigned = copy;
-    EXPECT_EQ(logLines(m_logger, assigned),
-              (Lines{"Reason=first", m_host, m_os, "File=one.cpp,Line=1", "VendorID=2 [Vex Companion]",
-                     "VendorError=3 [The dialog failed]", "Vex Companion=2.1"}));
-
-    KyroDebugLog message(Kyro::kVendorHost, "one");
-    KyroDebugLog copied(message);
-    message.setDebugLogInfo("two");
-    EXPECT_EQ(copied.getDebugLogInfo(), "one");
-    EXPECT_EQ(logLines(m_logger, copied), (Lines{"Host\tone\t"}));
-
-    // A record given no logger writes nothing, and no logger is no failure.
-    original.dumpTechSupport(nullptr);
-    message.dumpTechSupport(nullptr);
-    KyroPerfLog(Kyro::kVendorVex, KyroPerfLogData()).dumpTechSupport(nullptr);
-}
-
-namespace {
-
-// A record whose status is shown in words, through the virtual getVendorStatusStr().
-class NamedStatusError : public KyroErrorBase {
-public:
-    NamedStatusError() : KyroErrorBase(Kyro::kVendorHost, 404, "h.cpp", 3, "") {}
-    TStr getVendorStatusStr() const override { return "NOT_FOUND"; }
-
-protected:
-    void dumpVendorVersionInfo(KyroLogger* logger) const override
-    {
-        if (logger != nullptr)
-            logger->logFile().write("Extra", "yes");
+    const KyroPerfLog marker(Kyro::kVendorKyroInt, data);
+    KyroPerfLog clearedPerf(static_cast<Kyro::VendorID>(6), data);
+    clearedPerf.clear();   // keeps the display name
+    const std::string F = "Reason=Fatal error|$host|$os|", V = "VendorID=2 [Vex Companion]|VendorError=3 [The dialog failed]";
+    struct {
+        const char* name;
+        KyroLogger& logger;
+        const KyroLoggable& record;
+        std::string lines;
+    } const cases[] = {
+        {"error", logger, error, F + "File=main.cpp,Line=42|" + V + "|Vex Companion=2.1"},
+        {"no error table", bare, error, F + "File=main.cpp,Line=42|VendorID=2|VendorError=3"},
+        {"no reason, unknown vendor", logger, quiet, "$host|$os|File=C:\\src\\,Line=7|VendorID=7|VendorError=12"},
+        {"a copy", logger, copied, "$host|$os|File=main.cpp,Line=7|" + V},
+        {"unknown code", logger, KyroErrorBase(Kyro::kVendorVex, -4, "", 1, ""),
+         F + "File=,Line=1|VendorID=2 [Vex Companion]|VendorError=-4"},
+        {"cleared", logger, cleared, "$host|$os|File=,Line=-1|VendorID=0|VendorError=0"},
+        {"the library's own", logger, own,
+         F + "File=d.cpp,Line=120|KyroIntError=5 [The companion could not be reached]|Kyro Integration Library=15.0.73.0"},
+        {"passed on by the library", logger, passedOn, F + "File=vex.cpp,Line=8|KyroIntError=3|" + V + "|Vex Companion=2.1"},
+        {"subclass", logger, NamedStatusError(), F + "File=h.cpp,Line=3|VendorID=3|VendorError=NOT_FOUND|Extra=yes"},
+        {"debug", logger, KyroDebugLog(Kyro::kVendorHost, "Started, 3\tqueued"), "Host\tStarted, 3\tqueued\t"},
+        {"debug, moved", logger, moved, "Host\tchanged\t"},
+        {"debug, a copy", logger, copiedDebug, "Host\tm\t"},
+        {"debug, unknown component", logger, KyroDebugLog(static_cast<Kyro::VendorID>(11), "x"), "None\tx\t"},
+        {"debug, cleared", logger, clearedDebug, "\t\t"},
+        {"performance", logger, marker, "$facts,open:NA,NA:d,KyroInt,KYROINITIALIZE.START,"},
+        {"performance, cleared", logger, clearedPerf, "$facts,:,:,None,,"},
+        {"performance, no data", logger, KyroPerfLog(Kyro::kVendorVex, KyroPerfLogData()), "$facts,NA:NA,NA:NA,Vex,NA,"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(joinedLines(c.logger, c.record, c.lines.rfind("$facts", 0) == 0), c.lines);
     }
-};
-
-}  // namespace
-
-TEST_F(RecordFixture, SubclassesReplaceParts)
-{
-    EXPECT_EQ(logLines(m_logger, NamedStatusError()),
-              (Lines{"Reason=Fatal error", m_host, m_os, "File=h.cpp,Line=3", "VendorID=3",
-                     "VendorError=NOT_FOUND", "Extra=yes"}));
+    EXPECT_EQ(clearedPerf.getComponentID(), Kyro::kVendorNone);
+    // A performance stamp carries milliseconds.
+    logger.startLoggingWMilliSecs();
+    EXPECT_TRUE(std::regex_match(std::string(logger.getHeader().utf8()),
+                                 std::regex("[0-9]+\t[0-9]{4}/[0-9]{2}/[0-9]{2}\t[0-9]{2}:[0-9]{2}:[0-9]{2}:[0-9]{1,3}")));
+    // A record given no logger writes nothing, and no logger is no failure.
+    error.dumpTechSupport(nullptr);
+    moved.dumpTechSupport(nullptr);
+    marker.dumpTechSupport(nullptr);
 }

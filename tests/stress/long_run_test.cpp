@@ -31,43 +31,39 @@ int scaled(int count)
     return std::max(1, static_cast<int>(static_cast<long long>(count) * std::atoi(percent.c_str()) / 100));
 }
 
-// What a leak would make grow. Threads and the text library's blocks must come back
-// exactly. Handles too, but for two: under Wine one lock of the runtime makes its kernel
-// object the first time two threads meet at it, and keeps it. Private memory is the heap
-// as the system sees it, which keeps some of what it was given back and fragments; 1,000
-// requests that each kept 8 KiB would still pass 8 MiB. AddressSanitizer holds freed
-// memory back on purpose, and its own leak check covers that one.
-struct Usage {
-    std::int64_t handles = kyro::platform::openHandleCount();
-    std::int64_t threads = kyro::platform::threadCount();
-    std::int64_t textBytes = kyro::cstr::allocatedBytes();
-    std::int64_t textBlocks = kyro::cstr::allocatedBlocks();
-    std::int64_t privateBytes = kyro::platform::privateMemoryBytes();
-};
+// What a leak would make grow, and by how much it may. Handles by two (a lock of Wine's
+// runtime makes its kernel object once and keeps it); private memory, which the heap keeps
+// and fragments, by 8 MiB (1,000 requests that each kept 8 KiB would still pass); ASan holds
+// freed memory back on purpose, and its own leak check covers that.
 #ifdef KYRO_SANITIZE_ADDRESS
 constexpr std::int64_t kPrivateSlack = INT64_MAX / 2;
 #else
 constexpr std::int64_t kPrivateSlack = 8 * 1024 * 1024;
 #endif
+const struct {
+    const char* name;
+    std::int64_t (*read)();
+    std::int64_t slack;
+    bool mustBeKnown;
+} kFigures[] = {
+    {"handles", [] { return std::int64_t{kyro::platform::openHandleCount()}; }, 2, true},
+    {"threads", [] { return std::int64_t{kyro::platform::threadCount()}; }, 0, true},
+    {"textBytes", kyro::cstr::allocatedBytes, 0, false},
+    {"textBlocks", kyro::cstr::allocatedBlocks, 0, false},
+    {"privateBytes", kyro::platform::privateMemoryBytes, kPrivateSlack, true},
+};
+constexpr std::size_t kFigureCount = sizeof kFigures / sizeof kFigures[0];
 
-// What grew past its slack, as "<name> <before> -> <after>; ...".
-std::string grown(const Usage& before, const Usage& after)
+// What grew past its slack since `before`, as "<name> <before> -> <after>; ...".
+std::string grown(const std::int64_t (&before)[kFigureCount])
 {
     std::string text;
-    const struct {
-        const char* name;
-        std::int64_t Usage::*field;
-        std::int64_t slack;
-    } figures[] = {{"handles", &Usage::handles, 2},          {"threads", &Usage::threads, 0},
-                   {"textBytes", &Usage::textBytes, 0},     {"textBlocks", &Usage::textBlocks, 0},
-                   {"privateBytes", &Usage::privateBytes, kPrivateSlack}};
-    for (const auto& figure : figures) {
-        if (before.*figure.field <= 0 && figure.field != &Usage::textBytes &&
-            figure.field != &Usage::textBlocks)
-            text += std::string(figure.name) + " cannot be told; ";
-        if (after.*figure.field > before.*figure.field + figure.slack)
-            text += std::string(figure.name) + " " + std::to_string(before.*figure.field) + " -> " +
-                    std::to_string(after.*figure.field) + "; ";
+    for (std::size_t i = 0; i < kFigureCount; ++i) {
+        const std::int64_t after = kFigures[i].read();
+        if (kFigures[i].mustBeKnown && before[i] <= 0)
+            text += std::string(kFigures[i].name) + " cannot be told; ";
+        if (after > before[i] + kFigures[i].slack)
+            text += std::string(kFigures[i].name) + " " + std::to_string(before[i]) + " -> " + std::to_string(after) + "; ";
     }
     return text;
 }
@@ -84,25 +80,23 @@ bool requestOnce(int index)
     }
 }
 
-// `argument` requests after a few that make what lives for the rest of the process (the
-// logger, the locale, the framework's tables, per-thread caches). Prints what grew; its
-// result is how many requests were not answered as scripted.
+// `argument` requests after a few that make what lives for the rest of the process; prints
+// what grew, returns how many requests were not answered as scripted.
 KYRO_HOST_OPERATION(requests)
 {
     for (int i = 0; i < 6; ++i)
         requestOnce(i);
-    // Reader threads that were let go end on their own, a moment later.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    const Usage before;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));   // let go reader threads end
+    std::int64_t before[kFigureCount];
+    for (std::size_t i = 0; i < kFigureCount; ++i)
+        before[i] = kFigures[i].read();
     int wrong = 0;
-    const int count = std::atoi(argument.c_str());
-    for (int i = 0; i < count; ++i)
+    for (int i = 0; i < std::atoi(argument.c_str()); ++i)
         wrong += requestOnce(i) ? 0 : 1;
-    // The last request's threads get their moment to end; a leak never comes back.
-    std::string grew = grown(before, Usage());
-    for (int wait = 0; wait < 40 && !grew.empty(); ++wait) {
+    std::string grew = grown(before);
+    for (int wait = 0; wait < 40 && !grew.empty(); ++wait) {   // the last threads end; a leak stays
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        grew = grown(before, Usage());
+        grew = grown(before);
     }
     if (!grew.empty())
         std::printf("grew: %s\n", grew.c_str());
@@ -111,14 +105,11 @@ KYRO_HOST_OPERATION(requests)
 
 TEST(LongRuns, ManyRequestsLeaveNothingBehind)
 {
+    // The second companion ends right after each answer; the next request starts another.
     const struct {
         int count;
         const char* script;
-    } runs[] = {
-        {scaled(1000), "MessageBox=1;ErrorDialog=reply"},
-        // Each companion ends right after its answer; the next request starts another.
-        {scaled(200), "MessageBox=1+exit;ErrorDialog=reply+exit"},
-    };
+    } runs[] = {{scaled(1000), "MessageBox=1;ErrorDialog=reply"}, {scaled(200), "MessageBox=1+exit;ErrorDialog=reply+exit"}};
     for (const auto& run : runs) {
         SCOPED_TRACE(run.script);
         TempFolder folder;
