@@ -1,5 +1,4 @@
-// Named pipes: the read and write outcomes the pipe devices act on, clients one after
-// another and at once, release of blocked calls, names, and (POSIX) the socket files.
+// Named pipes: read and write outcomes, clients in turn and at once, blocked calls, names, socket files.
 #include "kyro/platform/named_pipe.h"
 #include "kyro/platform/process_info.h"
 #include "kyro/platform/process_launch.h"
@@ -22,7 +21,6 @@
 #include <vector>
 
 #if !KYRO_TEST_WINDOWS
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -102,22 +100,23 @@ PipeHandle connectWhileListening(PipeHandle server, const std::string& name)
     return client;
 }
 
+std::string runtimeFolder()
+{
+    std::string folder = pipeRuntimeFolder();
+    std::replace(folder.begin(), folder.end(), '\\', '/');
+    return folder;
+}
+
 // The files in the runtime folder that belong to this test run (none on Windows).
 std::vector<std::string> leftoverFiles()
 {
     std::vector<std::string> found;
-#if !KYRO_TEST_WINDOWS
-    std::string folder = pipeRuntimeFolder();
-    std::replace(folder.begin(), folder.end(), '\\', '/');
     const std::string tag = "kyropipetest" + std::to_string(currentProcessId());
-    if (DIR* listing = ::opendir(folder.c_str())) {
-        while (const dirent* entry = ::readdir(listing)) {
-            if (std::string(entry->d_name).find(tag) != std::string::npos)
-                found.push_back(entry->d_name);
-        }
-        ::closedir(listing);
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(runtimeFolder(), error)) {
+        if (entry.path().filename().string().find(tag) != std::string::npos)
+            found.push_back(entry.path().filename().string());
     }
-#endif
     return found;
 }
 
@@ -159,7 +158,6 @@ TEST(PlatformNamedPipe, OneConnectionFromListeningToBroken)
     EXPECT_NE(server, 0);
     EXPECT_EQ(error, 0u);
     EXPECT_EQ(readStatus(server), PipeStatus::Listening);
-    EXPECT_EQ(readStatus(server), PipeStatus::Listening);
     EXPECT_FALSE(pipeDisconnect(server));  // nobody to disconnect: it keeps listening
     ASSERT_TRUE(waitForPipe(name.c_str(), 1000));
     EXPECT_EQ(readStatus(server), PipeStatus::Listening);  // probing left no client behind
@@ -182,8 +180,7 @@ TEST(PlatformNamedPipe, OneConnectionFromListeningToBroken)
     EXPECT_EQ(pipeWrite(client, "two\n", 4).status, PipeStatus::Broken);
     closePipe(client);
 
-    // Clients one after another on the same instance; what one wrote before it went is
-    // still read, then the pipe is broken.
+    // Clients in turn on one instance: what one wrote before it went is read, then it is broken.
     for (int round = 0; round < 3; ++round) {
         client = connectWhileListening(server, name);
         ASSERT_NE(client, kNoPipe);
@@ -279,18 +276,15 @@ TEST(PlatformNamedPipe, CloseOrDisconnectReleasesBlockedCalls)
     EXPECT_LE(openHandleCount(), handlesBefore);  // pipes and threads leave nothing open
 }
 
-// Instances of one name, each waiting for a client on its own thread, as the companion
-// serves its clients.
+// Instances of one name, each waiting for a client on its own thread, as the companion serves.
 TEST(PlatformNamedPipe, ClientsAtOnce)
 {
     const std::string name = pipeName("inbound0");
     constexpr int kClients = 3;
     PipeHandle instances[kClients];
     std::string received[kClients];
-    for (PipeHandle& instance : instances) {
-        instance = createInboundPipe(name.c_str());
-        ASSERT_NE(instance, kNoPipe);
-    }
+    for (PipeHandle& instance : instances)
+        ASSERT_NE(instance = createInboundPipe(name.c_str()), kNoPipe);
     {
         std::vector<std::unique_ptr<Worker>> servers;
         for (int i = 0; i < kClients; ++i) {
@@ -300,13 +294,11 @@ TEST(PlatformNamedPipe, ClientsAtOnce)
             }));
         }
         PipeHandle clients[kClients];
-        for (PipeHandle& client : clients) {
+        for (int i = 0; i < kClients; ++i) {
             ASSERT_TRUE(waitForPipe(name.c_str(), 5000));
-            client = openPipeForWriting(name.c_str());
-            ASSERT_NE(client, kNoPipe);
-        }
-        for (int i = 0; i < kClients; ++i)
+            ASSERT_NE(clients[i] = openPipeForWriting(name.c_str()), kNoPipe);
             EXPECT_TRUE(writeText(clients[i], "client " + std::to_string(i) + "\n"));
+        }
         for (auto& server : servers)
             EXPECT_TRUE(server->finish());
         for (const PipeHandle client : clients)
@@ -323,7 +315,6 @@ TEST(PlatformNamedPipe, OtherProcessesAndNames)
 {
     const std::string name = pipeName("inbound0");
     const PipeHandle server = createInboundPipe(name.c_str());
-    ASSERT_NE(server, kNoPipe);
     std::string output;
     ASSERT_TRUE(runRole(("writePipeLine:" + name).c_str(), &output));
     std::string line;
@@ -332,8 +323,7 @@ TEST(PlatformNamedPipe, OtherProcessesAndNames)
     EXPECT_NE(line, "child " + std::to_string(currentProcessId()) + "\n");
     closePipe(server);
 
-    // A server that ended without closing its pipe does not keep the name, and what it
-    // leaves behind goes when another process first listens.
+    // A server that ended without closing its pipe keeps no name; its leftovers go at the next listen.
     ASSERT_TRUE(runRole(("abandonInboundPipe:" + name).c_str(), &output));
     const PipeHandle again = createInboundPipe(name.c_str());
     EXPECT_NE(again, kNoPipe);
@@ -343,8 +333,7 @@ TEST(PlatformNamedPipe, OtherProcessesAndNames)
     ASSERT_TRUE(runRole(("listenOnce:" + pipeName("other")).c_str(), &output));
     EXPECT_TRUE(leftoverFiles().empty());
 
-    // Names ignore case; escaped characters and long names that differ only at their
-    // end stay apart.
+    // Names ignore case; escaped characters and long names differing only at the end stay apart.
     const std::string longLeaf(180, 'x');
     const struct {
         std::string created, opened;
@@ -374,13 +363,6 @@ TEST(PlatformNamedPipe, OtherProcessesAndNames)
 #if !KYRO_TEST_WINDOWS
 namespace {
 
-std::string runtimeFolder()
-{
-    std::string folder = pipeRuntimeFolder();
-    std::replace(folder.begin(), folder.end(), '\\', '/');
-    return folder;
-}
-
 // A folder of ours only we may use.
 void expectPrivate(const std::string& folder)
 {
@@ -400,16 +382,14 @@ TEST(PlatformNamedPipe, RuntimeFolderIsPrivate)
 
     // The socket file lives while some instance of its name is open.
     const std::string name = pipeName("inbound0");
-    const PipeHandle first = createInboundPipe(name.c_str());
-    const PipeHandle second = createInboundPipe(name.c_str());
+    const PipeHandle first = createInboundPipe(name.c_str()), second = createInboundPipe(name.c_str());
     EXPECT_EQ(leftoverFiles().size(), 1u);
     closePipe(first);
     EXPECT_EQ(leftoverFiles().size(), 1u);
     closePipe(second);
     EXPECT_TRUE(leftoverFiles().empty());
 
-    // A runtime folder from the environment that cannot be used safely is passed over for
-    // a folder of ours in the shared temporary one.
+    // An unsafe runtime folder from the environment gives way to ours in the shared temporary one.
     char base[] = "/tmp/kyropipetest-XXXXXX";
     ASSERT_NE(::mkdtemp(base), nullptr);
     ScopedVariable home("HOME", base);  // no fallback folder there
@@ -448,10 +428,8 @@ TEST(PlatformNamedPipe, RuntimeFolderIsPrivate)
     EXPECT_EQ(::rmdir(base), 0);
 }
 
-// Another user makes the shared temporary folder's name for ours first. Pipes keep working
-// from a private folder of ours that other processes of ours find too: in the home, or,
-// for a home too deep for socket paths, in the shared folder under a name kept secret in
-// the home. We stay there once the name is given up.
+// Another user takes our name in the shared temporary folder first: we use a private folder
+// that our other processes find too (in the home, or for a deep home a secret name), and stay.
 TEST(PlatformNamedPipe, AFolderNameTakenByAnotherUserIsPassedOver)
 {
     OtherUser other;
