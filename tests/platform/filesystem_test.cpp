@@ -93,8 +93,9 @@ TEST(PlatformFileSystem, FilesWeCreateAreOursOnlyWhateverTheMask)
     EXPECT_EQ(createNewFile(""), nullptr);
     const TPath folder = temp / "folder";
     ASSERT_TRUE(makeDirectory(folder.utf8()));
-    EXPECT_TRUE(KYRO_TEST_WINDOWS || (std::filesystem::status(nativePath(folder)).permissions() &
-                                      std::filesystem::perms::all) == std::filesystem::perms::owner_all);
+    namespace fs = std::filesystem;
+    EXPECT_TRUE(KYRO_TEST_WINDOWS ||
+                (fs::status(nativePath(folder)).permissions() & fs::perms::all) == fs::perms::owner_all);
 }
 
 // Writes never follow a link nor reach a file of several names; only plain files are opened.
