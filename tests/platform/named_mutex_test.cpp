@@ -231,41 +231,31 @@ TEST(NamedMutex, ExclusionAcrossProcesses)
     EXPECT_EQ(readFileBytes(counter), "0000001200");
 }
 
-TEST(NamedMutexUsers, ObjectsLiveInTheUsersPrivateFolder)
+// POSIX objects are files of ours in a folder of ours. The file's set-up lock held by someone
+// else for longer than any set-up takes: the open gives up within its bound; a file of
+// another owner is refused before any wait.
+TEST(NamedMutexUsers, PrivateFilesAndNoOpenWaitsWithoutBoundNorOnAnotherUsersObject)
 {
-    const std::string name = uniqueName("where");
+    const std::string name = uniqueName("held");
     const std::string where = namedMutexLocation(name.c_str());
     if (KYRO_TEST_WINDOWS) {
         EXPECT_TRUE(where.empty());
         return;
     }
-    const NamedMutex mutex = namedMutexOpen(name.c_str());
-    ASSERT_NE(mutex, kNoNamedMutex);
     namespace fs = std::filesystem;
-    const fs::path file(where);
-    EXPECT_TRUE(fs::is_regular_file(file)) << where;
-    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_EQ(fs::status(file.parent_path()).permissions() & fs::perms::all, fs::perms::owner_all);
-    EXPECT_TRUE(namedMutexClose(mutex));
-    EXPECT_TRUE(namedMutexDiscard(name.c_str()));
-    EXPECT_FALSE(fs::exists(file));
-}
+    NamedMutex mutex = namedMutexOpen(name.c_str());
+    EXPECT_EQ(fs::status(where).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(fs::path(where).parent_path()).permissions() & fs::perms::all, fs::perms::owner_all);
+    EXPECT_TRUE(namedMutexClose(mutex) && namedMutexDiscard(name.c_str()));
+    EXPECT_FALSE(fs::exists(where));
 
-// The file's set-up lock held by someone else for longer than any set-up takes: the open
-// gives up within its bound; a file of another owner is refused before any wait.
-TEST(NamedMutexUsers, AnOpenNeverWaitsWithoutBoundNorOnAnotherUsersObject)
-{
-    if (KYRO_TEST_WINDOWS)
-        GTEST_SKIP() << "the set-up lock is the POSIX backend's";
-    const std::string name = uniqueName("held");
-    const std::string where = namedMutexLocation(name.c_str());
     writeFileBytes(where.c_str(), "");
     ASSERT_TRUE(setModeAndOwner(where, 0600, effectiveUserId()));
     auto lock = std::make_unique<HeldFileLock>(where);
     ASSERT_TRUE(lock->held());
     EXPECT_EQ(namedMutexOpen(name.c_str()), kNoNamedMutex);
     lock.reset();
-    const NamedMutex mutex = namedMutexOpen(name.c_str());  // let go: it opens at once
+    mutex = namedMutexOpen(name.c_str());  // let go: it opens at once
     EXPECT_NE(mutex, kNoNamedMutex);
     namedMutexClose(mutex);
     namedMutexDiscard(name.c_str());
