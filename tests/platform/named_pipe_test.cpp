@@ -1,5 +1,4 @@
-// Named pipes: the read and write outcomes the pipe devices act on, clients one after
-// another and at once, release of blocked calls, names, and (POSIX) the socket files.
+// Named pipes: read and write outcomes, clients in turn and at once, blocked calls, names, socket files.
 #include "kyro/platform/named_pipe.h"
 #include "kyro/platform/process_info.h"
 #include "kyro/platform/process_launch.h"
@@ -22,7 +21,6 @@
 #include <vector>
 
 #if !KYRO_TEST_WINDOWS
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -102,22 +100,21 @@ PipeHandle connectWhileListening(PipeHandle server, const std::string& name)
     return client;
 }
 
-// The files in the runtime folder that belong to this test run (none on Windows).
-std::vector<std::string> leftoverFiles()
+std::string runtimeFolder()
 {
-    std::vector<std::string> found;
-#if !KYRO_TEST_WINDOWS
     std::string folder = pipeRuntimeFolder();
     std::replace(folder.begin(), folder.end(), '\\', '/');
+    return folder;
+}
+
+// The files in the runtime folder that belong to this test run (none on Windows).
+std::size_t leftovers()
+{
     const std::string tag = "kyropipetest" + std::to_string(currentProcessId());
-    if (DIR* listing = ::opendir(folder.c_str())) {
-        while (const dirent* entry = ::readdir(listing)) {
-            if (std::string(entry->d_name).find(tag) != std::string::npos)
-                found.push_back(entry->d_name);
-        }
-        ::closedir(listing);
-    }
-#endif
+    std::error_code error;
+    std::size_t found = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(runtimeFolder(), error))
+        found += entry.path().filename().string().find(tag) != std::string::npos;
     return found;
 }
 
@@ -125,14 +122,23 @@ std::vector<std::string> leftoverFiles()
 
 KYRO_CHILD_ROLE(writePipeLine)
 {
-    if (!waitForPipe(argument.c_str(), 1000))
-        return 2;
-    const PipeHandle pipe = openPipeForWriting(argument.c_str());
-    if (pipe == kNoPipe)
-        return 3;
+    const PipeHandle pipe =
+        waitForPipe(argument.c_str(), 1000) ? openPipeForWriting(argument.c_str()) : kNoPipe;
     const bool written = writeText(pipe, "child " + std::to_string(currentProcessId()) + "\n");
     closePipe(pipe);
-    return written ? 0 : 4;
+    return written ? 0 : 2;
+}
+
+// What a child process of this program writes to the pipe `name` this process listens on.
+std::string lineFromChild(const std::string& name)
+{
+    const PipeHandle server = createInboundPipe(name.c_str());
+    std::string output, line;
+    if (server == kNoPipe || !runRole(("writePipeLine:" + name).c_str(), &output) ||
+        readLine(server, &line) != PipeStatus::Ok)
+        line = "failed: " + output;
+    closePipe(server);
+    return line;
 }
 
 KYRO_CHILD_ROLE(listenOnce)
@@ -159,7 +165,6 @@ TEST(PlatformNamedPipe, OneConnectionFromListeningToBroken)
     EXPECT_NE(server, 0);
     EXPECT_EQ(error, 0u);
     EXPECT_EQ(readStatus(server), PipeStatus::Listening);
-    EXPECT_EQ(readStatus(server), PipeStatus::Listening);
     EXPECT_FALSE(pipeDisconnect(server));  // nobody to disconnect: it keeps listening
     ASSERT_TRUE(waitForPipe(name.c_str(), 1000));
     EXPECT_EQ(readStatus(server), PipeStatus::Listening);  // probing left no client behind
@@ -182,8 +187,7 @@ TEST(PlatformNamedPipe, OneConnectionFromListeningToBroken)
     EXPECT_EQ(pipeWrite(client, "two\n", 4).status, PipeStatus::Broken);
     closePipe(client);
 
-    // Clients one after another on the same instance; what one wrote before it went is
-    // still read, then the pipe is broken.
+    // Clients in turn on one instance: what one wrote before it went is read, then it is broken.
     for (int round = 0; round < 3; ++round) {
         client = connectWhileListening(server, name);
         ASSERT_NE(client, kNoPipe);
@@ -219,19 +223,15 @@ TEST(PlatformNamedPipe, OneConnectionFromListeningToBroken)
     EXPECT_NE(error, 0u);
     EXPECT_EQ(createInboundPipe("", &error), kNoPipe);
     EXPECT_NE(error, 0u);
-    EXPECT_TRUE(leftoverFiles().empty());
+    EXPECT_TRUE(leftovers() == 0);
 }
 
 // The reader thread of a pipe device and a writer stuck on a full pipe stop this way.
 TEST(PlatformNamedPipe, CloseOrDisconnectReleasesBlockedCalls)
 {
     enum Call { kWaitForClient, kRead, kWriteBulk };
-    const struct {
-        const char* name;
-        Call call;
-        bool disconnect;  // else the handle the call uses is closed
-        int outcome;
-    } rows[] = {
+    // disconnect: else the handle the call uses is closed.
+    const struct { const char* name; Call call; bool disconnect; int outcome; } rows[] = {
         {"wait for a client, closed", kWaitForClient, false, int(PipeConnectResult::Closed)},
         {"read, closed", kRead, false, int(PipeStatus::InvalidHandle)},
         {"read, disconnected", kRead, true, int(PipeStatus::Disconnected)},
@@ -275,22 +275,19 @@ TEST(PlatformNamedPipe, CloseOrDisconnectReleasesBlockedCalls)
         closePipe(client);
         closePipe(server);
     }
-    EXPECT_TRUE(leftoverFiles().empty());
+    EXPECT_TRUE(leftovers() == 0);
     EXPECT_LE(openHandleCount(), handlesBefore);  // pipes and threads leave nothing open
 }
 
-// Instances of one name, each waiting for a client on its own thread, as the companion
-// serves its clients.
+// Instances of one name, each waiting for a client on its own thread, as the companion serves.
 TEST(PlatformNamedPipe, ClientsAtOnce)
 {
     const std::string name = pipeName("inbound0");
     constexpr int kClients = 3;
     PipeHandle instances[kClients];
     std::string received[kClients];
-    for (PipeHandle& instance : instances) {
-        instance = createInboundPipe(name.c_str());
-        ASSERT_NE(instance, kNoPipe);
-    }
+    for (PipeHandle& instance : instances)
+        ASSERT_NE(instance = createInboundPipe(name.c_str()), kNoPipe);
     {
         std::vector<std::unique_ptr<Worker>> servers;
         for (int i = 0; i < kClients; ++i) {
@@ -300,15 +297,12 @@ TEST(PlatformNamedPipe, ClientsAtOnce)
             }));
         }
         PipeHandle clients[kClients];
-        for (PipeHandle& client : clients) {
+        for (int i = 0; i < kClients; ++i) {
             ASSERT_TRUE(waitForPipe(name.c_str(), 5000));
-            client = openPipeForWriting(name.c_str());
-            ASSERT_NE(client, kNoPipe);
-        }
-        for (int i = 0; i < kClients; ++i)
+            ASSERT_NE(clients[i] = openPipeForWriting(name.c_str()), kNoPipe);
             EXPECT_TRUE(writeText(clients[i], "client " + std::to_string(i) + "\n"));
-        for (auto& server : servers)
-            EXPECT_TRUE(server->finish());
+        }
+        servers.clear();  // each waited for with its bound
         for (const PipeHandle client : clients)
             closePipe(client);
     }
@@ -316,44 +310,31 @@ TEST(PlatformNamedPipe, ClientsAtOnce)
               (std::set<std::string>{"client 0\n", "client 1\n", "client 2\n"}));
     for (const PipeHandle instance : instances)
         closePipe(instance);
-    EXPECT_TRUE(leftoverFiles().empty());
+    EXPECT_TRUE(leftovers() == 0);
 }
 
 TEST(PlatformNamedPipe, OtherProcessesAndNames)
 {
     const std::string name = pipeName("inbound0");
-    const PipeHandle server = createInboundPipe(name.c_str());
-    ASSERT_NE(server, kNoPipe);
-    std::string output;
-    ASSERT_TRUE(runRole(("writePipeLine:" + name).c_str(), &output));
-    std::string line;
-    EXPECT_EQ(readLine(server, &line), PipeStatus::Ok);
+    std::string line = lineFromChild(name), output;
     EXPECT_EQ(line.rfind("child ", 0), 0u) << line;
     EXPECT_NE(line, "child " + std::to_string(currentProcessId()) + "\n");
-    closePipe(server);
 
-    // A server that ended without closing its pipe does not keep the name, and what it
-    // leaves behind goes when another process first listens.
+    // A server that ended without closing its pipe keeps no name; its leftovers go at the next listen.
     ASSERT_TRUE(runRole(("abandonInboundPipe:" + name).c_str(), &output));
     const PipeHandle again = createInboundPipe(name.c_str());
     EXPECT_NE(again, kNoPipe);
     closePipe(again);
     ASSERT_TRUE(runRole(("abandonInboundPipe:" + pipeName("abandoned")).c_str(), &output));
-    EXPECT_EQ(leftoverFiles().size(), KYRO_TEST_WINDOWS ? 0u : 1u);
+    EXPECT_EQ(leftovers(), KYRO_TEST_WINDOWS ? 0u : 1u);
     ASSERT_TRUE(runRole(("listenOnce:" + pipeName("other")).c_str(), &output));
-    EXPECT_TRUE(leftoverFiles().empty());
+    EXPECT_TRUE(leftovers() == 0);
 
-    // Names ignore case; escaped characters and long names that differ only at their
-    // end stay apart.
+    // Names ignore case; escaped characters and long names differing only at the end stay apart.
     const std::string longLeaf(180, 'x');
-    const struct {
-        std::string created, opened;
-        bool same;
-    } rows[] = {
-        {"zmixedcasez", "ZMixedCaseZ", true},
-        {"plus+name", "plus;name", false},
-        {longLeaf + "1", longLeaf + "2", false},
-        {longLeaf + "2", longLeaf + "2", true},
+    const struct { std::string created, opened; bool same; } rows[] = {
+        {"zmixedcasez", "ZMixedCaseZ", true}, {"plus+name", "plus;name", false},
+        {longLeaf + "1", longLeaf + "2", false}, {longLeaf + "2", longLeaf + "2", true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.opened);
@@ -368,26 +349,18 @@ TEST(PlatformNamedPipe, OtherProcessesAndNames)
         closePipe(opened);
         closePipe(created);
     }
-    EXPECT_TRUE(leftoverFiles().empty());
+    EXPECT_TRUE(leftovers() == 0);
 }
 
 #if !KYRO_TEST_WINDOWS
 namespace {
-
-std::string runtimeFolder()
-{
-    std::string folder = pipeRuntimeFolder();
-    std::replace(folder.begin(), folder.end(), '\\', '/');
-    return folder;
-}
 
 // A folder of ours only we may use.
 void expectPrivate(const std::string& folder)
 {
     struct stat info;
     ASSERT_EQ(::lstat(folder.c_str(), &info), 0) << folder;
-    EXPECT_TRUE(S_ISDIR(info.st_mode)) << folder;
-    EXPECT_EQ(info.st_mode & 0777, 0700u) << folder;
+    EXPECT_EQ(info.st_mode & (S_IFMT | 0777), S_IFDIR | 0700u) << folder;
     EXPECT_EQ(info.st_uid, ::geteuid()) << folder;
 }
 
@@ -400,16 +373,14 @@ TEST(PlatformNamedPipe, RuntimeFolderIsPrivate)
 
     // The socket file lives while some instance of its name is open.
     const std::string name = pipeName("inbound0");
-    const PipeHandle first = createInboundPipe(name.c_str());
-    const PipeHandle second = createInboundPipe(name.c_str());
-    EXPECT_EQ(leftoverFiles().size(), 1u);
+    const PipeHandle first = createInboundPipe(name.c_str()), second = createInboundPipe(name.c_str());
+    EXPECT_EQ(leftovers(), 1u);
     closePipe(first);
-    EXPECT_EQ(leftoverFiles().size(), 1u);
+    EXPECT_EQ(leftovers(), 1u);
     closePipe(second);
-    EXPECT_TRUE(leftoverFiles().empty());
+    EXPECT_TRUE(leftovers() == 0);
 
-    // A runtime folder from the environment that cannot be used safely is passed over for
-    // a folder of ours in the shared temporary one.
+    // An unsafe runtime folder from the environment gives way to ours in the shared temporary one.
     char base[] = "/tmp/kyropipetest-XXXXXX";
     ASSERT_NE(::mkdtemp(base), nullptr);
     ScopedVariable home("HOME", base);  // no fallback folder there
@@ -418,21 +389,16 @@ TEST(PlatformNamedPipe, RuntimeFolderIsPrivate)
     struct stat info;
     const bool rootsTemporary = ::stat("/var/tmp", &info) == 0 && info.st_uid == 0 &&
                                 (info.st_mode & S_ISVTX) != 0;
-    const struct {
-        const char* runtime;
-        const char* temporary;
-        std::string folder;
-    } rows[] = {
-        {"relative/folder", nullptr, "/tmp/norveldt-kyro-" + user},
-        {"/no/such/folder/anywhere", nullptr, "/tmp/norveldt-kyro-" + user},
-        {"/tmp", "relative", "/tmp/norveldt-kyro-" + user},
+    const std::string fallback = "/tmp/norveldt-kyro-" + user;
+    const struct { const char *runtime, *temporary; std::string folder; } rows[] = {
+        {"relative/folder", nullptr, fallback}, {"/no/such/folder/anywhere", nullptr, fallback},
+        {"/tmp", "relative", fallback},
         {"/tmp", rootsTemporary ? "/var/tmp/" : nullptr,
          (rootsTemporary ? "/var/tmp/norveldt-kyro-" : "/tmp/norveldt-kyro-") + user},
         {base, nullptr, own},
     };
     for (const auto& row : rows) {
-        ScopedVariable runtime("XDG_RUNTIME_DIR", row.runtime);
-        ScopedVariable temporary("TMPDIR", row.temporary);
+        ScopedVariable runtime("XDG_RUNTIME_DIR", row.runtime), temporary("TMPDIR", row.temporary);
         EXPECT_EQ(runtimeFolder(), row.folder) << row.runtime;
         expectPrivate(row.folder);
     }
@@ -441,17 +407,14 @@ TEST(PlatformNamedPipe, RuntimeFolderIsPrivate)
     // A symbolic link in the place of ours is refused.
     EXPECT_EQ(::rmdir(own.c_str()), 0);
     ASSERT_EQ(::symlink(native.c_str(), own.c_str()), 0);
-    ScopedVariable runtime("XDG_RUNTIME_DIR", base);
-    ScopedVariable temporary("TMPDIR", nullptr);
-    EXPECT_EQ(runtimeFolder(), "/tmp/norveldt-kyro-" + user);
+    ScopedVariable runtime("XDG_RUNTIME_DIR", base), temporary("TMPDIR", nullptr);
+    EXPECT_EQ(runtimeFolder(), fallback);
     EXPECT_EQ(::unlink(own.c_str()), 0);
     EXPECT_EQ(::rmdir(base), 0);
 }
 
-// Another user makes the shared temporary folder's name for ours first. Pipes keep working
-// from a private folder of ours that other processes of ours find too: in the home, or,
-// for a home too deep for socket paths, in the shared folder under a name kept secret in
-// the home. We stay there once the name is given up.
+// Another user takes our name in the shared temporary folder first: we use a private folder
+// that our other processes find too (in the home, or for a deep home a secret name), and stay.
 TEST(PlatformNamedPipe, AFolderNameTakenByAnotherUserIsPassedOver)
 {
     OtherUser other;
@@ -468,35 +431,19 @@ TEST(PlatformNamedPipe, AFolderNameTakenByAnotherUserIsPassedOver)
     const std::string taken = std::string(shared) + "/norveldt-kyro-" + user;
     ASSERT_EQ(other.run("mkdir -m 0777 '" + taken + "'"), 0);
 
-    ScopedVariable noRuntime("XDG_RUNTIME_DIR", nullptr);
-    ScopedVariable temporary("TMPDIR", shared);
-    const struct {
-        std::string home;
-        std::string folder;  // empty: a secret name in the shared folder
-    } rows[] = {{home, std::string(home) + "/.cache/norveldt-kyro-" + user}, {deep, ""}};
+    ScopedVariable noRuntime("XDG_RUNTIME_DIR", nullptr), temporary("TMPDIR", shared);
+    const std::string cache = std::string(home) + "/.cache/norveldt-kyro-" + user;
+    const struct { std::string home, prefix; std::size_t size; } rows[] = {
+        {home, cache, cache.size()}, {deep, taken + "-", taken.size() + 17}};  // a secret name
     std::vector<std::string> chosen;
     for (const auto& row : rows) {
         ScopedVariable homeVariable("HOME", row.home.c_str());
         const std::string folder = runtimeFolder();
-        if (row.folder.empty()) {
-            EXPECT_EQ(folder.rfind(taken + "-", 0), 0u) << folder;
-            EXPECT_EQ(folder.size(), taken.size() + 17) << folder;
-        } else {
-            EXPECT_EQ(folder, row.folder);
-        }
+        EXPECT_TRUE(folder.rfind(row.prefix, 0) == 0 && folder.size() == row.size) << folder;
         expectPrivate(folder);
         chosen.push_back(folder);
-
         // Another process of ours finds the pipe there.
-        const std::string name = pipeName("squatted");
-        const PipeHandle server = createInboundPipe(name.c_str());
-        ASSERT_NE(server, kNoPipe) << row.home;
-        std::string output;
-        ASSERT_TRUE(runRole(("writePipeLine:" + name).c_str(), &output));
-        std::string line;
-        EXPECT_EQ(readLine(server, &line), PipeStatus::Ok) << row.home;
-        EXPECT_EQ(line.rfind("child ", 0), 0u) << line;
-        closePipe(server);
+        EXPECT_EQ(lineFromChild(pipeName("squatted")).rfind("child ", 0), 0u) << row.home;
     }
     ASSERT_EQ(other.run("rmdir '" + taken + "'"), 0);
     for (std::size_t i = 0; i < chosen.size(); ++i) {

@@ -1,5 +1,5 @@
-// Threads and alertable sleeps: waits with a time-out, letting go of a running thread, and
-// wake-ups that end a sleep early, come before it, or come after the sleeper has gone.
+// Threads and alertable sleeps: bounded waits, letting go of a running thread, and wake-ups
+// that end a sleep early, come before it, or come after the sleeper has gone.
 #include "kyro/platform/threads.h"
 
 #include <gtest/gtest.h>
@@ -20,8 +20,7 @@ bool eventually(Condition condition)
 }
 
 struct Shared {
-    std::atomic<bool> open{false};
-    std::atomic<bool> done{false};
+    std::atomic<bool> open{false}, done{false};
     std::atomic<std::uint32_t> threadId{0};
     std::atomic<SleepWaker> waker{kNoSleepWaker};
     std::atomic<int> sleepResult{-1};
@@ -48,7 +47,7 @@ void sleepLong(void* context)
 
 TEST(PlatformThreads, StartWaitAndRelease)
 {
-    Shared shared;
+    Shared shared, running;
     const ThreadHandle thread = startThread(&waitAtGate, &shared);
     ASSERT_NE(thread, kNoThread);
     EXPECT_FALSE(waitForThread(thread, 20));  // held at the gate: it cannot have ended
@@ -57,63 +56,47 @@ TEST(PlatformThreads, StartWaitAndRelease)
     EXPECT_TRUE(shared.done.load());
     EXPECT_TRUE(waitForThread(thread, 0));  // an ended thread stays ended
     EXPECT_NE(shared.threadId.load(), currentThreadId());
-    EXPECT_NE(shared.threadId.load(), 0u);
     releaseThread(thread);
-
     // Let go while still running: the thread carries on to its end.
-    Shared running;
     const ThreadHandle abandoned = startThread(&waitAtGate, &running);
     ASSERT_NE(abandoned, kNoThread);
     releaseThread(abandoned);
     running.open = true;
     EXPECT_TRUE(eventually([&] { return running.done.load(); }));
-
     EXPECT_EQ(startThread(nullptr, nullptr), kNoThread);
     releaseThread(kNoThread);
     EXPECT_FALSE(waitForThread(kNoThread, 0));
 }
 
-TEST(PlatformThreads, WakeEndsSleepEarly)
+TEST(PlatformThreads, WakeUps)
 {
+    // Whether the wake-up comes before the sleep starts or during it, the sleep ends now.
     Shared shared;
     const ThreadHandle thread = startThread(&sleepLong, &shared);
     ASSERT_NE(thread, kNoThread);
     ASSERT_TRUE(eventually([&] { return shared.waker.load() != kNoSleepWaker; }));
-    // Whether the wake-up comes before the sleep starts or during it, the sleep ends now.
     EXPECT_TRUE(wakeSleeper(shared.waker.load()));
     EXPECT_TRUE(waitForThread(thread, 30000));
     releaseThread(thread);
     EXPECT_EQ(shared.sleepResult.load(), 1);
-
-    // The thread is gone: its token still works, harmlessly, until released.
-    wakeSleeper(shared.waker.load());
+    wakeSleeper(shared.waker.load());  // the thread is gone: harmless until released
     releaseSleepWaker(shared.waker.load());
-}
 
-TEST(PlatformThreads, WakeBeforeSleepIsKeptOnce)
-{
+    // Woken before sleeping (here from another thread): the next sleep returns at once.
     const SleepWaker own = sleepWakerForCurrentThread();
     ASSERT_NE(own, kNoSleepWaker);
     EXPECT_FALSE(sleepAlertable(0));
     EXPECT_FALSE(sleepAlertable(5));
-
-    // Woken from another thread before sleeping: the next sleep returns at once.
-    struct Waking {
-        SleepWaker waker;
-        static void run(void* self) { wakeSleeper(static_cast<Waking*>(self)->waker); }
-    } waking{own};
-    const ThreadHandle thread = startThread(&Waking::run, &waking);
-    ASSERT_NE(thread, kNoThread);
-    ASSERT_TRUE(waitForThread(thread, 30000));
-    releaseThread(thread);
+    SleepWaker target = own;
+    const ThreadHandle waking =
+        startThread([](void* waker) { wakeSleeper(*static_cast<SleepWaker*>(waker)); }, &target);
+    ASSERT_TRUE(waitForThread(waking, 30000));
+    releaseThread(waking);
     EXPECT_TRUE(sleepAlertable(120000));
-
     // Wake-ups do not add up: two of them end one sleep.
-    EXPECT_TRUE(wakeSleeper(own));
-    EXPECT_TRUE(wakeSleeper(own));
+    EXPECT_TRUE(wakeSleeper(own) && wakeSleeper(own));
     EXPECT_TRUE(sleepAlertable(120000));
     EXPECT_FALSE(sleepAlertable(0));
-
     // A second token reaches the same thread; either can go first.
     const SleepWaker second = sleepWakerForCurrentThread();
     ASSERT_NE(second, kNoSleepWaker);
@@ -121,7 +104,6 @@ TEST(PlatformThreads, WakeBeforeSleepIsKeptOnce)
     EXPECT_TRUE(wakeSleeper(second));
     EXPECT_TRUE(sleepAlertable(120000));
     releaseSleepWaker(second);
-
     EXPECT_FALSE(wakeSleeper(kNoSleepWaker));
     releaseSleepWaker(kNoSleepWaker);
 }

@@ -1,5 +1,4 @@
-// The custom environment file: which variable wins, the statuses, the lookup rules of the
-// file and "$" references.
+// The custom environment file: which variable wins, statuses, lookup rules, "$" references.
 #include "kyro/util/CKyroUtilCustomEnv.h"
 
 #include "ChildRole.h"
@@ -43,76 +42,58 @@ const char* const kFile =
 
 }  // namespace
 
-TEST(CustomEnvironment, VariablesAndStatuses)
+TEST(CustomEnvironment, VariablesStatusesAndLookupRules)
 {
     TempFolder folder;
-    const TPath good = folder / "good.xml";
-    const TPath broken = folder / "broken.xml";
-    const TPath missing = folder / "missing.xml";
+    const TPath good = folder / "good.xml", broken = folder / "broken.xml";
+    const std::string missing = (folder / "missing.xml").utf8();
     writeFileBytes(good, kFile);
     writeFileBytes(broken, "<KYROCUSTOMENV><PLATFORM OS=\"Windows\"></KYROCUSTOMENV>");
-
-    {
-        ScopedVariable thin(kThin, nullptr), custom(kCustom, nullptr);
+    // The thin-client file alone counts, even when it cannot be read.
+    const struct {
+        const char* thin;
+        const char* custom;
+        int status;
+        const char* log;  // the value of KYRO_LOG_FILE_LOCATION
+    } rows[] = {
+        {nullptr, nullptr, 1, ""},
+        {nullptr, good.utf8(), 0, "D:/second"},
+        {missing.c_str(), good.utf8(), 2, ""},
+        {broken.utf8(), nullptr, 2, ""},
+        {nullptr, missing.c_str(), 3, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.status);
+        ScopedVariable thin(kThin, row.thin), custom(kCustom, row.custom);
         CKyroUtilCustomEnv environment;
-        EXPECT_EQ(environment.loadStatus(), 1);
-        EXPECT_FALSE(environment.isLoaded());
-        EXPECT_TRUE(environment.getValue("KYRO_LOG_FILE_LOCATION").isEmpty());
-    }
-    {
-        ScopedVariable thin(kThin, nullptr), custom(kCustom, good.utf8());
-        CKyroUtilCustomEnv environment;
-        EXPECT_TRUE(environment.isLoaded());
-        EXPECT_EQ(environment.loadStatus(), 0);
-        EXPECT_EQ(environment.getValue("KYRO_LOG_FILE_LOCATION"), "D:/second");
-    }
-    {
-        // The thin-client file alone counts, even when it cannot be read.
-        ScopedVariable thin(kThin, missing.utf8()), custom(kCustom, good.utf8());
-        CKyroUtilCustomEnv environment;
-        EXPECT_EQ(environment.loadStatus(), 2);
-        EXPECT_FALSE(environment.isLoaded());
-        EXPECT_TRUE(environment.getValue("KYRO_LOG_FILE_LOCATION").isEmpty());
-    }
-    {
-        ScopedVariable thin(kThin, broken.utf8()), custom(kCustom, nullptr);
-        EXPECT_EQ(CKyroUtilCustomEnv().loadStatus(), 2);
-    }
-    {
-        ScopedVariable thin(kThin, nullptr), custom(kCustom, missing.utf8());
-        EXPECT_EQ(CKyroUtilCustomEnv().loadStatus(), 3);
+        EXPECT_EQ(environment.loadStatus(), row.status);
+        EXPECT_EQ(environment.isLoaded(), row.status == 0);
+        EXPECT_EQ(environment.getValue("KYRO_LOG_FILE_LOCATION").utf8(), std::string(row.log));
     }
     {
         ScopedVariable thin(kThin, nullptr), custom(kCustom, broken.utf8());
         CKyroUtilCustomEnv environment;
         EXPECT_EQ(environment.loadStatus(), 3);
-        // The file is read once: a file that appears later is not seen...
+        // The file is read once: a file that appears later is not seen unless asked for.
         writeFileBytes(broken, kFile);
         EXPECT_EQ(environment.loadStatus(), 3);
-        // ...unless the owner asks for a new load.
         EXPECT_EQ(environment.load(), 0);
         EXPECT_EQ(environment.getValue("COST"), "cost$");
     }
-}
 
-TEST(CustomEnvironment, LookupRules)
-{
-    TempFolder folder;
-    const TPath good = folder / "good.xml";
-    writeFileBytes(good, kFile);
     ScopedVariable thin(kThin, nullptr), custom(kCustom, good.utf8());
     ScopedVariable root("KYRO_TEST_ROOT", "D:\\x");
     CKyroUtilCustomEnv environment;
-
-    EXPECT_TRUE(environment.getValue("").isEmpty());
-    EXPECT_EQ(environment.getValue("NO_STRING"), "found later");
-    EXPECT_TRUE(environment.getValue("EMPTY").isEmpty());
-    EXPECT_TRUE(environment.getValue("ONLY_LINUX").isEmpty());
-    EXPECT_TRUE(environment.getValue("UNKNOWN").isEmpty());
-    EXPECT_EQ(environment.getValue("ROOTED"), "D:\\x\\bin");
-    EXPECT_EQ(environment.getValue("ROOT_ONLY"), "D:\\x");
-    EXPECT_EQ(environment.getValue("COST"), "cost$");
-    EXPECT_EQ(environment.getValue("TWICE"), "D:\\x\\a\\D:\\x\\b");
+    const struct {
+        const char* key;
+        const char* value;
+    } lookups[] = {
+        {"", ""}, {"NO_STRING", "found later"}, {"EMPTY", ""}, {"ONLY_LINUX", ""},
+        {"UNKNOWN", ""}, {"ROOTED", "D:\\x\\bin"}, {"ROOT_ONLY", "D:\\x"}, {"COST", "cost$"},
+        {"TWICE", "D:\\x\\a\\D:\\x\\b"},
+    };
+    for (const auto& lookup : lookups)
+        EXPECT_EQ(environment.getValue(lookup.key).utf8(), std::string(lookup.value)) << lookup.key;
 }
 
 TEST(CustomEnvironment, FilesTinyXmlWouldChokeOnAreRefused)
@@ -133,8 +114,7 @@ TEST(CustomEnvironment, FilesTinyXmlWouldChokeOnAreRefused)
         EXPECT_EQ(CKyroUtilCustomEnv().loadStatus(), 3) << path.utf8();
     }
 
-    // A file without a declaration that is not UTF-8 is in the system code page: its
-    // folder names come through as UTF-8.
+    // Not UTF-8 and no declaration: the system code page, whose names come through as UTF-8.
     const TPath latin = folder / "latin.xml";
     writeFileBytes(latin, "<KYROCUSTOMENV><PLATFORM OS=\"Windows\">"
                           "<KEY ID=\"A\"><STRING>C:\\Gr\xFC\xDF" "e</STRING></KEY>"

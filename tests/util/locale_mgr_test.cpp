@@ -1,6 +1,5 @@
-// CKyroUtilLocaleMgr: normalising locale input, folder names, abbreviations and the
-// user's locale, over the installed locales (Wine's list under Wine, the built-in table
-// natively). Every case builds its own manager.
+// CKyroUtilLocaleMgr over the installed locales (Wine's list, or the built-in table natively):
+// normalising input, folder names, abbreviations and the user's locale.
 #include "kyro/util/CKyroUtilLocaleMgr.h"
 
 #include "kyro/platform/locale_info.h"
@@ -19,9 +18,7 @@
 namespace {
 
 struct Supported {
-    const char* abbreviation;
-    const char* name;
-    const char* folder;
+    const char *abbreviation, *name, *folder;
     std::uint32_t lcid;
 };
 
@@ -52,49 +49,31 @@ TEST(LocaleInfo, EnumeratesAndNamesInstalledLocales)
     for (const Supported& locale : kSupported)
         EXPECT_EQ(distinct.count(locale.lcid), 1u) << std::hex << locale.lcid;
 
-    kyro::platform::LocaleNames names;
-    ASSERT_TRUE(kyro::platform::readLocaleNames(0x0407, &names));
-    EXPECT_STREQ(names.abbreviation, "DEU");
-    EXPECT_STREQ(names.language, "de");
-    EXPECT_STREQ(names.country, "DE");
-    // A numeric country code is a country all the same.
-    ASSERT_TRUE(kyro::platform::readLocaleNames(0x580a, &names));
-    EXPECT_STREQ(names.language, "es");
-    EXPECT_STREQ(names.country, "419");
-
-    EXPECT_FALSE(kyro::platform::readLocaleNames(0x7ffe, &names));
-    EXPECT_STREQ(names.abbreviation, "");
-    EXPECT_STREQ(names.language, "");
-    EXPECT_STREQ(names.country, "");
+    // A numeric country code is a country all the same; unknown identifiers give empty names.
+    const struct { std::uint32_t lcid; bool known; const char *abbreviation, *names; } rows[] = {
+        {0x0407, true, "DEU", "de DE"}, {0x580a, true, nullptr, "es 419"}, {0x7ffe, false, "", " "}};
+    for (const auto& row : rows) {
+        kyro::platform::LocaleNames names;
+        EXPECT_EQ(kyro::platform::readLocaleNames(row.lcid, &names), row.known);
+        EXPECT_EQ(std::string(names.language) + " " + names.country, row.names);
+        EXPECT_TRUE(!row.abbreviation || std::string(names.abbreviation) == row.abbreviation);
+    }
 }
 
 TEST(LocaleMgr, NormalisesLanguageCountryPairs)
 {
     const CKyroUtilLocaleMgr manager;
     const TStr user = manager.getUserLocale();
-    struct Row {
-        const char* input;
-        const char* withoutFallback;
-        const char* withFallback;  // null: the user's locale
-    };
-    const Row rows[] = {
-        {"de-de", "de_DE", "de_DE"},
-        {"DE_de", "de_DE", "de_DE"},
-        {"pT-bR", "pt_BR", "pt_BR"},
-        {"zh_TW", "zh_TW", "zh_TW"},
-        {"en_CA", "en_CA", nullptr},   // well formed, but no data for it
-        {"EN-ca", "en_CA", nullptr},
-        {"fr", "", nullptr},
-        {"", "", nullptr},
-        {"de_DE ", "", nullptr},       // six bytes
-        {"de.DE", "", nullptr},
-        {"d1_DE", "", nullptr},
-        {"de__E", "", nullptr},
-        // Bytes of multi-byte characters are never letters.
-        {"\xC3\xA9_\xC3\xA9", "", nullptr},
+    // withFallback null: the user's locale. en_CA is well formed but has no data; "de_DE " is
+    // six bytes; bytes of multi-byte characters are never letters.
+    const struct { const char* input; const char* withoutFallback; const char* withFallback; } rows[] = {
+        {"de-de", "de_DE", "de_DE"}, {"DE_de", "de_DE", "de_DE"}, {"pT-bR", "pt_BR", "pt_BR"},
+        {"zh_TW", "zh_TW", "zh_TW"}, {"en_CA", "en_CA", nullptr}, {"EN-ca", "en_CA", nullptr},
+        {"fr", "", nullptr}, {"", "", nullptr}, {"de_DE ", "", nullptr}, {"de.DE", "", nullptr},
+        {"d1_DE", "", nullptr}, {"de__E", "", nullptr}, {"\xC3\xA9_\xC3\xA9", "", nullptr},
         {"\xC3\xA4-DE", "", nullptr},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         EXPECT_EQ(manager.normalizeLocale(row.input, false), row.withoutFallback) << row.input;
         EXPECT_EQ(manager.normalizeLocale(row.input, true),
                   row.withFallback != nullptr ? TStr(row.withFallback) : user)
@@ -107,18 +86,16 @@ TEST(LocaleMgr, NormalisesLanguageCountryPairs)
 TEST(LocaleMgr, NormalisesAbbreviations)
 {
     const CKyroUtilLocaleMgr manager;
-    const TStr user = manager.getUserLocale();
-    EXPECT_EQ(manager.normalizeLocale("DEU", true), "de_DE");
-    EXPECT_EQ(manager.normalizeLocale("deu", false), "de_DE");
-    EXPECT_EQ(manager.normalizeLocale("ENC", false), "en_CA");   // known but unsupported
-    EXPECT_EQ(manager.normalizeLocale("ENC", true), user);
-    // An abbreviation no locale has stands for the default locale, with or without the
-    // user's locale to fall back to.
-    EXPECT_EQ(manager.normalizeLocale("QQQ", false), "en_US");
-    EXPECT_EQ(manager.normalizeLocale("QQQ", true), "en_US");
+    // ENC is known but unsupported; an abbreviation no locale has stands for the default
+    // locale, with or without the fallback.
+    const struct { const char* input; bool fallback; TStr normal; } rows[] = {
+        {"DEU", true, "de_DE"}, {"deu", false, "de_DE"}, {"ENC", false, "en_CA"},
+        {"ENC", true, manager.getUserLocale()}, {"QQQ", false, "en_US"}, {"QQQ", true, "en_US"},
+        {"D3U", false, ""}, {"\xE2\x82\xAC", false, ""},  // one 3-byte character
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(manager.normalizeLocale(row.input, row.fallback), row.normal) << row.input;
     EXPECT_EQ(manager.getLocaleFolderName("qqq"), "en-US");
-    EXPECT_EQ(manager.normalizeLocale("D3U", false), "");
-    EXPECT_EQ(manager.normalizeLocale("\xE2\x82\xAC", false), "");  // one 3-byte character
     for (const Supported& locale : kSupported) {
         EXPECT_EQ(manager.localeFromAbbreviation(locale.abbreviation), locale.name);
         EXPECT_EQ(manager.normalizeLocale(locale.abbreviation, false), locale.name);
@@ -134,10 +111,7 @@ TEST(LocaleMgr, AbbreviationsFoldersAndSupport)
     // Known identifiers and identifiers the system has no names for change nothing.
     for (const std::uint32_t lcid : {0x0407u, 0x0466u, 0x7ffeu, 0u})
         manager.addLocale(lcid);
-    const struct {
-        const char* abbreviation;
-        const char* locale;
-    } abbreviations[] = {
+    const struct { const char* abbreviation; const char* locale; } abbreviations[] = {
         {"deu", "de_DE"}, {"DeU", "de_DE"}, {"XYZ", "en_US"}, {"DEUTSCH", "en_US"}, {"", ""},
         // Shared abbreviations name the first locale enumerated with them; language-country
         // pairs shared by several locales keep their own abbreviations.
@@ -163,8 +137,7 @@ TEST(LocaleMgr, AbbreviationsFoldersAndSupport)
 
 TEST(LocaleMgr, UserLocaleIsTheSystemsDefault)
 {
-    // The user's locale follows the system's default identifier (en-US in a fresh Wine
-    // prefix), named by its own language and country.
+    // The system's default identifier (en-US in a fresh Wine prefix), by its language and country.
     const CKyroUtilLocaleMgr manager;
     std::uint32_t lcid = 0;
     kyro::platform::LocaleNames names;
@@ -179,14 +152,9 @@ TEST(LocaleMgr, UserLocaleIsTheSystemsDefault)
 
 TEST(LocaleMgr, UserLocaleFromTheEnvironment)
 {
-    struct Row {
-        const char* all;
-        const char* messages;
-        const char* lang;
-        const char* user;
-        const char* folder;
-    };
-    const Row rows[] = {
+    const struct {
+        const char *all, *messages, *lang, *user, *folder;
+    } rows[] = {
         {nullptr, nullptr, nullptr, "en_US", "en-US"},
         {nullptr, nullptr, "de_DE.UTF-8", "de_DE", "de-DE"},
         {nullptr, "fr_FR.UTF-8", "de_DE.UTF-8", "fr_FR", "fr-FR"},
@@ -194,36 +162,30 @@ TEST(LocaleMgr, UserLocaleFromTheEnvironment)
         // Set but empty counts as not set.
         {"", "", "pt_BR.UTF-8", "pt_BR", "pt-BR"},
         // The first one set decides, even when the table does not know it.
-        {"C", nullptr, "de_DE.UTF-8", "en_US", "en-US"},
-        {nullptr, nullptr, "C", "en_US", "en-US"},
+        {"C", nullptr, "de_DE.UTF-8", "en_US", "en-US"}, {nullptr, nullptr, "C", "en_US", "en-US"},
         {nullptr, nullptr, "POSIX", "en_US", "en-US"},
         {nullptr, nullptr, "C.UTF-8", "en_US", "en-US"},
         {nullptr, nullptr, "xx_YY.UTF-8", "en_US", "en-US"},
-        {nullptr, nullptr, "de", "en_US", "en-US"},
-        {nullptr, nullptr, "de_DE_x", "en_US", "en-US"},
+        {nullptr, nullptr, "de", "en_US", "en-US"}, {nullptr, nullptr, "de_DE_x", "en_US", "en-US"},
         // Codeset and modifier do not matter; case does not either.
         {nullptr, nullptr, "sr_RS@latin", "sr_RS", "sr-RS"},
         {nullptr, nullptr, "ES_es.ISO-8859-15@euro", "es_ES", "es-ES"},
-        // Unsupported user locales are still the user's, and the folder takes the first
-        // two and the last two characters of the name.
+        // Unsupported locales are still the user's; the folder takes two characters from each end.
         {nullptr, nullptr, "en_CA.UTF-8", "en_CA", "en-CA"},
         {nullptr, nullptr, "fil_PH.UTF-8", "fil_PH", "fi-PH"},
-        // A locale whose abbreviation ("ZZZ") an earlier locale has too is still named by
-        // its own language and country.
+        // A locale whose abbreviation ("ZZZ") an earlier one has too is named by its own names.
         {nullptr, nullptr, "en_AE.UTF-8", "en_AE", "en-AE"},
         {nullptr, nullptr, "quz_PE.UTF-8", "quz_PE", "qu-PE"},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         const ScopedVariable all("LC_ALL", row.all), messages("LC_MESSAGES", row.messages),
             lang("LANG", row.lang);
         const CKyroUtilLocaleMgr manager;
-        const std::string label = std::string(row.all ? row.all : "-") + " " +
-                                  (row.messages ? row.messages : "-") + " " +
-                                  (row.lang ? row.lang : "-");
-        EXPECT_EQ(manager.getUserLocale(), row.user) << label;
-        EXPECT_EQ(manager.getLocaleFolderName(""), row.folder) << label;
-        EXPECT_EQ(manager.normalizeLocale("fr", true), row.user) << label;
-        EXPECT_EQ(manager.normalizeLocale("de-de", true), "de_DE") << label;
+        SCOPED_TRACE(std::string(row.user) + " from " + (row.lang ? row.lang : "-"));
+        EXPECT_EQ(manager.getUserLocale(), row.user);
+        EXPECT_EQ(manager.getLocaleFolderName(""), row.folder);
+        EXPECT_EQ(manager.normalizeLocale("fr", true), row.user);
+        EXPECT_EQ(manager.normalizeLocale("de-de", true), "de_DE");
     }
 }
 

@@ -1,5 +1,4 @@
-// Well-known locations: the standard folders, a custom environment file in force, and the
-// PATH rule.
+// Well-known locations: the standard folders, a custom environment file in force, the PATH rule.
 #include "kyro/util/locations.h"
 
 #include "ChildRole.h"
@@ -24,19 +23,16 @@ TEST(Locations, StandardFoldersWithoutACustomEnvironmentFile)
     ASSERT_FALSE(user.empty());
 
     const std::string bin = common + "\\Norveldt Shared\\Kyro\\R15\\";
-    EXPECT_EQ(getLocation(0, ""), bin.c_str());
-    EXPECT_EQ(getLocation(1, ""), bin.c_str());
-    EXPECT_EQ(getLocation(2, ""), bin.c_str());
-    EXPECT_EQ(getLocation(2, "de_DE"), (bin + "de-DE\\").c_str());
-    EXPECT_EQ(getLocation(2, "zh-tw"), (bin + "zh-TW\\").c_str());
-    for (int kind : {3, 4, 5})
-        EXPECT_EQ(getLocation(kind, ""), (data + "\\Norveldt\\Kyro\\R15\\").c_str()) << kind;
-    EXPECT_EQ(getLocation(10, ""), (user + "\\Norveldt\\Kyro\\").c_str());
-    for (int kind : {-1, 6, 9, 11})
-        EXPECT_TRUE(getLocation(kind, "").isEmpty()) << kind;
+    const std::string shared = data + "\\Norveldt\\Kyro\\R15\\";
+    const struct { int kind; const char* locale; std::string folder; } rows[] = {
+        {0, "", bin}, {1, "", bin}, {2, "", bin}, {2, "de_DE", bin + "de-DE\\"},
+        {2, "zh-tw", bin + "zh-TW\\"}, {3, "", shared}, {4, "", shared}, {5, "", shared},
+        {10, "", user + "\\Norveldt\\Kyro\\"}, {-1, "", ""}, {6, "", ""}, {9, "", ""}, {11, "", ""},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(getLocation(row.kind, row.locale).utf8(), row.folder) << row.kind << row.locale;
 
 #if KYRO_TEST_WINDOWS
-    // What a fresh Wine prefix reports, as a Windows installation does.
     EXPECT_EQ(getLocation(0, ""), "C:\\Program Files\\Common Files\\Norveldt Shared\\Kyro\\R15\\");
     EXPECT_EQ(getLocation(3, ""), "C:\\ProgramData\\Norveldt\\Kyro\\R15\\");
 #else
@@ -53,9 +49,8 @@ TEST(Locations, KeyNamesAndApplicationOverridesWithoutAFile)
     EXPECT_EQ(getLocationKeyName(5), "KYRO_ERROR_TABLE_LOCATION");
     EXPECT_EQ(getLocationKeyName(10), "KYRO_USER_SETTINGS_FILE_LOCATION");
     EXPECT_TRUE(getLocationKeyName(7).isEmpty());
-    EXPECT_TRUE(getApplicationOverride(0).isEmpty());
-    EXPECT_TRUE(getApplicationOverride(1).isEmpty());
-    EXPECT_TRUE(getApplicationOverride(2).isEmpty());
+    for (int which : {0, 1, 2})
+        EXPECT_TRUE(getApplicationOverride(which).isEmpty()) << which;
 }
 
 namespace {
@@ -72,81 +67,24 @@ const char* const kFile =
 
 }  // namespace
 
-// Prints the locations with the custom environment file the variables name.
+// Prints the locations with the custom environment file the variables name, then the PATH
+// in the argument once the library folder was added to it.
 KYRO_CHILD_ROLE(locations)
 {
     for (int kind : {0, 1, 2, 3, 4, 5, 10})
         std::printf("%d=%s\n", kind, getLocation(kind, "").utf8());
-    std::printf("2fr=%s\n", getLocation(2, "fr").utf8());
-    std::printf("2de=%s\n", getLocation(2, "de-de").utf8());
+    std::printf("2fr=%s\n2de=%s\n", getLocation(2, "fr").utf8(), getLocation(2, "de-de").utf8());
     std::printf("app0=%s\napp1=%s\n", getApplicationOverride(0).utf8(),
                 getApplicationOverride(1).utf8());
-    return 0;
-}
-
-TEST(Locations, ACustomEnvironmentFileIsTheOnlySource)
-{
-    TempFolder folder;
-    const TPath file = folder / "custom.xml";
-    writeFileBytes(file, kFile);
-    kyro::platform::setEnvironmentVariable("NORVELDT_KYRO_CUSTOM_ENV", file.utf8());
-    kyro::platform::setEnvironmentVariable("KYRO_TEST_HOME", "E:\\home");
-    std::string output;
-    const bool ran = runRole("locations", &output);
-    kyro::platform::setEnvironmentVariable("NORVELDT_KYRO_CUSTOM_ENV", nullptr);
-    kyro::platform::setEnvironmentVariable("KYRO_TEST_HOME", nullptr);
-    ASSERT_TRUE(ran);
-
-    const TStr userFolder = CKyroUtilLocaleMgr().getLocaleFolderName("");
-    EXPECT_EQ(output, std::string("0=D:\\bin\\\n"
-                                  "1=d:\\lib\\\n"
-                                  "2=D:\\loc\\\n"
-                                  "3=\n"
-                                  "4=D:/logs/\n"
-                                  "5=\n"
-                                  "10=E:\\home\\user\\\n"
-                                  "2fr=D:\\loc\\") +
-                          userFolder.utf8() + "\\\n" +
-                          "2de=D:\\loc\\de-DE\\\n"
-                          "app0=\n"
-                          "app1=D:\\err.log\n");
-}
-
-TEST(Locations, PathListRule)
-{
-    struct Row {
-        const char* path;
-        const char* expected;
-    };
-    const Row rows[] = {
-        {"C:\\A;D:\\LIB\\;E:\\B", "C:\\A;D:\\LIB\\;E:\\B"},
-        {"C:\\A;D:\\LIB;E:\\B", "C:\\A;D:\\LIB;E:\\B"},
-        {"C:\\A;d:\\lib", "C:\\A;d:\\lib"},
-        {"C:\\A", "C:\\A;d:\\lib"},
-        {"C:\\A;", "C:\\A;d:\\lib"},
-        {"", "d:\\lib"},
-        {"D:\\LIBRARY;D:\\LIB\\X", "D:\\LIBRARY;D:\\LIB\\X;d:\\lib"},
-    };
-    for (const Row& row : rows) {
-        TStr path = row.path;
-        const bool changed = kyro::util::addFolderToPathList(&path, "d:\\lib", ';', '\\');
-        EXPECT_EQ(path, row.expected) << row.path;
-        EXPECT_EQ(changed, std::string(row.path) != row.expected) << row.path;
-    }
-}
-
-// Puts the library folder of the custom environment file on a PATH of the role's choosing.
-KYRO_CHILD_ROLE(libraryPath)
-{
     kyro::platform::setEnvironmentVariable("PATH", argument.c_str());
     addLibraryFolderToPath();
     std::string path;
     kyro::platform::environmentVariable("PATH", &path);
-    std::printf("%s\n", path.c_str());
+    std::printf("PATH=%s\n", path.c_str());
     return 0;
 }
 
-TEST(Locations, LibraryFolderGoesOnPathOnce)
+TEST(Locations, ACustomEnvironmentFileIsTheOnlySourceAndPutsItsLibraryOnPathOnce)
 {
     TempFolder folder;
     const TPath file = folder / "custom.xml";
@@ -154,11 +92,33 @@ TEST(Locations, LibraryFolderGoesOnPathOnce)
     const std::string sep(1, kyro::platform::kPathListSeparator);
     const std::string lib = kyro::platform::systemPathText("d:\\lib");
     kyro::platform::setEnvironmentVariable("NORVELDT_KYRO_CUSTOM_ENV", file.utf8());
+    kyro::platform::setEnvironmentVariable("KYRO_TEST_HOME", "E:\\home");
     std::string added, kept;
-    const bool ran = runRole(("libraryPath:C:A" + sep + "C:B").c_str(), &added) &&
-                     runRole(("libraryPath:C:A" + sep + lib).c_str(), &kept);
+    const bool ran = runRole(("locations:C:A" + sep + "C:B").c_str(), &added) &&
+                     runRole(("locations:C:A" + sep + lib).c_str(), &kept);
     kyro::platform::setEnvironmentVariable("NORVELDT_KYRO_CUSTOM_ENV", nullptr);
+    kyro::platform::setEnvironmentVariable("KYRO_TEST_HOME", nullptr);
     ASSERT_TRUE(ran);
-    EXPECT_EQ(added, "C:A" + sep + "C:B" + sep + lib + "\n");
-    EXPECT_EQ(kept, "C:A" + sep + lib + "\n");
+    const std::string locations =
+        "0=D:\\bin\\\n1=d:\\lib\\\n2=D:\\loc\\\n3=\n4=D:/logs/\n5=\n"
+        "10=E:\\home\\user\\\n2fr=D:\\loc\\" +
+        std::string(CKyroUtilLocaleMgr().getLocaleFolderName("").utf8()) +
+        "\\\n2de=D:\\loc\\de-DE\\\napp0=\napp1=D:\\err.log\n";
+    EXPECT_EQ(added, locations + "PATH=C:A" + sep + "C:B" + sep + lib + "\n");
+    EXPECT_EQ(kept, locations + "PATH=C:A" + sep + lib + "\n");
+}
+
+TEST(Locations, PathListRule)
+{
+    const struct { const char *path, *expected; } rows[] = {
+        {"C:\\A;D:\\LIB\\;E:\\B", "C:\\A;D:\\LIB\\;E:\\B"}, {"C:\\A;D:\\LIB;E:\\B", "C:\\A;D:\\LIB;E:\\B"},
+        {"C:\\A;d:\\lib", "C:\\A;d:\\lib"}, {"C:\\A", "C:\\A;d:\\lib"}, {"C:\\A;", "C:\\A;d:\\lib"},
+        {"", "d:\\lib"}, {"D:\\LIBRARY;D:\\LIB\\X", "D:\\LIBRARY;D:\\LIB\\X;d:\\lib"},
+    };
+    for (const auto& row : rows) {
+        TStr path = row.path;
+        const bool changed = kyro::util::addFolderToPathList(&path, "d:\\lib", ';', '\\');
+        EXPECT_EQ(path, row.expected) << row.path;
+        EXPECT_EQ(changed, std::string(row.path) != row.expected) << row.path;
+    }
 }
