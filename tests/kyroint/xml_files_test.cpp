@@ -10,7 +10,6 @@
 #include "kyro/util/XmlFile.h"
 
 #include "FileBytes.h"
-#include "NonFileSupport.h"
 #include "ScopedVariable.h"
 #include "TempFolder.h"
 
@@ -251,23 +250,6 @@ TEST(XmlFiles, OlderEncodingsAreReadAsUtf8)
     expectEveryLoader(rows, std::size(rows));
 }
 
-TEST(XmlFiles, WhatIsNotAPlainFileIsRefusedWithoutWaiting)
-{
-    TempFolder temp;
-    for (const Loader& loader : kLoaders) {
-        TPath folder = temp / loader.top;
-        folder.createDirectories();
-        WaitingNonFile fifo(folder, kFileName);
-        ASSERT_TRUE(fifo.made());
-        const std::string text = loader.read(fifo.folder());
-        // Wine does not see a pipe's name as an existing file: the settings store takes it
-        // for a file not written yet, as it should a missing one.
-        if (KYRO_TEST_WINDOWS && std::string(loader.name) == "settings")
-            EXPECT_EQ(text, "");
-        else
-            EXPECT_EQ(text, kRefused) << loader.name;
-    }
-}
 namespace {
 
 // What TinyXML built (kept also when it stopped with an error), counted as the walk does.
