@@ -37,6 +37,7 @@ using Lines = std::vector<std::string>;
 
 int g_idleCalls = 0;
 std::string g_states;
+int g_innerAnswer = -1;
 
 int askFor(const char* title, int focus)
 {
@@ -110,6 +111,22 @@ KYRO_HOST_OPERATION(twoThreads)
         answers[0] += askFor("A", 1);
     other.join();
     return answers[0] * 10 + answers[1];
+}
+KYRO_HOST_OPERATION(nested)
+{
+    // A message box asked for from the idle hook while another one waits.
+    kyrointutil::setIdleHook(
+        [](void*) {
+            static bool asked = false;
+            if (!asked) {
+                asked = true;
+                g_innerAnswer = askFor("Inner", 2);
+            }
+        },
+        nullptr);
+    const int outer = askFor("Outer", 1);
+    kyrointutil::setIdleHook(nullptr, nullptr);
+    return outer * 10 + g_innerAnswer;
 }
 KYRO_HOST_OPERATION(workWithMessage)
 {
@@ -290,6 +307,12 @@ TEST(HostRequests, EachRequestCarriesItsValuesAndAnswers)
          joined(Lines(5, kBox + "focus_button_index=1 icon=3 locale=\"\" title=\"A\""),
                 Lines(5, kBox + "focus_button_index=1 icon=3 locale=\"\" title=\"B\"")),
          {}, nullptr, true},
+        // Each box is answered with its focused button 300 ms after it was asked for: the
+        // outer one's answer (1) comes while the inner one (2) waits, and is kept for it.
+        {"a message box from the idle hook while another waits", "nested", "MessageBox=default@300", "nested=12\n",
+         {kBox + "focus_button_index=1 icon=3 locale=\"\" title=\"Outer\"",
+          kBox + "focus_button_index=2 icon=3 locale=\"\" title=\"Inner\""},
+         {}},
         // The companion ends on the first please-wait request: the next send fails, and the
         // dead conduit is dropped, so the hide after it has nothing to send.
         {"a please-wait send that fails", "acquire,show,pause,show,hide,release", "PleaseWaitDialog=exit",
