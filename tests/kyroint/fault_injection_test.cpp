@@ -48,8 +48,7 @@ struct Operation {
     bool needsMutex = false;           // a read-modify-write: refused without its mutex
 };
 
-// Runs `operation` with the nth call of `point` failing, n = 1, 2, ..., until it makes
-// fewer than n such calls.
+// Runs `operation` with the nth call of `point` failing, n = 1, 2, ... while it makes n.
 void failEachCall(const Operation& operation, FaultPoint point)
 {
     for (const FaultRepeat repeat : {FaultRepeat::Once, FaultRepeat::FromThenOn}) {
@@ -85,8 +84,7 @@ void failEachCall(const Operation& operation, FaultPoint point)
     }
 }
 
-// Runs the sweep for every kind of call; answers the kinds the operation makes ("open
-// write ..."), counted once first with nothing failing.
+// The sweep for every kind of call; answers the kinds the operation makes ("open write ...").
 std::string failEveryKindOfCall(const Operation& operation)
 {
     DisarmAtEnd disarm;

@@ -64,8 +64,7 @@ TStr orEmpty(const char* text)
 
 }  // namespace
 
-// Writes every error case through the C entry point into c.log and through a C++ logger
-// with the same table into cpp.log, and prints the answers of the C calls.
+// Every error case through the C entry point (c.log, its answers printed) and C++ (cpp.log).
 KYRO_CHILD_ROLE(errorRecords)
 {
     const TPath folder(argument.c_str());

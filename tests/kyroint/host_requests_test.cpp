@@ -53,15 +53,8 @@ int waitForWork(void (*work)(void*), void* context)
     return ended;
 }
 
-void countIdle(void*)
-{
-    ++g_idleCalls;
-}
-
-void noteState(int* state, void*)
-{
-    g_states += std::to_string(*state);
-}
+void countIdle(void*) { ++g_idleCalls; }
+void noteState(int* state, void*) { g_states += std::to_string(*state); }
 
 void quitOnce(void*)
 {
@@ -87,16 +80,8 @@ KYRO_HOST_OPERATION(privacyImages)
 {
     return kyrointutil::showPrivacyPolicy(kHostProduct, "C:\\img\\brand.png", "C:\\img\\hero.png");
 }
-KYRO_HOST_OPERATION(acquire)
-{
-    KyroIntWaitDialog::acquire(true);
-    return static_cast<int>(KyroIntWaitDialog::useCount());
-}
-KYRO_HOST_OPERATION(release)
-{
-    KyroIntWaitDialog::release();
-    return static_cast<int>(KyroIntWaitDialog::useCount());
-}
+KYRO_HOST_OPERATION(acquire) { KyroIntWaitDialog::acquire(true); return static_cast<int>(KyroIntWaitDialog::useCount()); }
+KYRO_HOST_OPERATION(release) { KyroIntWaitDialog::release(); return static_cast<int>(KyroIntWaitDialog::useCount()); }
 KYRO_HOST_OPERATION(show) { return KyroIntWaitDialog::show(); }
 KYRO_HOST_OPERATION(hide) { return KyroIntWaitDialog::hide(); }
 KYRO_HOST_OPERATION(twoThreads)
@@ -146,11 +131,7 @@ KYRO_HOST_OPERATION(quitBeforeWork)
     return waitForWork([](void*) { std::this_thread::sleep_for(std::chrono::milliseconds(300)); }, nullptr);
 }
 KYRO_HOST_OPERATION(loop) { return runMessageLoop(2000); }
-KYRO_HOST_OPERATION(pause)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));   // a companion that ends is gone
-    return 0;
-}
+KYRO_HOST_OPERATION(pause) { std::this_thread::sleep_for(std::chrono::milliseconds(500)); return 0; }   // until it is gone
 KYRO_HOST_OPERATION(unreachable)
 {
     // A companion that holds its presence lock but never listens: the host holds it.
@@ -203,8 +184,7 @@ KYRO_HOST_OPERATION(api)
     return 0;
 }
 
-// A request line as the companion recorded it: "<name> wait=<mode> key=value ..." with the
-// keys sorted, strings in quotes, the host's process id as <pid>.
+// A recorded request as "<name> wait=<mode> key=value ...", keys sorted, strings quoted.
 std::string describe(const std::string& line)
 {
     VexPipePacket packet;

@@ -117,8 +117,7 @@ TEST(PrivacyConsent, AnUnreadableFileIsNoAnswerAndIsNotOverwritten)
     }
 }
 
-// `argument`: a folder, where the error log goes. Answers that cannot be kept, and one that
-// is; prints whether each was.
+// Answers that cannot be kept, and one that is, in the folder `argument`: prints which were.
 KYRO_CHILD_ROLE(consentWritesThatFail)
 {
     namespace platform = kyro::platform;

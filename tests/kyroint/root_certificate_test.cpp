@@ -89,8 +89,7 @@ TEST(RootCertificate, AnUpdateThatCannotReachTheAddressSaysSo)
     EXPECT_EQ(output.take(), (Lines{kUpdating, kUrlFailed}));
 }
 
-// The launch's step while the machine stays offline: an update at the first launch and
-// after each retry interval, not at every launch.
+// Offline, the launch's step updates at the first launch and after each retry interval only.
 TEST(RootCertificate, AMissingRootIsSoughtAgainAfterTheRetryInterval)
 {
     DebugOutput output;

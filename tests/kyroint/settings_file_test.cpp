@@ -413,8 +413,7 @@ TEST(SettingsFileProcesses, EightWritersAtOnceLoseNoKeyAndEightCountersCountExac
     EXPECT_EQ(valueOf(counter, "Counter", "Value"), "800");
 }
 
-// Saves a large store over and over until it ends itself abruptly, at a moment that
-// depends on the delay given, as a process killed in the middle of a save would.
+// Saves a large store over and over until it ends abruptly after the delay given, mid-save.
 KYRO_CHILD_ROLE(dieWhileSaving)
 {
     const ChildJob job = parseChildJob(argument);

@@ -198,8 +198,7 @@ TEST(XmlFiles, OlderEncodingsAreReadAsUtf8)
     expectEveryLoader(rows, std::size(rows));
 }
 
-// The walk that guards the parser counts what TinyXML builds, no less; more only past a
-// point where TinyXML stops with an error (a repeated attribute).
+// The walk that guards the parser counts what TinyXML builds, no less (more past its errors).
 TEST(HostileXml, CountsFollowTheParser)
 {
     const TiXmlEncoding unknown = TIXML_ENCODING_UNKNOWN, utf8 = TIXML_ENCODING_UTF8;
