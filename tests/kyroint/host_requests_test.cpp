@@ -304,8 +304,12 @@ TEST(HostRequests, EachRequestCarriesItsValuesAndAnswers)
                              "selector=\"ErrorDialogBase\" title=\"Something failed\""},
          {}},
         // A quit that came during the library's wait ends the host's own loop after it.
-        {"quits while a dialog is up", "quitInWait,loop,quitBeforeWork,loop", "MessageBox=1@300;PleaseWaitDialog=none",
-         "quitInWait=1\nloop=42\nquitBeforeWork=1\nloop=7\n", {kMessage}, {}, nullptr, false, true},
+        // The last box is answered only after the companion took in the unanswered hide.
+        {"quits while a dialog is up", "quitInWait,loop,quitBeforeWork,loop,message",
+         "MessageBox=1@300;PleaseWaitDialog=none", "quitInWait=1\nloop=42\nquitBeforeWork=1\nloop=7\nmessage=1\n",
+         {kMessage, "kyro.PleaseWaitDialog wait=1 CPID=<pid> locale=\"\" waiting=\"True\"",
+          "kyro.PleaseWaitDialog wait=1 CPID=<pid> locale=\"\" waiting=\"False\"", kMessage},
+         {}, nullptr, false, true},
         {"the C entry points", "api/" + std::string(data.utf8()) + ",states",
          "ErrorDialog=reply@200;MessageBox=1;PrivacyPolicyDialog=3;PleaseWaitDialog=none",
          "startUp=1 status=0\nfolder=1\nerror=1\nmessage=1\nprivacy=0\nprivacyAgain=0\n"
