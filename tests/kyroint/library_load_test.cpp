@@ -21,36 +21,26 @@ struct Recorder : CKyroUtilCleanup {
     std::string name;
 };
 
-TPath libraryPath()
-{
-    return thisTestProgram().directory() / KYRO_TEST_LIBRARY;
-}
-
-using RegisterFunction = int (*)(CKyroUtilCleanup*, void*);
-
 }  // namespace
 
 TEST(LibraryLoad, UnloadRunsTheRegisteredCleanupsNewestFirst)
 {
-    for (int round = 0; round < 2; ++round) {
+    const std::string library = (thisTestProgram().directory() / KYRO_TEST_LIBRARY).utf8();
+    for (int round = 0; round < 2; ++round) {   // the second load starts from nothing
         g_cleaned.clear();
         Recorder a("a"), b("b"), c("c");
-        const kyro::platform::LibraryHandle library =
-            kyro::platform::loadLibrary(libraryPath().utf8());
-        ASSERT_NE(library, kyro::platform::kNoLibrary) << libraryPath().utf8();
-        const auto registerCleanup = reinterpret_cast<RegisterFunction>(
-            kyro::platform::librarySymbol(library, "registerCleanup"));
+        const kyro::platform::LibraryHandle loaded = kyro::platform::loadLibrary(library.c_str());
+        ASSERT_NE(loaded, kyro::platform::kNoLibrary) << library;
+        const auto registerCleanup = reinterpret_cast<int (*)(CKyroUtilCleanup*, void*)>(
+            kyro::platform::librarySymbol(loaded, "registerCleanup"));
         ASSERT_NE(registerCleanup, nullptr);
-
         EXPECT_EQ(registerCleanup(&a, nullptr), 0);
         EXPECT_EQ(registerCleanup(&b, nullptr), 0);
         EXPECT_EQ(registerCleanup(&a, nullptr), -1);
         EXPECT_EQ(registerCleanup(&c, nullptr), 0);
         EXPECT_TRUE(g_cleaned.empty());
-
-        ASSERT_TRUE(kyro::platform::unloadLibrary(library));
+        ASSERT_TRUE(kyro::platform::unloadLibrary(loaded));
         EXPECT_EQ(g_cleaned, (std::vector<std::string>{"c", "b", "a"})) << "round " << round;
-        // Really gone, so the next load starts from nothing.
-        EXPECT_FALSE(kyro::platform::isLibraryLoaded(libraryPath().utf8()));
+        EXPECT_FALSE(kyro::platform::isLibraryLoaded(library.c_str()));
     }
 }

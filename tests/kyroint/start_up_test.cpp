@@ -17,47 +17,34 @@
 #include <vector>
 
 using Lines = std::vector<std::string>;
-using kyrointutil::startUpCustomEnvironment;
 
-namespace {
-
-const char* const kThin = "NORVELDT_KYRO_THINCLIENT_ENV";
-const char* const kCustom = "NORVELDT_KYRO_CUSTOM_ENV";
-
-}  // namespace
-
-// The library's start-up step, with the process-wide object reading the given variables.
 KYRO_CHILD_ROLE(startUp)
 {
-    std::printf("%s\n", startUpCustomEnvironment() ? "started" : "failed");
+    std::printf("%s\n", kyrointutil::startUpCustomEnvironment() ? "started" : "failed");
     return 0;
 }
 
 TEST(StartUp, ReportsCustomEnvironmentFilesThatCannotBeLoaded)
 {
     TempFolder folder;
-    const TPath missing = folder / "missing.xml";
-    std::string output;
-    {
-        ScopedVariable thin(kThin, missing.utf8()), custom(kCustom, nullptr);
+    const std::string missing = (folder / "missing.xml").utf8();
+    const struct {
+        const char* thin;
+        const char* custom;
+        const char* output;
+    } rows[] = {
+        {missing.c_str(), nullptr, "KyroInt Error: The NORVELDT_KYRO_THINCLIENT_ENV XML file could not be loaded\nfailed\n"},
+        {nullptr, missing.c_str(), "KyroInt Error: The NORVELDT_KYRO_CUSTOM_ENV XML file could not be loaded\nfailed\n"},
+        {nullptr, nullptr, "started\n"},
+    };
+    for (const auto& row : rows) {
+        ScopedVariable thin("NORVELDT_KYRO_THINCLIENT_ENV", row.thin), custom("NORVELDT_KYRO_CUSTOM_ENV", row.custom);
+        std::string output;
         ASSERT_TRUE(runRole("startUp", &output));
-        EXPECT_EQ(output,
-                  "KyroInt Error: The NORVELDT_KYRO_THINCLIENT_ENV XML file could not be loaded\n"
-                  "failed\n");
-    }
-    {
-        ScopedVariable thin(kThin, nullptr), custom(kCustom, missing.utf8());
-        ASSERT_TRUE(runRole("startUp", &output));
-        EXPECT_EQ(output,
-                  "KyroInt Error: The NORVELDT_KYRO_CUSTOM_ENV XML file could not be loaded\n"
-                  "failed\n");
-    }
-    {
-        ScopedVariable thin(kThin, nullptr), custom(kCustom, nullptr);
-        ASSERT_TRUE(runRole("startUp", &output));
-        EXPECT_EQ(output, "started\n");
+        EXPECT_EQ(output, row.output);
     }
 }
+
 // A debug message and the library's start-up, with both user logs switched on.
 KYRO_CHILD_ROLE(userLogs)
 {
@@ -73,21 +60,18 @@ TEST(StartUp, UserFilesAndStartUpMarkers)
     TempFolder temp;
     UserFolderInTemp redirect(temp);
     const std::string folder = userFolder();
-    const std::string inTemp = std::string(temp.path().utf8()) + "\\";
-    if (folder.compare(0, inTemp.size(), inTemp) != 0) {
-        // The system's own user folder (Windows): nothing may be written there. With the
-        // logs off, the start-up writes nothing and succeeds.
+    if (folder.rfind(std::string(temp.path().utf8()) + "\\", 0) != 0) {
+        // The system's own user folder (Windows): with the logs off, the start-up writes
+        // nothing there and succeeds.
         ScopedVariable noPerf("KYRO_PERF_LOG", nullptr);
         const bool existed = fileExists((folder + "KyroPerfLog.csv").c_str());
         EXPECT_TRUE(kyrointutil::startUpLibrary());
         EXPECT_EQ(fileExists((folder + "KyroPerfLog.csv").c_str()), existed);
         return;
     }
-
     std::string output;
     {
-        ScopedVariable debugOn("KYRO_DEBUG_MODE", "1");
-        ScopedVariable perfOn("KYRO_PERF_LOG", "1");
+        ScopedVariable debugOn("KYRO_DEBUG_MODE", "1"), perfOn("KYRO_PERF_LOG", "1");
         ASSERT_TRUE(runRole("userLogs", &output));
     }
     EXPECT_EQ(output, "started:1\n");
@@ -99,12 +83,11 @@ TEST(StartUp, UserFilesAndStartUpMarkers)
     ASSERT_EQ(perfLines.size(), 2u);
     const std::string facts = "," + HostFacts::platformOS() + "," + HostFacts::hostName() +
                               ",15.0.73.0,NA:NA,NA:NA,KyroInt,KYROINITIALIZE.";
-    const std::regex stamp("[0-9]+,[0-9/]{10},[0-9:]{8}:[0-9]{1,3}");
     for (std::size_t i = 0; i < perfLines.size(); ++i) {
         const std::string& line = perfLines[i];
         const std::string::size_type at = line.find("," + HostFacts::platformOS() + ",");
         ASSERT_NE(at, std::string::npos) << line;
-        EXPECT_TRUE(std::regex_match(line.substr(0, at), stamp)) << line;
+        EXPECT_TRUE(std::regex_match(line.substr(0, at), std::regex("[0-9]+,[0-9/]{10},[0-9:]{8}:[0-9]{1,3}"))) << line;
         EXPECT_EQ(line.substr(at), facts + (i == 0 ? "START," : "STOP,")) << line;
     }
 }

@@ -25,19 +25,13 @@ std::string native(const TPath& path)
 
 }  // namespace
 
-std::string testCertificate(const std::string& name)
-{
-    return readFileBytes(TStr(KYRO_TEST_SOURCE_DIR "/data/trust/") + name.c_str());
-}
-
 struct TestTrustStore::State {
     ScopedVariable file{"SSL_CERT_FILE"};
     ScopedVariable folder{"SSL_CERT_DIR"};
     TempFolder files;
     int arrangement = 0;
 
-    // A fresh name in the temporary folder for each arrangement, so nothing of an earlier
-    // one is seen.
+    // A fresh name for each arrangement, so nothing of an earlier one is seen.
     TPath fresh(const char* leaf) { return files / (leaf + std::to_string(++arrangement)).c_str(); }
 
     static bool point(const std::string& file, const std::string& folders)
@@ -55,7 +49,7 @@ bool TestTrustStore::hold(const std::vector<std::string>& certificates)
 {
     std::string bundle;
     for (const std::string& name : certificates) {
-        const std::string text = testCertificate(name);
+        const std::string text = readFileBytes(TStr(KYRO_TEST_SOURCE_DIR "/data/trust/") + name.c_str());
         if (text.empty())
             return false;
         bundle += text;
@@ -66,28 +60,6 @@ bool TestTrustStore::hold(const std::vector<std::string>& certificates)
     std::error_code error;
     std::filesystem::create_directory(nativePath(folder), error);
     return !error && State::point(native(file), native(folder));
-}
-
-bool TestTrustStore::holdInFolder(const std::vector<std::string>& certificates)
-{
-    // Named as OpenSSL names them (subject hash "." number); the folder ahead of it in the
-    // list does not exist, and there is no bundle file.
-    const TPath folder = m_state->fresh("hashed");
-    std::error_code error;
-    std::filesystem::create_directory(nativePath(folder), error);
-    if (error)
-        return false;
-    int number = 0;
-    for (const std::string& name : certificates) {
-        const std::string text = testCertificate(name);
-        if (text.empty())
-            return false;
-        char leaf[16];
-        std::snprintf(leaf, sizeof leaf, "%08x.0", ++number);
-        writeFileBytes(folder / leaf, text);
-    }
-    return State::point(native(m_state->fresh("missing")),
-                        native(m_state->fresh("missing")) + ":" + native(folder));
 }
 
 bool TestTrustStore::makeUnopenable()
@@ -106,8 +78,7 @@ struct UnreachableNetwork::State {
 
 UnreachableNetwork::UnreachableNetwork(bool silent) : m_state(new State)
 {
-    // A port that is bound but not listening refuses connections, and nobody else can take
-    // it while we hold it. One that listens takes them, and nobody accepts them.
+    // Bound but not listening: refused. Listening: taken, and never accepted.
     m_state->socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;

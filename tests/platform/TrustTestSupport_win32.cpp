@@ -1,7 +1,5 @@
-// Windows: the trust store is the current user's "AuthRoot" system store, and WinINet takes
-// its preconfigured proxy from the user's Internet Settings (Wine's WinINet too).
-// Certificates are added and removed through the store's registry provider: removing them
-// through the system store, a collection, does not last under Wine.
+// Windows: the user's "AuthRoot" store, changed through its registry provider (removals
+// through the system store do not last under Wine), and WinINet's proxy in Internet Settings.
 #include "TrustTestSupport.h"
 
 #include "FileBytes.h"
@@ -91,7 +89,7 @@ struct SavedValue {
 
 }  // namespace
 
-std::string testCertificate(const std::string& name)
+static std::string testCertificate(const std::string& name)
 {
     return readFileBytes(TStr(KYRO_TEST_SOURCE_DIR "/data/trust/") + name.c_str());
 }
@@ -100,8 +98,7 @@ struct TestTrustStore::State {
     std::vector<std::vector<BYTE>> added;
     std::vector<BYTE> savedSecurity;   // the store key's access list while it is taken away
 
-    // Takes out what we put in, and every other test certificate that a test program that
-    // ended early may have left behind.
+    // Takes out what we put in, and any test certificate an earlier run left behind.
     void removeAll()
     {
         restoreAccess();
@@ -164,16 +161,10 @@ bool TestTrustStore::hold(const std::vector<std::string>& certificates)
     return held;
 }
 
-bool TestTrustStore::holdInFolder(const std::vector<std::string>& certificates)
-{
-    return hold(certificates);
-}
-
 bool TestTrustStore::makeUnopenable()
 {
     m_state->removeAll();
-    // The store key with an empty access list: opening the store for writing, as the
-    // system store is opened, is refused. Its owner may still put the list back.
+    // The store key with an empty access list: opening it for writing is refused.
     HKEY key = nullptr;
     if (::RegCreateKeyExW(HKEY_CURRENT_USER, kStoreKey, 0, nullptr, 0, READ_CONTROL | WRITE_DAC,
                           nullptr, &key, nullptr) != ERROR_SUCCESS)
@@ -212,8 +203,7 @@ UnreachableNetwork::UnreachableNetwork(bool silent) : m_state(new State)
     m_state->started = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
     if (!m_state->started)
         return;
-    // A port that is bound but not listening refuses connections, and nobody else can take
-    // it while we hold it. One that listens takes them, and nobody accepts them.
+    // Bound but not listening: refused. Listening: taken, and never accepted.
     m_state->socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in address{};
     address.sin_family = AF_INET;
