@@ -2,8 +2,8 @@
 // and read, with the nth file open, write, replacement or mutex creation failing (n = 1, 2,
 // ... until the operation makes fewer calls), once and from the nth call on. Each must
 // answer as documented, leave nothing behind (memory, handles, temporaries), keep the file
-// old or new, never a mixture, and let the next operation through. (The seam itself and the
-// loggers' whole lines: platform_tests, diagnostics_tests.)
+// old or new, never a mixture, and let the next operation through. (A log write that fails
+// costs whole lines only: diagnostics_tests.)
 #include "kyro/int/CKyroUtilSettingsFile.h"
 #include "kyro/int/privacy_consent.h"
 #include "kyro/platform/fault_injection.h"
