@@ -9,46 +9,38 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 #include <thread>
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// Plain statics, so the watching thread never reaches memory freed at exit.
+std::atomic<Clock::rep> g_caseStarted{0};
+char g_caseName[256];  // written before g_caseStarted, read after it
+
 class CaseLimit : public testing::EmptyTestEventListener {
-public:
-    explicit CaseLimit(long seconds) : m_seconds(seconds)
-    {
-        std::thread([this] { watch(); }).detach();
-    }
-
-private:
-    using Clock = std::chrono::steady_clock;
-
     void OnTestStart(const testing::TestInfo& test) override
     {
-        m_name = std::string(test.test_suite_name()) + "." + test.name();
-        m_started.store(Clock::now().time_since_epoch().count());
+        std::snprintf(g_caseName, sizeof g_caseName, "%s.%s", test.test_suite_name(), test.name());
+        g_caseStarted.store(Clock::now().time_since_epoch().count());
     }
-    void OnTestEnd(const testing::TestInfo&) override { m_started.store(0); }
+    void OnTestEnd(const testing::TestInfo&) override { g_caseStarted.store(0); }
+};
 
-    void watch()
-    {
-        for (;;) {
-            std::this_thread::sleep_for(std::chrono::seconds(1));
-            const Clock::rep started = m_started.load();
-            if (started != 0 && Clock::now() - Clock::time_point(Clock::duration(started)) >
-                                    std::chrono::seconds(m_seconds)) {
-                std::fprintf(stderr, "\n%s did not end within %ld s\n", m_name.c_str(), m_seconds);
-                std::fflush(stderr);
-                std::_Exit(124);
-            }
+void watchCases(long seconds)
+{
+    for (;;) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        const Clock::rep started = g_caseStarted.load();
+        if (started != 0 &&
+            Clock::now() - Clock::time_point(Clock::duration(started)) > std::chrono::seconds(seconds)) {
+            std::fprintf(stderr, "\n%s did not end within %ld s\n", g_caseName, seconds);
+            std::fflush(stderr);
+            std::_Exit(124);
         }
     }
-
-    const long m_seconds;
-    std::string m_name;  // written before m_started, read after it
-    std::atomic<Clock::rep> m_started{0};
-};
+}
 
 }  // namespace
 
@@ -59,7 +51,9 @@ int main(int argc, char** argv)
         return status;
     testing::InitGoogleTest(&argc, argv);
     const char* limit = std::getenv("KYRO_TEST_CASE_LIMIT");
-    if (limit != nullptr && std::atol(limit) > 0)
-        testing::UnitTest::GetInstance()->listeners().Append(new CaseLimit(std::atol(limit)));
+    if (limit != nullptr && std::atol(limit) > 0) {
+        testing::UnitTest::GetInstance()->listeners().Append(new CaseLimit);
+        std::thread(watchCases, std::atol(limit)).detach();
+    }
     return RUN_ALL_TESTS();
 }
