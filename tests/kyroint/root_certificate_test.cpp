@@ -42,11 +42,6 @@ private:
     ScopedVariable m_variable{kyro::platform::kDebugOutputFileVariable, nativePath(m_file).u8string().c_str()};
 };
 
-void countIdle(void* calls)
-{
-    ++*static_cast<int*>(calls);
-}
-
 TEST(RootCertificate, CheckReportsWhetherTheRootIsInTheStore)
 {
     DebugOutput output;
@@ -83,7 +78,7 @@ TEST(RootCertificate, AnUpdateThatCannotReachTheAddressSaysSo)
     ASSERT_TRUE(network.active());
     int calls = 0;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(kyrointutil::updateRootCertificate(700, &countIdle, &calls));
+    EXPECT_FALSE(kyrointutil::updateRootCertificate(700, &countIdleCalls, &calls));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3000));
     EXPECT_GE(calls, 4);
     EXPECT_EQ(output.take(), (Lines{kUpdating, kUrlFailed}));

@@ -44,4 +44,10 @@ private:
     std::unique_ptr<State> m_state;
 };
 
+// An idle hook for a web request's wait: counts its calls in the int it is given.
+inline void countIdleCalls(void* calls)
+{
+    ++*static_cast<int*>(calls);
+}
+
 #endif

@@ -54,11 +54,6 @@ TEST(TrustStore, FindsACertificateByItsSimpleDisplayNameExactly)
               TrustStoreLookup::StoreNotOpened);
 }
 
-void countIdle(void* calls)
-{
-    ++*static_cast<int*>(calls);
-}
-
 TEST(WebRequest, OnlyHttpsIsOpenedAndASilentPeerIsGivenUpWhileTheCallerIdles)
 {
     {
@@ -75,7 +70,7 @@ TEST(WebRequest, OnlyHttpsIsOpenedAndASilentPeerIsGivenUpWhileTheCallerIdles)
     int calls = 0;
     kyro::platform::WebRequestWait wait;
     wait.limitMs = 500;
-    wait.idle = &countIdle;
+    wait.idle = &countIdleCalls;
     wait.context = &calls;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(kyro::platform::openWebAddress("KyroTest/1.0", "https://signin.norveldt.com/",
