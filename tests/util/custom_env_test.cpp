@@ -6,7 +6,6 @@
 #include "ScopedVariable.h"
 #include "TempFolder.h"
 #include "kyro/platform/process_launch.h"
-#include "kyro/util/XmlFile.h"
 
 #include <gtest/gtest.h>
 
@@ -94,38 +93,6 @@ TEST(CustomEnvironment, VariablesStatusesAndLookupRules)
     };
     for (const auto& lookup : lookups)
         EXPECT_EQ(environment.getValue(lookup.key).utf8(), std::string(lookup.value)) << lookup.key;
-}
-
-TEST(CustomEnvironment, FilesTinyXmlWouldChokeOnAreRefused)
-{
-    TempFolder folder;
-    const TPath deep = folder / "deep.xml";
-    std::string nested;
-    for (int i = 0; i < 5000; ++i)
-        nested += "<a>";
-    writeFileBytes(deep, "<KYROCUSTOMENV>" + nested);
-    const TPath truncated = folder / "truncated.xml";
-    writeFileBytes(truncated, "<KYROCUSTOMENV><PLATFORM OS=\"\xE6\x97");
-    const TPath empty = folder / "empty.xml";
-    writeFileBytes(empty, "");
-
-    for (const TPath& path : {deep, truncated, empty}) {
-        ScopedVariable thin(kThin, nullptr), custom(kCustom, path.utf8());
-        EXPECT_EQ(CKyroUtilCustomEnv().loadStatus(), 3) << path.utf8();
-    }
-
-    // Not UTF-8 and no declaration: the system code page, whose names come through as UTF-8.
-    const TPath latin = folder / "latin.xml";
-    writeFileBytes(latin, "<KYROCUSTOMENV><PLATFORM OS=\"Windows\">"
-                          "<KEY ID=\"A\"><STRING>C:\\Gr\xFC\xDF" "e</STRING></KEY>"
-                          "</PLATFORM></KYROCUSTOMENV>");
-    ScopedVariable thin(kThin, nullptr), custom(kCustom, latin.utf8());
-    CKyroUtilCustomEnv environment;
-    EXPECT_EQ(environment.loadStatus(), 0);
-    EXPECT_EQ(environment.getValue("A"), "C:\\Gr\xC3\xBC\xC3\x9F" "e");
-
-    const std::string mixed = "<a><b/><!-- <c> --><![CDATA[<d>]]><?p <f>?><e x='>'></e></a>";
-    EXPECT_EQ(kyro::util::countXml(mixed.data(), mixed.size()).deepest, 2);
 }
 
 // Expands a value in a process of its own, so that its messages can be read.
