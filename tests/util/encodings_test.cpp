@@ -57,8 +57,8 @@ TEST(Encodings, MarksSurrogatesRangesAndDamage)
         {"hi", kUtf8, kUtf16, "FF FE 68 00 69 00 "},  // written little-endian, with its mark
         // The decoders never combine surrogate pairs: each stops at its first surrogate unit,
         // as at an odd trailing byte; UTF-16 refuses to write an encoded surrogate.
-        {std::string("A\0\0\xD8" "B\0", 6), kUtf16LE, kUtf8, "41 "}, {std::string("A\0B", 3), kUtf16LE, kUtf8, "41 "},
-        {"A\xED\xA0\x80" "B", kUtf8, kUtf16LE, "41 00 "},
+        {std::string("A\0\0\xD8" "B\0", 6), kUtf16LE, kUtf8, "41 "},
+        {std::string("A\0B", 3), kUtf16LE, kUtf8, "41 "}, {"A\xED\xA0\x80" "B", kUtf8, kUtf16LE, "41 00 "},
         {smile, kUtf8, kUtf16BE, "D8 3D DE 00 "}, {smile, kUtf8, kUtf32, "00 F6 01 00 "},
         // Above U+10FFFF: UTF-8 writes four bytes up to 0x1FFFFF and "?" beyond.
         {std::string("\0\0\x11\0\xFF\xFF\x1F\0\0\0\x20\0", 12), kUtf32, kUtf8, "F4 90 80 80 F7 BF BF BF 3F "},

@@ -21,7 +21,8 @@ TEST(Locations, StandardFoldersAndKeyNamesWithoutACustomEnvironmentFile)
         {0, "", bin, "KYRO_COMMON_BIN_LOCATION"}, {1, "", bin, "KYRO_COMMON_LIB_LOCATION"},
         {2, "", bin, "KYRO_COMMON_LOCALIZED_DATA_LOCATION"}, {2, "zh-tw", bin + "zh-TW\\", ""},
         {3, "", shared, "KYRO_COMMON_DATA_LOCATION"}, {5, "", shared, "KYRO_ERROR_TABLE_LOCATION"},
-        {10, "", user, "KYRO_USER_SETTINGS_FILE_LOCATION"}, {-1, "", "", ""}, {6, "", "", ""}, {11, "", "", ""},
+        {10, "", user, "KYRO_USER_SETTINGS_FILE_LOCATION"}, {-1, "", "", ""}, {6, "", "", ""},
+        {11, "", "", ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::to_string(row.kind) + row.locale);

@@ -54,7 +54,7 @@ TEST(TStr, CountsCutsCaseAndTrimming)
         {text.left(1), "\xC3\xA9"}, {text.left(3), "\xC3\xA9=x"}, {text.right(2), "=x"}, {text.right(0), ""},
         {text.mid(0, 1), "\xC3"}, {text.mid(1, 99), "=x"}, {text.mid(9), ""},
         {TStr("aZ\xC3\xA9-1").toUpper(), "AZ\xC3\xA9-1"}, {TStr("aZ\xC3\x89-1").toLower(), "az\xC3\x89-1"},
-        {TStr(" a b ").trimmed(), "a b"}, {TStr("\t\r\n\v\fx\n").trimmed(), "x"},
+        {TStr("a b\t").trimmed(), "a b"}, {TStr("\t\r\n\v\fx\n").trimmed(), "x"},
         {TStr(" \t ").trimmed(), " \t "},  // only white space: unchanged
         // cutLast returns the part after the last separator and keeps the rest.
         {path.cutLast("\\"), "b.txt"}, {path, "C:\\a"},
