@@ -408,25 +408,37 @@ TEST(VexPipeConduit, ClosesOrTerminatesOnce)
     }
 }
 
-// Bytes that come in end the idle sleep, also on a reader added after the sleeping thread's
-// waker was handed out.
-TEST(VexPipeConduit, IncomingBytesEndTheIdleSleep)
+// The idle sleep ends when bytes come in, also on a reader added after the sleeping thread's
+// waker was handed out, and is skipped while a line is waiting.
+TEST(VexPipeConduit, IdleSleepEndsForIncomingLines)
 {
     VexPipeConduit conduit(false, VexPipePacket::kWait, false);
     conduit.idleTick(0);
     pipetest::RawPeer peer;
     const PipeHandle inbound = createInboundPipe(peer.inName().c_str());
     ASSERT_NE(inbound, kNoPipe);
-    conduit.addReader(7, VexPipeReadEndpoint(new VexPipeFile(inbound, VexPipeFile::kRead, false)));
+    VexPipeFile* file = new VexPipeFile(inbound, VexPipeFile::kRead, false);
+    conduit.addReader(7, VexPipeReadEndpoint(file));
     ASSERT_TRUE(peer.connect());
+    const std::string response = "65536;system.RESP;1;7;0;1\n";
     std::thread later([&] {
         sleepAlertable(300);
-        peer.inject("65536;system.RESP;1;7;0;1\n");
+        peer.inject(response);
     });
-    const auto start = std::chrono::steady_clock::now();
+    auto start = std::chrono::steady_clock::now();
     conduit.idleTick(45000);
     later.join();
     EXPECT_LT(msSince(start), 20000);
+    EXPECT_EQ(conduit.processIncoming(), 1);
+
+    // A pass that drops a line leaves the next one waiting: the tick does not sleep on it.
+    ASSERT_TRUE(peer.inject("garbage\n" + response));
+    ASSERT_TRUE(eventually([&] { return file->queuedBytes() == 8 + response.size(); }));
+    sleepAlertable(0);   // the wake-up of those bytes is spent
+    start = std::chrono::steady_clock::now();
+    conduit.idleTick(45000);
+    EXPECT_LT(msSince(start), 20000);
+    EXPECT_EQ(conduit.processIncoming(), 1);
 }
 
 TEST_F(Wired, WaitsEndWhenTheConnectionIsGone)
