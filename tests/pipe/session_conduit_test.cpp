@@ -178,6 +178,15 @@ TEST_F(Wired, WritesPacketsAsLines)
     EXPECT_FALSE(conduit->defaultSession()->isWaiting());
     session->release();
 
+    // Nor a line longer than the peer's reader takes: it would drop it, and the wait never end.
+    VexPipePacket huge("f.m", VexPipePacket::kWait);
+    huge.setString("text", TStr(std::string(VexPipeReadEndpoint::kMaxLineBytes, 'x').c_str()));
+    EXPECT_EQ(conduit->call(&huge, &reply, 0), 1);
+    EXPECT_EQ(errors.lines(), (Lines{"Error  Attempt to write to unknown writer 5",
+                                     "Error  Could not send f.m: its line of 16777240 bytes is longer than 16777216"}));
+    EXPECT_FALSE(conduit->defaultSession()->isWaiting());
+    EXPECT_EQ(sent(200), "(none)");
+
     // A named conduit puts the client process id into every packet.
     VexPipeNamedConduit::setClientProcessId(5120);
     VexPipeNamedConduit named(TPath(pipetest::uniqueName().c_str()), false, VexPipePacket::kNoWait);
@@ -397,6 +406,39 @@ TEST(VexPipeConduit, ClosesOrTerminatesOnce)
         EXPECT_EQ(session->send(&reply), 1);
         session->release();
     }
+}
+
+// The idle sleep ends when bytes come in, also on a reader added after the sleeping thread's
+// waker was handed out, and is skipped while a line is waiting.
+TEST(VexPipeConduit, IdleSleepEndsForIncomingLines)
+{
+    VexPipeConduit conduit(false, VexPipePacket::kWait, false);
+    conduit.idleTick(0);
+    pipetest::RawPeer peer;
+    const PipeHandle inbound = createInboundPipe(peer.inName().c_str());
+    ASSERT_NE(inbound, kNoPipe);
+    VexPipeFile* file = new VexPipeFile(inbound, VexPipeFile::kRead, false);
+    conduit.addReader(7, VexPipeReadEndpoint(file));
+    ASSERT_TRUE(peer.connect());
+    const std::string response = "65536;system.RESP;1;7;0;1\n";
+    std::thread later([&] {
+        sleepAlertable(300);
+        peer.inject(response);
+    });
+    auto start = std::chrono::steady_clock::now();
+    conduit.idleTick(45000);
+    later.join();
+    EXPECT_LT(msSince(start), 20000);
+    EXPECT_EQ(conduit.processIncoming(), 1);
+
+    // A pass that drops a line leaves the next one waiting: the tick does not sleep on it.
+    ASSERT_TRUE(peer.inject("garbage\n" + response));
+    ASSERT_TRUE(eventually([&] { return file->queuedBytes() == 8 + response.size(); }));
+    sleepAlertable(0);   // the wake-up of those bytes is spent
+    start = std::chrono::steady_clock::now();
+    conduit.idleTick(45000);
+    EXPECT_LT(msSince(start), 20000);
+    EXPECT_EQ(conduit.processIncoming(), 1);
 }
 
 TEST_F(Wired, WaitsEndWhenTheConnectionIsGone)
