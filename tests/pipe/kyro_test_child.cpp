@@ -1,8 +1,8 @@
 // The small program the launch tests start. No arguments: it ends at once; "echo a b": each
-// argument as "<a>" on a line; "env NAME": that variable's value or "(unset)". With
-// KYRO_TEST_WRAP="<ms>[:<file>]" it is a launch wrapper (as KYRO_USE_SQUISH names one): it
-// starts argv[1] with the rest as its arguments and lives <ms> on, writing to its output every
-// 50 ms when a file is named, which then gets "survived" at the end.
+// argument as "<a>" on a line. With KYRO_TEST_WRAP="<ms>[:<file>]" it is a launch wrapper
+// (as KYRO_USE_SQUISH names one): it starts argv[1] with the rest as its arguments and lives
+// <ms> on, writing to its output every 50 ms when a file is named, which then gets
+// "survived" at the end.
 #include "kyro/platform/filesystem.h"
 #include "kyro/platform/process_launch.h"
 
@@ -56,12 +56,7 @@ int main(int argc, char** argv)
     std::string how;
     if (kyro::platform::environmentVariable("KYRO_TEST_WRAP", &how))
         return wrap(how, argc, argv);
-    if (argc > 1 && std::strcmp(argv[1], "echo") == 0) {
-        for (int i = 2; i < argc; ++i)
-            std::printf("<%s>\n", argv[i]);
-    } else if (argc > 2 && std::strcmp(argv[1], "env") == 0) {
-        const char* value = std::getenv(argv[2]);
-        std::printf("%s\n", value != nullptr ? value : "(unset)");
-    }
+    for (int i = 2; i < argc && std::strcmp(argv[1], "echo") == 0; ++i)
+        std::printf("<%s>\n", argv[i]);
     return 0;
 }

