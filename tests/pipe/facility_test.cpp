@@ -119,3 +119,23 @@ TEST(VexPipeSystemFacility, HandshakeBindsTheSessionToItsWriter)
     EXPECT_TRUE(pipetest::eventually([&] { return inbound.writerGone(); }));
     VexPipeNamedConduit::setClientProcessId(0);
 }
+
+TEST(VexPipeSystemFacility, EndsTheConnectionAfterAnswering)
+{
+    pipetest::WiredConduit wired;
+    ASSERT_TRUE(wired.ready());
+    VexPipeConduit* conduit = wired.conduit();
+    VexPipeSession* session = conduit->newSession();
+    const std::string number = std::to_string(session->number());
+    ASSERT_TRUE(wired.deliver("65536;system.cndTerm;" + number + ";8;0;2"));
+    // Answered first (no "RSCD"), then the session ends with the client's pipes.
+    EXPECT_EQ(wired.peer().received().take(), "65536;system.RESP;8;" + number + ";0;1;RCOD=hcndTerm");
+    EXPECT_EQ(session->state(), static_cast<std::uint32_t>(VexPipeSession::kTerminated));
+    EXPECT_EQ(conduit->findSession(session->number()), nullptr);
+    EXPECT_EQ(conduit->currentSession(), nullptr);
+    EXPECT_EQ(conduit->writerCount(), 0);
+    EXPECT_FALSE(conduit->hasReader(wired.readerIndex()));
+    EXPECT_EQ(conduit->sessionCount(), 1);   // the system session is left
+    EXPECT_TRUE(pipetest::eventually([&] { return wired.peer().received().writerGone(); }));
+    session->release();
+}

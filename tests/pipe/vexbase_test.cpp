@@ -1,4 +1,5 @@
-// VexBase: the recursive timed lock, and the lock an owner that ended leaves behind.
+// VexBase: the lock an owner that ended leaves behind. (A lock that is not recursive or never
+// times out hangs the conduit tests.)
 #include "kyro/pipe/VexBase.h"
 
 #include <gtest/gtest.h>
@@ -18,21 +19,6 @@ bool otherThreadGetsLock(VexBase& object, std::uint32_t timeoutMs = 1)
 }
 
 }  // namespace
-
-TEST(VexBase, LockIsRecursivePerThreadAndTimed)
-{
-    VexBase object, copy;
-    ASSERT_TRUE(object.lock(0));
-    ASSERT_TRUE(object.lock(10));
-    copy = object;   // contents only: its own lock stays free
-    EXPECT_TRUE(otherThreadGetsLock(copy));
-    std::thread([&] { object.unlock(); }).join();   // not the holder's: nothing given away
-    object.unlock();
-    EXPECT_FALSE(otherThreadGetsLock(object, 50));
-    object.unlock();
-    object.unlock();   // one more than taken: harmless
-    EXPECT_TRUE(otherThreadGetsLock(object));
-}
 
 // The first waiter after the owner's thread ended gets false, but holds the lock once.
 TEST(VexBase, AnAbandonedLockFailsOnceAndPassesToItsWaiter)
