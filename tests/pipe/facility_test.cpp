@@ -61,8 +61,6 @@ TEST(VexPipeSystemFacility, AnswersOnTheWire)
         std::string answer;
     } cases[] = {
         {"65536;system.index;1;7;0;2", std::string("65536;system.RESP;7;1;0;1;RCOD=hindex;RSCD=d0;") + kMethodList},
-        // No dot: an empty method, answered as "index" with an empty "RCOD".
-        {"65536;system;1;7;0;2", std::string("65536;system.RESP;7;1;0;1;RCOD=h;RSCD=d0;") + kMethodList},
         {"65536;system.methodInformation;1;7;0;2;MTHN=hcndCnct",
          "65536;system.RESP;7;1;0;1;MTHI=i;RCOD=hmethodInformation;RSCD=d0"},
         // The system facility is hidden.
@@ -107,15 +105,12 @@ TEST(VexPipeSystemFacility, HandshakeBindsTheSessionToItsWriter)
     pipetest::LineReader inbound(server.pipeName(4343).utf8());
     ASSERT_TRUE(deliver("65536;system.cndCnct;1;7;0;2;CPID=d4343"));
     EXPECT_EQ(inbound.take(), "65536;system.RESP;7;1;0;1;SSID=d1;RCOD=hcndCnct;RSCD=d0;CPID=d777");
-    ASSERT_NE(server.findSession(1), nullptr);
-    EXPECT_EQ(server.findSession(1)->writerIndex(), 4343);
     EXPECT_EQ(server.connectionWriter(-3), 4343);
     ASSERT_TRUE(deliver("65536;system.cndCnct;1;7;0;2;CPID=d4344"));
     EXPECT_EQ(errors.lines(), Lines{"Error  session 1 is already connected to index 4343"});
     ASSERT_TRUE(deliver("65536;system.ssnTerm;1;7;0;2"));
     EXPECT_EQ(inbound.take(), "65536;system.RESP;7;1;0;1;RCOD=hssnTerm;CPID=d777");
     EXPECT_EQ(server.findSession(1), nullptr);
-    EXPECT_FALSE(server.hasWriter(4343));
     EXPECT_TRUE(pipetest::eventually([&] { return inbound.writerGone(); }));
     VexPipeNamedConduit::setClientProcessId(0);
 }
@@ -130,9 +125,7 @@ TEST(VexPipeSystemFacility, EndsTheConnectionAfterAnswering)
     ASSERT_TRUE(wired.deliver("65536;system.cndTerm;" + number + ";8;0;2"));
     // Answered first (no "RSCD"), then the session ends with the client's pipes.
     EXPECT_EQ(wired.peer().received().take(), "65536;system.RESP;8;" + number + ";0;1;RCOD=hcndTerm");
-    EXPECT_EQ(session->state(), static_cast<std::uint32_t>(VexPipeSession::kTerminated));
     EXPECT_EQ(conduit->findSession(session->number()), nullptr);
-    EXPECT_EQ(conduit->currentSession(), nullptr);
     EXPECT_EQ(conduit->writerCount(), 0);
     EXPECT_FALSE(conduit->hasReader(wired.readerIndex()));
     EXPECT_EQ(conduit->sessionCount(), 1);   // the system session is left

@@ -1,5 +1,5 @@
-// The small program the launch tests start: it ends at once. With KYRO_TEST_WRAP="<ms>[:<file>]"
-// it is a launch wrapper (as KYRO_USE_SQUISH names one): it starts argv[1] with the rest as its
+// The program the launch tests start: it ends at once. With KYRO_TEST_WRAP="<ms>[:<file>]" it
+// is a launch wrapper (as KYRO_USE_SQUISH names one): it starts argv[1] with the rest as its
 // arguments and lives <ms> on, writing to its output every 50 ms when a file is named, which
 // then gets "survived" at the end.
 #include "kyro/platform/filesystem.h"
@@ -11,10 +11,11 @@
 #include <string>
 #include <thread>
 
-namespace {
-
-int wrap(const std::string& how, int argc, char** argv)
+int main(int argc, char** argv)
 {
+    std::string how;
+    if (!kyro::platform::environmentVariable("KYRO_TEST_WRAP", &how))
+        return 0;
     if (argc < 2)
         return 2;
     std::string commandLine = std::string("\"") + argv[1] + "\"";
@@ -38,19 +39,9 @@ int wrap(const std::string& how, int argc, char** argv)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     std::this_thread::sleep_until(end);
-    if (!file.empty()) {
-        if (std::FILE* survived = kyro::platform::openFile(file.c_str(), "ab")) {
-            std::fputs("survived\n", survived);
-            std::fclose(survived);
-        }
+    if (std::FILE* survived = file.empty() ? nullptr : kyro::platform::openFile(file.c_str(), "ab")) {
+        std::fputs("survived\n", survived);
+        std::fclose(survived);
     }
     return 0;
-}
-
-}  // namespace
-
-int main(int argc, char** argv)
-{
-    std::string how;
-    return kyro::platform::environmentVariable("KYRO_TEST_WRAP", &how) ? wrap(how, argc, argv) : 0;
 }

@@ -1,15 +1,12 @@
-// Processes: TProcess's command lines and launches, and no handles left behind.
+// Processes: TProcess's command lines and launches.
 #include "kyro/pipe/TProcess.h"
 
 #include "PipeTestSupport.h"
-#include "kyro/platform/process_info.h"
 #include "kyro/platform/process_launch.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 
 using namespace kyro::platform;
 
@@ -37,36 +34,18 @@ TEST(TProcess, RecordAndCommandLineRules)
         EXPECT_EQ(process.applicationName(), row.application);
         EXPECT_EQ(process.commandLine(), row.commandLine);
     }
-    ASSERT_TRUE(setEnvironmentVariable(TProcess::kSquishVariable, "C:\\Tools\\wrap.exe"));
-    const TProcess squished("C:\\Dir\\Vex.exe", "Vex.exe5120");
-    ASSERT_TRUE(setEnvironmentVariable(TProcess::kSquishVariable, nullptr));
-    EXPECT_EQ(squished.commandLine(), "wrap.exe \"C:\\Dir\\Vex.exe\" Vex.exe5120");
-    EXPECT_EQ(TProcess("C:\\Dir\\Vex.exe", "Vex.exe5120").commandLine(), "Vex.exe Vex.exe5120");
 }
 
-// Launches and what they give back; a hundred of them leave no handles behind.
-TEST(TProcess, LaunchResultsAndNoHandlesLeft)
+// Launches and what they give back. (That launches leave no handles behind is the long run's
+// check: it starts the companion 200 times.)
+TEST(TProcess, LaunchResults)
 {
     TProcess none, copy;
     EXPECT_EQ(none.launch(), TProcess::kNoRecord);
+    EXPECT_EQ(TProcess("C:\\no such folder\\missing.exe", "", nullptr).launch(), TProcess::kLaunchFailed);
     TProcess child(pipetest::testChildPath(), "", nullptr);
-    ASSERT_EQ(child.launch(), TProcess::kStarted);   // what is set up once is no leak
+    ASSERT_EQ(child.launch(), TProcess::kStarted);
     copy.assign(child);   // the process id only
     EXPECT_EQ(copy.processId(), child.processId());
     EXPECT_EQ(copy.launch(), TProcess::kLaunchFailed);
-
-    const int before = openHandleCount();
-    ASSERT_GT(before, 0);
-    for (int i = 0; i < 100; ++i) {
-        TProcess process(pipetest::testChildPath(), "", nullptr);
-        int result = process.launch();
-        if (result == TProcess::kLaunchFailed) {   // under Wine a start can fail while earlier children end
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            result = process.launch();
-        }
-        ASSERT_EQ(result, TProcess::kStarted) << "launch " << i;
-        ASSERT_EQ(TProcess("C:\\no such folder\\missing.exe", "", nullptr).launch(), TProcess::kLaunchFailed);
-    }
-    releaseEndedChildren();
-    EXPECT_LE(openHandleCount(), before + 5);
 }
