@@ -98,8 +98,7 @@ TEST(VexPipeSystemFacility, HandshakeBindsTheSessionToItsWriter)
                                                              VexPipeFile::kRead, false)));
     ASSERT_TRUE(peer.connect());
     const auto deliver = [&](const std::string& line) {
-        int handled = 0;
-        return peer.inject(line + "\n") && pipetest::eventually([&] { return (handled += server.processIncoming()) > 0; });
+        return peer.inject(line + "\n") && pipetest::eventually([&] { return server.processIncoming() > 0; });
     };
     ReportCapture errors;
     pipetest::LineReader inbound(server.pipeName(4343).utf8());
