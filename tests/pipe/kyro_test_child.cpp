@@ -1,22 +1,21 @@
-// The small program the launch tests start. No arguments: it ends at once; "echo a b": each
-// argument as "<a>" on a line; "env NAME": that variable's value or "(unset)". With
-// KYRO_TEST_WRAP="<ms>[:<file>]" it is a launch wrapper (as KYRO_USE_SQUISH names one): it
-// starts argv[1] with the rest as its arguments and lives <ms> on, writing to its output every
-// 50 ms when a file is named, which then gets "survived" at the end.
+// The program the launch tests start: it ends at once. With KYRO_TEST_WRAP="<ms>[:<file>]" it
+// is a launch wrapper (as KYRO_USE_SQUISH names one): it starts argv[1] with the rest as its
+// arguments and lives <ms> on, writing to its output every 50 ms when a file is named, which
+// then gets "survived" at the end.
 #include "kyro/platform/filesystem.h"
 #include "kyro/platform/process_launch.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <thread>
 
-namespace {
-
-int wrap(const std::string& how, int argc, char** argv)
+int main(int argc, char** argv)
 {
+    std::string how;
+    if (!kyro::platform::environmentVariable("KYRO_TEST_WRAP", &how))
+        return 0;
     if (argc < 2)
         return 2;
     std::string commandLine = std::string("\"") + argv[1] + "\"";
@@ -40,28 +39,9 @@ int wrap(const std::string& how, int argc, char** argv)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     std::this_thread::sleep_until(end);
-    if (!file.empty()) {
-        if (std::FILE* survived = kyro::platform::openFile(file.c_str(), "ab")) {
-            std::fputs("survived\n", survived);
-            std::fclose(survived);
-        }
-    }
-    return 0;
-}
-
-}  // namespace
-
-int main(int argc, char** argv)
-{
-    std::string how;
-    if (kyro::platform::environmentVariable("KYRO_TEST_WRAP", &how))
-        return wrap(how, argc, argv);
-    if (argc > 1 && std::strcmp(argv[1], "echo") == 0) {
-        for (int i = 2; i < argc; ++i)
-            std::printf("<%s>\n", argv[i]);
-    } else if (argc > 2 && std::strcmp(argv[1], "env") == 0) {
-        const char* value = std::getenv(argv[2]);
-        std::printf("%s\n", value != nullptr ? value : "(unset)");
+    if (std::FILE* survived = file.empty() ? nullptr : kyro::platform::openFile(file.c_str(), "ab")) {
+        std::fputs("survived\n", survived);
+        std::fclose(survived);
     }
     return 0;
 }
