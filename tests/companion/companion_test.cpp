@@ -23,25 +23,18 @@ using Lines = std::vector<std::string>;
 
 TempFolder* g_folder = nullptr;
 
-class CompanionEnvironment : public testing::Environment {
-public:
+struct CompanionEnvironment : testing::Environment {
     void SetUp() override
     {
         g_folder = new TempFolder;
-        kyro::platform::setEnvironmentVariable("KYRO_VEX_ANSWERS",
-                                               "MessageBox=1;kyro.PrivacyPolicyDialog=3@150;vex.PrivacyPolicyDialog=2;"
-                                               "kyro.ErrorDialog=reply;vex.ErrorDialog=exit");
+        kyro::platform::setEnvironmentVariable("KYRO_VEX_ANSWERS", "MessageBox=1;kyro.PrivacyPolicyDialog=3@150;"
+                                                                   "kyro.ErrorDialog=reply;vex.ErrorDialog=exit");
         kyro::platform::setEnvironmentVariable("KYRO_VEX_REQUEST_LOG", (*g_folder / "requests.log").utf8());
     }
     void TearDown() override { delete g_folder; }
 };
 
 testing::Environment* const g_environment = testing::AddGlobalTestEnvironment(new CompanionEnvironment);
-
-TStr prefix()
-{
-    return VexPipeNamedConduit::makePipePrefix("Vex.exe");
-}
 
 struct ConduitDeleter {
     void operator()(VexPipeNamedConduit* conduit) const
@@ -56,7 +49,8 @@ using Conduit = std::unique_ptr<VexPipeNamedConduit, ConduitDeleter>;
 Conduit connect()
 {
     for (int attempt = 0;; ++attempt) {
-        Conduit conduit(VexPipeNamedConduit::connectToServer(thisTestProgram().directory() / "Vex.exe", prefix(),
+        Conduit conduit(VexPipeNamedConduit::connectToServer(thisTestProgram().directory() / "Vex.exe",
+                                                             VexPipeNamedConduit::makePipePrefix("Vex.exe"),
                                                              VexPipeNamedConduit::kDefaultTimeout));
         if (conduit || attempt == 2)
             return conduit;
@@ -189,9 +183,9 @@ TEST(Companion, DiesOnItsScriptAndEndsAfterItsLastClient)
     EXPECT_NE(started, 0u);
     EXPECT_EQ(selected(conduit.get(), "vex.MessageBox"), 1);
     conduit.reset();
-    for (int i = 0; i < 200 && VexPipeNamedConduit::isServerRunning(prefix()); ++i)
+    for (int i = 0; i < 200 && VexPipeNamedConduit::isServerRunning(VexPipeNamedConduit::makePipePrefix("Vex.exe")); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(VexPipeNamedConduit::isServerRunning(prefix()));
+    EXPECT_FALSE(VexPipeNamedConduit::isServerRunning(VexPipeNamedConduit::makePipePrefix("Vex.exe")));
     // A sanitizer's exit checks may delay the end past the prefix's release.
     for (int i = 0; i < 200 && kyro::platform::processIsAlive(started); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

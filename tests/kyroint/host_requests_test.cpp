@@ -1,12 +1,10 @@
 // Dialog requests through the real companion, each case in a scripted host process: every
 // request as the companion received it, the answers, the records in the error log, the
 // host's hooks and C entry points, and a companion misbehaving on purpose ("+fault").
-#include "kyro/diagnostics/KyroLogger.h"
 #include "kyro/int/KyroIntWaitDialog.h"
 #include "kyro/int/dialog_requests.h"
 #include "kyro/int/host_context.h"
 #include "kyro/kyroint.h"
-#include "kyro/pipe/TProcess.h"
 #include "kyro/pipe/VexPipeConduit.h"
 #include "kyro/pipe/VexPipePacket.h"
 #include "kyro/pipe/VexValue.h"
@@ -17,7 +15,6 @@
 #include "ChildRole.h"
 #include "FileBytes.h"
 #include "HostProcess.h"
-#include "HostQueue.h"
 #include "ScopedVariable.h"
 #include "TempFolder.h"
 
@@ -36,7 +33,6 @@ using Lines = std::vector<std::string>;
 
 int g_idleCalls = 0;
 std::string g_states;
-int g_innerAnswer = -1;
 
 int askFor(const char* title, int focus)
 {
@@ -55,14 +51,6 @@ int waitForWork(void (*work)(void*), void* context)
 void countIdle(void*) { ++g_idleCalls; }
 void noteState(int* state, void*) { g_states += std::to_string(*state); }
 
-void quitOnce(void*)
-{
-    static bool posted = false;
-    if (!posted)
-        postQuit(42);
-    posted = true;
-}
-
 KYRO_HOST_OPERATION(states)
 {
     std::printf("idle=%s states=%s\n", g_idleCalls > 0 ? "called" : "never", g_states.c_str());
@@ -77,53 +65,11 @@ KYRO_HOST_OPERATION(acquire) { KyroIntWaitDialog::acquire(true); return static_c
 KYRO_HOST_OPERATION(release) { KyroIntWaitDialog::release(); return static_cast<int>(KyroIntWaitDialog::useCount()); }
 KYRO_HOST_OPERATION(show) { return KyroIntWaitDialog::show(); }
 KYRO_HOST_OPERATION(hide) { return KyroIntWaitDialog::hide(); }
-KYRO_HOST_OPERATION(twoThreads)
-{
-    // Each thread must get its own answers.
-    int answers[2] = {0, 0};
-    std::thread other([&answers] {
-        for (int i = 0; i < 5; ++i)
-            answers[1] += askFor("B", 1);
-    });
-    for (int i = 0; i < 5; ++i)
-        answers[0] += askFor("A", 1);
-    other.join();
-    return answers[0] * 10 + answers[1];
-}
-KYRO_HOST_OPERATION(nested)
-{
-    // A message box asked for from the idle hook while another one waits.
-    kyrointutil::setIdleHook(
-        [](void*) {
-            static bool asked = false;
-            if (!asked) {
-                asked = true;
-                g_innerAnswer = askFor("Inner", 2);
-            }
-        },
-        nullptr);
-    const int outer = askFor("Outer", 1);
-    kyrointutil::setIdleHook(nullptr, nullptr);
-    return outer * 10 + g_innerAnswer;
-}
 KYRO_HOST_OPERATION(workWithMessage)
 {
     int answer = -1;
     return waitForWork([](void* to) { *static_cast<int*>(to) = askFor("Work", 1); }, &answer) ? answer : -2;
 }
-KYRO_HOST_OPERATION(quitInWait)
-{
-    kyrointutil::setIdleHook(&quitOnce, nullptr);
-    const int answer = askFor("Go on?", 1);
-    kyrointutil::setIdleHook(nullptr, nullptr);
-    return answer;
-}
-KYRO_HOST_OPERATION(quitBeforeWork)
-{
-    postQuit(7);
-    return waitForWork([](void*) { std::this_thread::sleep_for(std::chrono::milliseconds(300)); }, nullptr);
-}
-KYRO_HOST_OPERATION(loop) { return runMessageLoop(2000); }
 KYRO_HOST_OPERATION(pause) { std::this_thread::sleep_for(std::chrono::milliseconds(500)); return 0; }   // until it is gone
 KYRO_HOST_OPERATION(unreachable)
 {
@@ -146,11 +92,6 @@ KYRO_HOST_OPERATION(noPipes)
     disarmFaults();
     return answer;
 }
-KYRO_HOST_OPERATION(hugeMessage)
-{
-    return kyrointutil::showMessageBox("Kyro", TStr(std::string(17 << 20, 'x').c_str()), 3, "Yes", "No", 1);
-}
-
 // The host's C entry points. `argument`: the resource folder.
 KYRO_HOST_OPERATION(api)
 {
@@ -226,18 +167,14 @@ TEST(HostRequests, EachRequestCarriesItsValuesAndAnswers)
     const TPath data = thisTestProgram().directory().directory() / "data";
     const std::string kDetailed = kError + "detail=\"The details; more\" enable_description=\"True\" icon=4 "
                                            "locale=\"de_DE\" selector=\"ErrorDialogBase\" title=\"Something failed\"";
-    const std::string kBoxA = kBox + "focus_button_index=1 icon=3 locale=\"\" title=\"A\"";
-    const std::string kBoxB = kBox + "focus_button_index=1 icon=3 locale=\"\" title=\"B\"";
     const struct Row {
         const char* name;
         std::string operations;
         const char* script;
         const char* results;
-        Lines requests;   // sorted when `anyOrder`
+        Lines requests;
         Lines records;
         bool noCompanion = false;
-        bool anyOrder = false;
-        bool needsQueue = false;
     } rows[] = {
         {"error dialogs", "locale,error,errorNoDetail,memory", "ErrorDialog=reply",
          "locale=0\nerror=1\nerrorNoDetail=1\nmemory=1\n",
@@ -255,34 +192,19 @@ TEST(HostRequests, EachRequestCarriesItsValuesAndAnswers)
                      "product_branding_image_pathname=\"C:\\img\\brand.png\""},
          {kRefused}},
         // Please-wait requests are not answered, and show and hide do not wait for them.
-        {"please-wait over one shared conduit", "locale,acquire,show,acquire,hide,release,release,release,hide",
-         "PleaseWaitDialog=none",
-         "locale=0\nacquire=1\nshow=0\nacquire=2\nhide=0\nrelease=1\nrelease=0\nrelease=0\nhide=0\n",
-         {kWaitOn, kWaitOff}, {}},
-        {"requests share the link with it", "locale,acquire,show,message,error,hide,message,release",
+        // Please-wait requests are not answered, and show and hide do not wait for them; the
+        // last hide, after the last release, has nothing to hide.
+        {"please-wait and requests over one shared conduit",
+         "locale,acquire,show,acquire,message,error,hide,release,release,release,hide,message",
          "MessageBox=1;ErrorDialog=reply;PleaseWaitDialog=none",
-         "locale=0\nacquire=1\nshow=0\nmessage=1\nerror=1\nhide=0\nmessage=1\nrelease=0\n",
+         "locale=0\nacquire=1\nshow=0\nacquire=2\nmessage=1\nerror=1\nhide=0\nrelease=1\nrelease=0\nrelease=0\n"
+         "hide=0\nmessage=1\n",
          {kWaitOn, kMessageDe, kDetailed, kWaitOff, kMessageDe}, {}},
-        {"two threads asking at once", "twoThreads", "MessageBox=1@50", "twoThreads=55\n",
-         {kBoxA, kBoxA, kBoxA, kBoxA, kBoxA, kBoxB, kBoxB, kBoxB, kBoxB, kBoxB}, {}, false, true},
-        // Each box is answered with its focused button 300 ms after it was asked for: the
-        // outer one's answer (1) comes while the inner one (2) waits, and is kept for it.
-        {"a message box from the idle hook while another waits", "nested", "MessageBox=default@300", "nested=12\n",
-         {kBox + "focus_button_index=1 icon=3 locale=\"\" title=\"Outer\"",
-          kBox + "focus_button_index=2 icon=3 locale=\"\" title=\"Inner\""},
-         {}},
         // The companion ends on the first please-wait request: the next send fails, and the
         // dead conduit is dropped, so the hide after it has nothing to send.
         {"a please-wait send that fails", "acquire,show,pause,show,hide,release", "PleaseWaitDialog=exit",
          "acquire=1\nshow=0\npause=0\nshow=2\nhide=0\nrelease=0\n",
          {"kyro.PleaseWaitDialog wait=1 CPID=<pid> locale=\"\" waiting=\"True\""}, {"2@KyroIntWaitDialog.cpp"}},
-        // A quit that came during the library's wait ends the host's own loop after it.
-        // The last box is answered only after the companion took in the unanswered hide.
-        {"quits while a dialog is up", "quitInWait,loop,quitBeforeWork,loop,message",
-         "MessageBox=1@300;PleaseWaitDialog=none", "quitInWait=1\nloop=42\nquitBeforeWork=1\nloop=7\nmessage=1\n",
-         {kMessage, "kyro.PleaseWaitDialog wait=1 CPID=<pid> locale=\"\" waiting=\"True\"",
-          "kyro.PleaseWaitDialog wait=1 CPID=<pid> locale=\"\" waiting=\"False\"", kMessage},
-         {}, false, false, true},
         // Privacy once (then on record); please-wait shown and hidden for the long work,
         // only hidden for the quiet one.
         {"the C entry points", "api/" + std::string(data.utf8()) + ",states",
@@ -299,15 +221,10 @@ TEST(HostRequests, EachRequestCarriesItsValuesAndAnswers)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        if (row.needsQueue && !hostHasMessageQueue())
-            continue;   // threads have no message queues here
         TempFolder folder;
         const TStr none;
         EXPECT_EQ(runHost(folder, row.operations, row.script, row.noCompanion ? &none : nullptr).results, row.results);
-        Lines requests = requestsOf(folder);
-        if (row.anyOrder)
-            std::sort(requests.begin(), requests.end());
-        EXPECT_EQ(requests, row.requests);
+        EXPECT_EQ(requestsOf(folder), row.requests);
         EXPECT_EQ(libraryRecords(folder / "errors.log"), row.records);
     }
 }
@@ -334,23 +251,6 @@ TEST(HostRequests, PleaseWaitAndMessageBoxesShareOneConnection)
     EXPECT_EQ(countTraced(trace, "] Packet Marshalled:65536;system.ssnTerm;"), 1u);
     EXPECT_EQ(countTraced(trace, "] Error "), 0u);
     EXPECT_EQ(libraryRecords(folder / "errors.log"), Lines{});
-}
-
-TEST(HostRequests, WithoutADisplayNobodyIsAskedAndTheDebugLogSaysSoOnce)
-{
-    ScopedVariable display("DISPLAY", nullptr);
-    ScopedVariable wayland("WAYLAND_DISPLAY", nullptr);
-    ScopedVariable debug("KYRO_DEBUG_MODE", "1");
-    const TStr debugLog = KyroDebugLogger().getLogFileName();
-    const std::size_t before = looseFileLines(debugLog).size();
-    TempFolder folder;
-    EXPECT_EQ(runHost(folder, "message,privacy,error,memory", "").results,
-              "message=1\nprivacy=19\nerror=1\nmemory=1\n");
-    const Lines after = looseFileLines(debugLog);
-    EXPECT_EQ(std::count_if(after.begin() + static_cast<long>(std::min(before, after.size())), after.end(),
-                            [](const std::string& line) { return line.find("No window can be shown") != std::string::npos; }),
-              1);
-    EXPECT_EQ(libraryRecords(folder / "errors.log"), Lines{kRefused});
 }
 
 TEST(HostEntryPoints, TextsAreCopiedIntoTheHostsBufferAndNullsAreHarmless)
@@ -400,21 +300,9 @@ TEST(CompanionFaults, EachFaultEndsTheCallSoonWithItsResult)
          "MessageBox=1+cut;ErrorDialog=reply+cut;PrivacyPolicyDialog=3+cutEscape",
          {"message=0", "error=0", "privacy=5", "consent=-1", "message=0"}, {0, 1, 2, 4},
          Lines(4, kUnanswered), ""},
-        // The answer came, the goodbye did not: the call keeps its answer.
-        {"ends while answering the close", "message,error,message,privacy",
-         "MessageBox=1+cutClose;ErrorDialog=reply+cutClose;PrivacyPolicyDialog=2+cutClose",
-         {"message=1", "error=1", "message=1", "privacy=19"}, {0, 1, 2, 3}, {kRefused}, ""},
-        {"ends right after its reply", "message,error,message", "MessageBox=1+exit;ErrorDialog=reply+exit",
-         {"message=1", "error=1", "message=1"}, {0, 1, 2}, {}, ""},
-        // It holds its presence lock 600 ms after closing its pipes: the next request waits
-        // for it to be gone.
-        {"is slow to end", "message,error,message,error", "MessageBox=1+slowExit;ErrorDialog=reply+slowExit",
-         {"message=1", "error=1", "message=1", "error=1"}, {1, 2, 3}, {}, ""},
         {"writes lines that are no packets", "message,error,message,privacy",
          "MessageBox=1+garbage;ErrorDialog=reply+garbage;PrivacyPolicyDialog=2+garbage",
          {"message=1", "error=1", "message=1", "privacy=19"}, {1, 2, 3}, {kRefused}, ""},
-        {"replies for sessions that do not exist", "message,error,message",
-         "MessageBox=1+stray;ErrorDialog=reply+stray", {"message=1", "error=1", "message=1"}, {1, 2}, {}, ""},
         // 32 MiB addressed to the waiting call: dropped at the reader's limit, and the real
         // answer after it is the reply.
         {"writes a line of 32 MiB", "error,message,error", "MessageBox=1+huge;ErrorDialog=reply",
@@ -422,9 +310,6 @@ TEST(CompanionFaults, EachFaultEndsTheCallSoonWithItsResult)
         {"floods with empty lines", "message,error,message", "MessageBox=1;ErrorDialog=reply+flood",
          {"message=1", "error=0", "message=1"}, {1}, {kUnanswered},
          "Cut off a peer that sent more than 65536 lines or 67108864 bytes unread"},
-        // The companion would drop the line and never answer: the call fails at once.
-        {"would get a request longer than it reads", "message,hugeMessage,message", "MessageBox=1",
-         {"message=1", "hugeMessage=0", "message=1"}, {1}, {kUnanswered}, "Could not send vex.MessageBox"},
         // Given up after the patience (2 s), or after a few tries to make the answers' pipe;
         // one failure to make it alone is tried again.
         {"cannot be reached", "unreachable,message,noPipes,message,noPipes/once", "MessageBox=1",
@@ -446,29 +331,6 @@ TEST(CompanionFaults, EachFaultEndsTheCallSoonWithItsResult)
             EXPECT_EQ(host.reports.count(row.report), 1u) << host.output;
         }
     }
-}
-
-// The wrapper (KYRO_USE_SQUISH) starts the companion and ends at once, or 300 ms later while
-// the answer (600 ms) is awaited, or writes to its output all along, after the connection
-// too, when nobody reads it any more. The companion serves all the same.
-TEST(CompanionFaults, ACompanionStartedThroughAWrapperIsJudgedByItsPresenceLock)
-{
-    TempFolder folder;
-    const std::string survived = (folder / "survived.txt").utf8();
-    ScopedVariable squish(TProcess::kSquishVariable, (thisTestProgram().directory() / KYRO_TEST_CHILD_NAME).utf8());
-    for (const std::string& wrap : {std::string("0"), std::string("300"), "1000:" + survived}) {   // "<ms>[:<file>]"
-        SCOPED_TRACE(wrap);
-        ScopedVariable variable("KYRO_TEST_WRAP", wrap.c_str());
-        writeFileBytes(folder / "errors.log", "");
-        EXPECT_EQ(runHost(folder, "message,message", "MessageBox=1@600").results, "message=1\nmessage=1\n");
-        EXPECT_EQ(libraryRecords(folder / "errors.log"), Lines{});
-    }
-    std::string written;   // it lives a second; the host may have ended before that
-    for (int i = 0; i < 100 && written.empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        written = readFileBytes(folder / "survived.txt");
-    }
-    EXPECT_EQ(written, "survived\n");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The resource string table: where load looks and when it succeeds, the lookup rules, the
-// shipped tables, and the process-wide handler the host loads (in a child process, so that
+// The resource string table: where load looks and when it succeeds, the lookup rules, and
+// the process-wide handler the host loads (in a child process, so that
 // it starts unloaded).
 #include "kyro/diagnostics/KyroLogger.h"
 #include "kyro/int/CKyroIntResHandler.h"
@@ -83,17 +83,6 @@ TEST(StringTable, LookupRules)
     };
     for (const auto& row : rows)
         EXPECT_EQ(handler.getString(row.id), row.text) << row.id;
-}
-
-TEST(StringTable, ShippedTablesHoldTheDialogsTexts)
-{
-    const TPath english = thisTestProgram().directory().directory() / "data";   // beside bin/
-    CKyroIntResHandler en, de;
-    ASSERT_TRUE(en.load(english) && de.load(english / "de-DE"));
-    EXPECT_EQ(en.getString("IDS_BUTTON_CANCEL"), "Cancel");
-    EXPECT_EQ(de.getString("IDS_BUTTON_CANCEL"), "Abbrechen");
-    EXPECT_EQ(en.getString("IDS_PRIVACY_POLICY_CAPTION"), "Privacy & Data Use");
-    EXPECT_EQ(de.getString("IDS_PRIVACY_POLICY_CAPTION"), "Datenschutz & Datennutzung");
 }
 
 void print(const char* label, const TStr& text)

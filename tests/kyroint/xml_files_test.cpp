@@ -1,14 +1,12 @@
-// Every XML loader of the library (custom environment file, error table, string table,
-// settings store) against one table of files: damaged and hostile ones are refused, files
-// within the bounds load, and texts in older encodings come out as UTF-8.
-#include "kyro/diagnostics/KyroErrorTable.h"
+// The host's XML loaders (string table, settings store; the custom environment file and the
+// error table read through the same guarded reader) against one table of files: damaged
+// and hostile ones are refused, files within the bounds load, and texts in older encodings
+// come out as UTF-8.
 #include "kyro/int/CKyroIntResHandler.h"
 #include "kyro/int/CKyroUtilSettingsFile.h"
-#include "kyro/util/CKyroUtilCustomEnv.h"
 #include "kyro/util/XmlFile.h"
 
 #include "FileBytes.h"
-#include "ScopedVariable.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -29,22 +27,6 @@ const struct Loader {
     const char* after;
     std::function<bool(const TPath& folder, TStr* text)> read;
 } kLoaders[] = {
-    {"KYROCUSTOMENV", "<PLATFORM OS=\"Windows\"><KEY ID=\"A\"><STRING>", "</STRING></KEY></PLATFORM>",
-     [](const TPath& folder, TStr* text) {
-         ScopedVariable thin("NORVELDT_KYRO_THINCLIENT_ENV", nullptr);
-         ScopedVariable custom("NORVELDT_KYRO_CUSTOM_ENV", (folder / kFileName).utf8());
-         CKyroUtilCustomEnv environment;
-         const bool loaded = environment.load() == 0;
-         *text = environment.getValue("A");
-         return loaded;
-     }},
-    {"ERRORTABLES", "<TABLE VENDORID=\"1\"><NAME>", "</NAME></TABLE>",
-     [](const TPath& folder, TStr* text) {
-         KyroErrorTable table(folder / kFileName);
-         const bool loaded = table.Load();
-         *text = table.GetVendorName(1);
-         return loaded;
-     }},
     {"KYROSTRINGTABLE", "<STRING ID=\"IDS_A\"><CAPTION>", "</CAPTION></STRING>",
      [](const TPath& folder, TStr* text) {
          CKyroIntResHandler handler;
