@@ -111,12 +111,12 @@ TEST(HostDiagnostics, DebugLinesAndPerformanceMarkersAreTheLoggersLines)
         EXPECT_EQ(row.precise < 0 ? kyrointLogDebug(row.vendor, row.text)
                                   : kyrointLogPerfMarker(row.vendor, row.text, row.precise),
                   row.written);
+        const Lines written = bodiesFrom(logger.getLogFileName(), before, row.precise < 0 ? '\t' : ',');
         KyroPerfLogData data;
         data.marker = row.text != nullptr ? row.text : "";
         const auto vendor = static_cast<Kyro::VendorID>(row.vendor);
-        const Lines expected = row.written == 0 ? Lines{}
-                               : row.precise < 0 ? logLines(debug, KyroDebugLog(vendor, row.text))
-                                                 : logLines(perf, KyroPerfLog(vendor, data), ",", row.precise != 0);
-        EXPECT_EQ(bodiesFrom(logger.getLogFileName(), before, row.precise < 0 ? '\t' : ','), expected);
+        EXPECT_EQ(written, row.written == 0  ? Lines{}
+                           : row.precise < 0 ? logLines(debug, KyroDebugLog(vendor, row.text))
+                                             : logLines(perf, KyroPerfLog(vendor, data), ",", row.precise != 0));
     }
 }

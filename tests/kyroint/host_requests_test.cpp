@@ -171,8 +171,10 @@ const std::string kBox = "vex.MessageBox wait=2 CPID=<pid> button_0=\"Yes\" butt
 const std::string kMessage = kBox + "focus_button_index=1 icon=3 locale=\"\" title=\"Go on?\"";
 const std::string kMessageDe = kBox + "focus_button_index=1 icon=3 locale=\"de_DE\" title=\"Go on?\"";
 const std::string kError = "kyro.ErrorDialog wait=2 CPID=<pid> caption=\"Kyro\" ";
-const std::string kWaitOn = "kyro.PleaseWaitDialog wait=1 CPID=<pid> locale=\"de_DE\" waiting=\"True\"";
-const std::string kWaitOff = "kyro.PleaseWaitDialog wait=1 CPID=<pid> locale=\"de_DE\" waiting=\"False\"";
+const std::string kWaitOnDe = "kyro.PleaseWaitDialog wait=1 CPID=<pid> locale=\"de_DE\" waiting=\"True\"";
+const std::string kWaitOffDe = "kyro.PleaseWaitDialog wait=1 CPID=<pid> locale=\"de_DE\" waiting=\"False\"";
+const std::string kWaitOn = "kyro.PleaseWaitDialog wait=1 CPID=<pid> locale=\"\" waiting=\"True\"";
+const std::string kWaitOff = "kyro.PleaseWaitDialog wait=1 CPID=<pid> locale=\"\" waiting=\"False\"";
 const std::string kPrivacy = "kyro.PrivacyPolicyDialog wait=2 CPID=<pid> ";
 const char* const kUnanswered = "5@dialog_requests.cpp";
 const char* const kRefused = "19@dialog_requests.cpp";
@@ -214,7 +216,7 @@ TEST(HostRequests, EachRequestCarriesItsValuesAndAnswers)
          "MessageBox=1;ErrorDialog=reply;PleaseWaitDialog=none",
          "locale=0\nacquire=1\nshow=0\nacquire=2\nmessage=1\nerror=1\nhide=0\nrelease=1\nrelease=0\nrelease=0\n"
          "hide=0\nmessage=1\n",
-         {kWaitOn, kMessageDe, kDetailed, kWaitOff, kMessageDe}, {}},
+         {kWaitOnDe, kMessageDe, kDetailed, kWaitOffDe, kMessageDe}, {}},
         // Each box is answered with its focused button 300 ms after it was asked for: the
         // outer one's answer (1) comes while the inner one (2) waits, and is kept for it.
         {"a message box from the idle hook while another waits", "nested", "MessageBox=default@300", "nested=12\n",
@@ -223,21 +225,22 @@ TEST(HostRequests, EachRequestCarriesItsValuesAndAnswers)
          {}},
         // Asked for by work on another thread while this one waits under the please-wait dialog.
         {"a box asked for by work under the please-wait dialog", "acquire,workWithMessage,release",
-         "MessageBox=1;PleaseWaitDialog=none", "acquire=1\nworkWithMessage=1\nrelease=0\n", {"?"}, {}},
+         "MessageBox=1;PleaseWaitDialog=none", "acquire=1\nworkWithMessage=1\nrelease=0\n",
+         {kBox + "focus_button_index=1 icon=3 locale=\"\" title=\"Work\"", kWaitOn, kWaitOff}, {}},
         // The companion ends on the first please-wait request: the next send fails, and the
         // dead conduit is dropped, so the hide after it has nothing to send.
         {"a please-wait send that fails", "acquire,show,pause,show,hide,release", "PleaseWaitDialog=exit",
          "acquire=1\nshow=0\npause=0\nshow=2\nhide=0\nrelease=0\n",
-         {"kyro.PleaseWaitDialog wait=1 CPID=<pid> locale=\"\" waiting=\"True\""}, {"2@KyroIntWaitDialog.cpp"}},
+         {kWaitOn}, {"2@KyroIntWaitDialog.cpp"}},
         // Privacy once (then on record); please-wait shown and hidden for the long work,
         // only hidden for the quiet one.
         {"the C entry points", "api/" + std::string(data.utf8()) + ",states",
          "ErrorDialog=reply@200;MessageBox=1;PrivacyPolicyDialog=3;PleaseWaitDialog=none",
          "startUp=1 status=0\nfolder=1\nerror=1\nmessage=1\nprivacy=0\nprivacyAgain=0\n"
          "work=1\nquietWork=1 worked=1\napi=0\nidle=called states=121212\nstates=0\n",
-         {kError + "caption=\"Kyro Integration Library\" enable_description=\"False\" icon=4 locale=\"de_DE\" "
+         {"kyro.ErrorDialog wait=2 CPID=<pid> caption=\"Kyro Integration Library\" enable_description=\"False\" icon=4 locale=\"de_DE\" "
                    "selector=\"ErrorDialogBase\" title=\"Title\"",
-          kMessageDe, kPrivacy + "locale=\"de_DE\"", kWaitOn, kWaitOff, kWaitOff},
+          kMessageDe, kPrivacy + "locale=\"de_DE\"", kWaitOnDe, kWaitOffDe, kWaitOffDe},
          {}},
         {"no companion", "error,memory,message,privacy,show,hide,acquire,release", "*=reply",
          "error=0\nmemory=0\nmessage=0\nprivacy=5\nshow=5\nhide=0\nacquire=1\nrelease=0\n", {},

@@ -123,6 +123,14 @@ TEST(PrivacyConsent, AnAnswerThatCannotBeKeptIsRecorded)
               (std::vector<std::string>{"32@privacy_consent.cpp", "31@CKyroUtilSettingsFile.cpp", "32@privacy_consent.cpp"}));
 }
 
+// Consent written and read where the library's locations put the user settings.
+KYRO_HOST_OPERATION(consentAtTheUserLocation)
+{
+    bool consented = false;
+    std::printf("%s\n", kyrointutil::userSettingsPath().utf8());
+    return writePrivacyPolicyConsent(kProduct, true) * 100 + readPrivacyPolicyConsent(kProduct, &consented) * 10 + consented;
+}
+
 TEST(PrivacyConsent, TheFileIsInTheUserSettingsLocation)
 {
     TempFolder folder;

@@ -46,52 +46,26 @@ int run(const std::vector<std::string>& args, std::string* out, std::string* err
 
 }  // namespace
 
+// Nested, each enclosing one below it on the timeline (7); one name within itself, the
+// innermost start going with the first stop (8); each stop finding its own process's start
+// (2, 3); over midnight and the month's end, whole seconds counting from the second's start (4).
 TEST(KyroPerf, Pairing)
 {
-    const struct {
-        const char* name;
-        std::string log;
-        const char* expected;
-    } cases[] = {
-        {"nested, each enclosing one below it on the timeline",
-         line(7, "10:00:00:0", "OUTER.START") + line(7, "10:00:00:5", "INNER.START") + line(7, "10:00:00:25", "INNER.STOP") +
-             line(7, "10:00:00:30", "INNER.START") + line(7, "10:00:00:40", "INNER.STOP") + line(7, "10:00:01:0", "OUTER.STOP"),
-         "7:OUTER:1000@0 7:INNER:20@1 7:INNER:10@1"},
-        {"one name within itself: the innermost start goes with the first stop",
-         line(7, "10:00:00:0", "A.START") + line(7, "10:00:00:10", "A.START") + line(7, "10:00:00:20", "A.STOP") +
-             line(7, "10:00:00:100", "A.STOP"),
-         "7:A:100@0 7:A:10@1"},
-        {"each stop finds its own process's start",
-         line(2, "10:00:00:0", "LOAD.START") + line(3, "10:00:00:5", "LOAD.START") + line(2, "10:00:00:30", "LOAD.STOP") +
-             line(3, "10:00:00:12", "LOAD.STOP"),
-         "2:LOAD:30@0 3:LOAD:7@0"},
-        {"over midnight and the month's end; whole seconds count from the second's start",
-         line(4, "23:59:59:950", "SAVE.START", "2026/01/31") + line(4, "00:00:00:7", "SAVE.STOP", "2026/02/01") +
-             line(4, "00:00:01", "LOAD.START", "2026/02/01") + line(4, "00:00:01:250", "LOAD.STOP", "2026/02/01"),
-         "4:SAVE:57@0 4:LOAD:250@0"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const Report report = analyseText(c.log);
-        EXPECT_EQ(operations(report), c.expected);
-        EXPECT_TRUE(report.unmatchedStarts.empty() && report.unmatchedStops.empty());
-    }
+    const Report report = analyseText(
+        line(7, "10:00:00:0", "OUTER.START") + line(7, "10:00:00:5", "INNER.START") + line(7, "10:00:00:25", "INNER.STOP") +
+        line(7, "10:00:00:30", "INNER.START") + line(7, "10:00:00:40", "INNER.STOP") + line(7, "10:00:01:0", "OUTER.STOP") +
+        line(8, "10:00:00:0", "A.START") + line(8, "10:00:00:10", "A.START") + line(8, "10:00:00:20", "A.STOP") +
+        line(8, "10:00:00:100", "A.STOP") + line(2, "10:00:00:0", "LOAD.START") + line(3, "10:00:00:5", "LOAD.START") +
+        line(2, "10:00:00:30", "LOAD.STOP") + line(3, "10:00:00:12", "LOAD.STOP") +
+        line(4, "23:59:59:950", "SAVE.START", "2026/01/31") + line(4, "00:00:00:7", "SAVE.STOP", "2026/02/01") +
+        line(4, "00:00:01", "LOAD.START", "2026/02/01") + line(4, "00:00:01:250", "LOAD.STOP", "2026/02/01"));
+    EXPECT_EQ(operations(report),
+              "2:LOAD:30@0 3:LOAD:7@0 4:SAVE:57@0 4:LOAD:250@0 7:OUTER:1000@0 7:INNER:20@1 7:INNER:10@1 8:A:100@0 8:A:10@1");
+    EXPECT_TRUE(report.unmatchedStarts.empty() && report.unmatchedStops.empty());
 }
 
-TEST(KyroPerf, StatisticsUnpairedAndDamagedLinesAndLineEnds)
+TEST(KyroPerf, UnpairedAndDamagedLinesAndLineEnds)
 {
-    std::string log;
-    for (const char* stop : {"10:00:00:40", "10:00:00:10", "10:00:00:30", "10:00:00:20"})
-        log += line(9, "10:00:00:0", "OPEN.START") + line(9, stop, "OPEN.STOP");
-    log += line(9, "10:00:04:0", "CLOSE.START") + line(9, "10:00:04:150", "CLOSE.STOP") +
-           line(9, "10:00:05:0", "PING.START") + line(9, "10:00:05:3", "PING.STOP");
-    EXPECT_EQ(kyro::perf::formatReport(analyseText(log)),   // the largest total first
-              "Operation  Count  Median ms  Max ms  Total ms\n"
-              "CLOSE          1      150.0     150       150\n"
-              "OPEN           4       25.0      40       100\n"
-              "PING           1        3.0       3         3\n"
-              "\nUnmatched starts: 0\nUnmatched stops: 0\nSkipped lines: 0\n");
-
     const std::string damaged =
         line(5, "10:00:00:0", "LOST.STOP") + line(5, "10:00:00:1", "OPEN.START") + "\n" +   // 1-3
         "garbage without commas\n" + "5,2026/01/05,10:00:0\n" +                          // 4-5
@@ -128,24 +102,23 @@ TEST(KyroPerf, CommandLineAndTimeline)
 {
     TempFolder temp;
     const std::string logPath = nativePath(temp / "perf.csv").string(), svgPath = nativePath(temp / "t.svg").string();
-    const std::string missing = nativePath(temp / "missing.csv").string(), badSvg = nativePath(temp / "no" / "t.svg").string();
+    const std::string badSvg = nativePath(temp / "no" / "t.svg").string();
     writeFileBytes(temp / "perf.csv",
                    line(21, "08:00:00:0", "RUN.START") + line(21, "08:00:00:100", "A<&>\"'.START") +
                        line(21, "08:00:00:300", "A<&>\"'.STOP") + line(21, "08:00:01:0", "RUN.STOP") +
                        line(22, "08:00:00:500", "RUN.START") + line(22, "08:00:00:900", "RUN.STOP") + "\xC3\x28\x01,broken\n");
     std::string out, err;
-    // Bad usage: 2, the usage line on the error stream, nothing else; a file that cannot be read or written: 1.
+    // Bad usage: 2, the usage line on the error stream, nothing else; a file that cannot be written: 1.
     for (const auto& args : std::vector<std::vector<std::string>>{
              {"--bogus"}, {"--svg"}, {"--process"}, {"--process", "12a"}, {logPath, logPath}}) {
         EXPECT_EQ(run(args, &out, &err), 2) << args[0];
         EXPECT_TRUE(out.empty() && err.find("Usage: kyro-perf") != std::string::npos) << args[0] << err;
     }
-    EXPECT_EQ(run({missing}, &out, &err), 1);
-    EXPECT_EQ(err, "kyro-perf: cannot read " + missing + "\n");
     EXPECT_EQ(run({"--svg", badSvg, logPath}, &out, &err), 1);
     EXPECT_EQ(err, "kyro-perf: cannot write " + badSvg + "\n");
 
-    // The table, and the timeline with one bar per operation, its texts escaped.
+    // The table (the largest total first), and the timeline with one bar per operation, its
+    // texts escaped.
     ASSERT_EQ(run({"--svg", svgPath, logPath}, &out, &err), 0) << err;
     EXPECT_EQ(err, "");
     EXPECT_EQ(out, "Performance log: " + logPath +
@@ -155,7 +128,6 @@ TEST(KyroPerf, CommandLineAndTimeline)
                        "\nUnmatched starts: 0\nUnmatched stops: 0\nSkipped lines: 1\nTimeline written to " +
                        svgPath + "\n");
     const std::string svg = readFileBytes(temp / "t.svg");
-    EXPECT_EQ(svg.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg ", 0), 0u);
     const std::regex bar("<rect x=\"[0-9.]+\" y=\"[0-9.]+\" width=\"[0-9.]+\"");
     EXPECT_EQ(std::distance(std::sregex_iterator(svg.begin(), svg.end(), bar), std::sregex_iterator()), 3) << svg;
     for (const char* text : {"process 21", "process 22", "<title>A&lt;&amp;&gt;&quot;&apos;: 200 ms"})
