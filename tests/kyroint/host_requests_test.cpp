@@ -8,9 +8,7 @@
 #include "kyro/pipe/VexPipeConduit.h"
 #include "kyro/pipe/VexPipePacket.h"
 #include "kyro/pipe/VexValue.h"
-#include "kyro/platform/fault_injection.h"
 #include "kyro/platform/presence_lock.h"
-#include "kyro/platform/threads.h"
 
 #include "ChildRole.h"
 #include "FileBytes.h"
@@ -36,15 +34,6 @@ std::string g_states;
 int askFor(const char* title, int focus)
 {
     return kyrointutil::showMessageBox("Kyro", title, 3, "Yes", "No", focus);
-}
-
-int waitForWork(void (*work)(void*), void* context)
-{
-    const kyro::platform::ThreadHandle worker = kyro::platform::startThread(work, context);
-    const bool ended = kyrointutil::waitWithPleaseWait(worker, 0);
-    kyro::platform::waitForThread(worker, kyro::platform::kWaitForever);
-    kyro::platform::releaseThread(worker);
-    return ended;
 }
 
 void countIdle(void*) { ++g_idleCalls; }
@@ -80,15 +69,10 @@ KYRO_HOST_OPERATION(nested)
     kyrointutil::setIdleHook(nullptr, nullptr);
     return outer * 10 + inner;
 }
-KYRO_HOST_OPERATION(workWithMessage)
-{
-    int answer = -1;
-    return waitForWork([](void* to) { *static_cast<int*>(to) = askFor("Work", 1); }, &answer) ? answer : -2;
-}
 KYRO_HOST_OPERATION(pause) { std::this_thread::sleep_for(std::chrono::milliseconds(500)); return 0; }   // until it is gone
 KYRO_HOST_OPERATION(unreachable)
 {
-    // A companion that holds its presence lock but never listens: the host holds it.
+    // The host holds the companion's presence lock, as a companion that never listens would.
     using namespace kyro::platform;
     PresenceLock lock = kNoPresenceLock;
     const TStr name = VexPipeNamedConduit::presenceLockName(VexPipeNamedConduit::makePipePrefix("Vex.exe"));
@@ -98,15 +82,11 @@ KYRO_HOST_OPERATION(unreachable)
     releasePresenceLock(lock);
     return answer;
 }
-KYRO_HOST_OPERATION(noPipes)
+KYRO_HOST_OPERATION(hugeMessage)
 {
-    // This host cannot make its inbound pipe: ever (out of handles), or only once.
-    using namespace kyro::platform;
-    armFault(FaultPoint::PipeCreate, 1, argument == "once" ? FaultRepeat::Once : FaultRepeat::FromThenOn);
-    const int answer = askFor("Go on?", 1);
-    disarmFaults();
-    return answer;
+    return kyrointutil::showMessageBox("Kyro", TStr(std::string(17 << 20, 'x').c_str()), 3, "Yes", "No", 1);
 }
+
 // The host's C entry points. `argument`: the resource folder.
 KYRO_HOST_OPERATION(api)
 {
@@ -223,10 +203,6 @@ TEST(HostRequests, EachRequestCarriesItsValuesAndAnswers)
          {kBox + "focus_button_index=1 icon=3 locale=\"\" title=\"Outer\"",
           kBox + "focus_button_index=2 icon=3 locale=\"\" title=\"Inner\""},
          {}},
-        // Asked for by work on another thread while this one waits under the please-wait dialog.
-        {"a box asked for by work under the please-wait dialog", "acquire,workWithMessage,release",
-         "MessageBox=1;PleaseWaitDialog=none", "acquire=1\nworkWithMessage=1\nrelease=0\n",
-         {kBox + "focus_button_index=1 icon=3 locale=\"\" title=\"Work\"", kWaitOn, kWaitOff}, {}},
         // The companion ends on the first please-wait request: the next send fails, and the
         // dead conduit is dropped, so the hide after it has nothing to send.
         {"a please-wait send that fails", "acquire,show,pause,show,hide,release", "PleaseWaitDialog=exit",
@@ -238,8 +214,8 @@ TEST(HostRequests, EachRequestCarriesItsValuesAndAnswers)
          "ErrorDialog=reply@200;MessageBox=1;PrivacyPolicyDialog=3;PleaseWaitDialog=none",
          "startUp=1 status=0\nfolder=1\nerror=1\nmessage=1\nprivacy=0\nprivacyAgain=0\n"
          "work=1\nquietWork=1 worked=1\napi=0\nidle=called states=121212\nstates=0\n",
-         {"kyro.ErrorDialog wait=2 CPID=<pid> caption=\"Kyro Integration Library\" enable_description=\"False\" icon=4 locale=\"de_DE\" "
-                   "selector=\"ErrorDialogBase\" title=\"Title\"",
+         {"kyro.ErrorDialog wait=2 CPID=<pid> caption=\"Kyro Integration Library\" enable_description=\"False\" "
+          "icon=4 locale=\"de_DE\" selector=\"ErrorDialogBase\" title=\"Title\"",
           kMessageDe, kPrivacy + "locale=\"de_DE\"", kWaitOnDe, kWaitOffDe, kWaitOffDe},
          {}},
         {"no companion", "error,memory,message,privacy,show,hide,acquire,release", "*=reply",
@@ -304,17 +280,12 @@ TEST(CompanionFaults, EachFaultEndsTheCallSoonWithItsResult)
         {"writes lines that are no packets", "message,error,message,privacy",
          "MessageBox=1+garbage;ErrorDialog=reply+garbage;PrivacyPolicyDialog=2+garbage",
          {"message=1", "error=1", "message=1", "privacy=19"}, {1, 2, 3}, {kRefused}, ""},
-        // 32 MiB addressed to the waiting call: dropped at the reader's limit, and the real
-        // answer after it is the reply.
-        {"writes a line of 32 MiB", "error,message,error", "MessageBox=1+huge;ErrorDialog=reply",
-         {"error=1", "message=1", "error=1"}, {1}, {}, "Dropped an incoming line longer than 16777216 bytes"},
-        {"floods with empty lines", "message,error,message", "MessageBox=1;ErrorDialog=reply+flood",
-         {"message=1", "error=0", "message=1"}, {1}, {kUnanswered},
-         "Cut off a peer that sent more than 65536 lines or 67108864 bytes unread"},
-        // Given up after the patience (2 s), or after a few tries to make the answers' pipe;
-        // one failure to make it alone is tried again.
-        {"cannot be reached", "unreachable,message,noPipes,message,noPipes/once", "MessageBox=1",
-         {"unreachable=0", "message=1", "noPipes=0", "message=1", "noPipes=1"}, {}, Lines(2, kUnanswered), ""},
+        // The companion would drop the line and never answer: the call fails at once.
+        {"would get a request longer than it reads", "message,hugeMessage,message", "MessageBox=1",
+         {"message=1", "hugeMessage=0", "message=1"}, {1}, {kUnanswered}, "Could not send vex.MessageBox"},
+        // It holds its presence lock but never listens: given up after the patience (2 s).
+        {"never answers", "unreachable,message", "MessageBox=1", {"unreachable=0", "message=1"}, {}, {kUnanswered},
+         ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.fault);
