@@ -1,10 +1,8 @@
-// The host's diagnostics entry points (kyro/kyroint.h): each writes exactly the lines the
-// C++ logger writes for the same record, and refuses null and malformed texts without
-// writing anything.
-#include "kyro/diagnostics/KyroDebugLog.h"
+// The host's error log entry points (kyro/kyroint.h): they write exactly the lines the C++
+// logger writes for the same record, and refuse null and malformed texts without writing
+// anything.
 #include "kyro/diagnostics/KyroErrorBase.h"
 #include "kyro/diagnostics/KyroLogger.h"
-#include "kyro/diagnostics/KyroPerfLog.h"
 #include "kyro/kyroint.h"
 
 #include "ChildRole.h"
@@ -86,37 +84,4 @@ TEST(HostDiagnostics, ErrorRecordsAreTheLoggersLines)
     const Lines c = bodiesFrom(temp / "c.log", 0, '\t');
     EXPECT_EQ(c.size(), 19u);   // 7 lines with a version, 6 without
     EXPECT_EQ(c, bodiesFrom(temp / "cpp.log", 0, '\t'));
-}
-
-// Each switched on by any value of its variable.
-TEST(HostDiagnostics, DebugLinesAndPerformanceMarkersAreTheLoggersLines)
-{
-    TempFolder temp;
-    UserFolderInTemp redirect(temp);
-    ScopedVariable debugOn("KYRO_DEBUG_MODE", "0"), perfOn("KYRO_PERF_LOG", "false");
-    KyroDebugLogger debug;
-    KyroPerfLogger perf;
-    EXPECT_EQ(kyrointIsDebugLogEnabled() + kyrointIsPerfLogEnabled(), 2);
-    const struct {
-        int vendor;
-        const char* text;
-        int precise;   // -1: a debug line
-        int written;
-    } rows[] = {{6, "tab\there \xC3\xBC", -1, 1}, {42, "", -1, 1},        {3, nullptr, -1, 0}, {3, kNotUtf8, -1, 0},
-                {1, "LOAD.START", 0, 1},      {11, "", 1, 1},         {1, nullptr, 1, 0},  {1, kNotUtf8, 0, 0}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.text != nullptr ? row.text : "null");
-        KyroLogger& logger = row.precise < 0 ? static_cast<KyroLogger&>(debug) : perf;
-        const std::size_t before = fileLines(logger.getLogFileName()).size();
-        EXPECT_EQ(row.precise < 0 ? kyrointLogDebug(row.vendor, row.text)
-                                  : kyrointLogPerfMarker(row.vendor, row.text, row.precise),
-                  row.written);
-        const Lines written = bodiesFrom(logger.getLogFileName(), before, row.precise < 0 ? '\t' : ',');
-        KyroPerfLogData data;
-        data.marker = row.text != nullptr ? row.text : "";
-        const auto vendor = static_cast<Kyro::VendorID>(row.vendor);
-        EXPECT_EQ(written, row.written == 0  ? Lines{}
-                           : row.precise < 0 ? logLines(debug, KyroDebugLog(vendor, row.text))
-                                             : logLines(perf, KyroPerfLog(vendor, data), ",", row.precise != 0));
-    }
 }

@@ -33,22 +33,6 @@ std::string answer(const char* key, const char* value)
     return std::string("        <Data Key=\"") + key + "\">" + value + "</Data>\n";
 }
 
-TEST(PrivacyConsent, AFirstAnswerMakesTheFolderAndTheFile)
-{
-    TempFolder folder;
-    const TPath path = folder / "Norveldt\\Kyro\\KyroUserSettings.xml";
-    bool consented = true;
-    EXPECT_FALSE(readPrivacyPolicyConsent(kProduct, &consented, path));
-    EXPECT_FALSE(consented);
-    EXPECT_FALSE(fileExists(path));
-    for (const bool given : {true, false}) {
-        ASSERT_TRUE(writePrivacyPolicyConsent(kProduct, given, path));
-        EXPECT_EQ(readFileBytes(path), settingsWith(answer("KyroDemo15", given ? "1" : "0")));
-        EXPECT_TRUE(readPrivacyPolicyConsent(kProduct, &consented, path));
-        EXPECT_EQ(consented, given);
-    }
-}
-
 TEST(PrivacyConsent, AnythingButZeroIsConsent)
 {
     TempFolder folder;
@@ -123,7 +107,8 @@ TEST(PrivacyConsent, AnAnswerThatCannotBeKeptIsRecorded)
               (std::vector<std::string>{"32@privacy_consent.cpp", "31@CKyroUtilSettingsFile.cpp", "32@privacy_consent.cpp"}));
 }
 
-// Consent written and read where the library's locations put the user settings.
+// Consent written and read where the library's locations put the user settings: the
+// first answer makes the folder and the file.
 KYRO_HOST_OPERATION(consentAtTheUserLocation)
 {
     bool consented = false;

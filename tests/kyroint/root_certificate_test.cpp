@@ -21,31 +21,21 @@ using Lines = std::vector<std::string>;
 
 const char kFound[] = "KyRO: checkC7Certificate - Found required certificate in the store.";
 const char kNotFound[] = "KyRO: checkC7Certificate - Unable to find required certiface in the store.";
-const char kNoStore[] = "KyRO: checkC7Certificate - Unable to open certificate store !!!";
 const char kUpdating[] = "KyRO: updateRootCertificate - Updating certificate for Corvel 'PRODUCTION'...";
 const char kUrlFailed[] = "KyRO: updateRootCertificate - Failed to open URL !!!";
 
-// The debugger output while the object lives; take() answers the lines since the last call.
-class DebugOutput {
-public:
-    Lines take()
-    {
-        const Lines lines = looseFileLines(m_file);
-        writeFileBytes(m_file, "");
-        return lines;
-    }
-
-private:
-    TempFolder m_folder;
-    TPath m_file = m_folder / "debug.log";
-    ScopedVariable m_variable{kyro::platform::kDebugOutputFileVariable, nativePath(m_file).u8string().c_str()};
-};
-
 // Offline, the launch's step updates at the first launch and after each retry interval
-// only, and not once the root is there; a store that cannot be opened is said so.
+// only, and not once the root is there.
 TEST(RootCertificate, CheckSaysWhatItFoundAndAMissingRootIsSoughtAgainAfterTheRetryInterval)
 {
-    DebugOutput output;
+    TempFolder folder;
+    const TPath file = folder / "debug.log";   // the debugger output
+    ScopedVariable variable(kyro::platform::kDebugOutputFileVariable, nativePath(file).u8string().c_str());
+    const auto output = [&] {
+        const Lines lines = looseFileLines(file);
+        writeFileBytes(file, "");
+        return lines;
+    };
     TestTrustStore store;
     // Another letter case, or the name in a field that is not the display name.
     ASSERT_TRUE(store.hold({"gte-root-other-case.pem", "name-from-common-name.pem"}));
@@ -69,12 +59,9 @@ TEST(RootCertificate, CheckSaysWhatItFoundAndAMissingRootIsSoughtAgainAfterTheRe
         if (row.waitFirst)
             std::this_thread::sleep_for(std::chrono::milliseconds(450));
         kyrointutil::keepRootCertificate(nullptr, nullptr);
-        EXPECT_EQ(output.take(), row.said) << "step " << ++step;
+        EXPECT_EQ(output(), row.said) << "step " << ++step;
     }
     kyrointutil::setRootUpkeepTiming(before);
-    ASSERT_TRUE(store.makeUnopenable());
-    EXPECT_FALSE(kyrointutil::checkC7Certificate());
-    EXPECT_EQ(output.take(), Lines{kNoStore});
 }
 
 }  // namespace
