@@ -17,12 +17,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <regex>
 #include <stdexcept>
 #include <string>
 #include <thread>
-#include <vector>
 
 namespace {
 
@@ -43,17 +41,13 @@ struct ThrowingRecord : KyroErrorBase {
     }
 };
 
-// The lines `record` adds, joined by "|", the host facts shown as $host, $os and $facts.
-std::string joinedLines(KyroLogger& logger, const KyroLoggable& record, bool perf)
+// The lines `record` adds, joined by "|", the host facts shown as $host and $os.
+std::string joinedLines(KyroLogger& logger, const KyroLoggable& record)
 {
     const std::string host = "ComputerName=" + HostFacts::hostName(), os = "OS=" + HostFacts::platformOS();
-    const std::string facts = HostFacts::platformOS() + "," + HostFacts::hostName() + ",15.0.73.0";
     std::string out;
-    for (const std::string& line : logLines(logger, record, perf ? "," : "\t", perf)) {
-        const bool hasFacts = perf && line.compare(0, facts.size(), facts) == 0;
-        out += (out.empty() ? "" : "|") +
-               (line == host ? "$host" : line == os ? "$os" : hasFacts ? "$facts" + line.substr(facts.size()) : line);
-    }
+    for (const std::string& line : logLines(logger, record))
+        out += (out.empty() ? "" : "|") + (line == host ? "$host" : line == os ? "$os" : line);
     return out;
 }
 
@@ -61,17 +55,11 @@ std::string joinedLines(KyroLogger& logger, const KyroLoggable& record, bool per
 
 TEST(HostFacts, ComputerNameAndSystemVersion)
 {
-    // major.minor.build.service pack (none: the text ends with the dot); on Wine's default
-    // prefix what Windows 7 reports.
+    // major.minor.build.service pack; without a service pack the text ends with the dot.
     const std::string os = HostFacts::platformOS();
     EXPECT_EQ(HostFacts::hostName(), kyro::platform::computerName());
     EXPECT_TRUE(std::regex_match(os, std::regex("[0-9]+\\.[0-9]+\\.[0-9]+\\..*"))) << os;
-#if KYRO_TEST_WINDOWS
-    EXPECT_EQ(os, "6.1.7601.Service Pack 1");
-    EXPECT_TRUE(HostFacts::hostName().size() <= 15u && HostFacts::hostName().find_first_of("abcdefghijklmnopqrstuvwxyz") == std::string::npos);
-#else
-    EXPECT_EQ(os.back(), '.');
-#endif
+    EXPECT_TRUE(KYRO_TEST_WINDOWS || os.back() == '.') << os;
 }
 
 TEST(Loggers, RecordLinesWithTheErrorTableOfTheCustomEnvironment)
@@ -90,13 +78,7 @@ TEST(Loggers, RecordLinesWithTheErrorTableOfTheCustomEnvironment)
         KyroLogger loaded(true), named(TStr(temp / "named.log")), bare(false), byDefault;
         KyroLogger::close();
         KyroLogger& shared = *KyroLogger::instance();
-        EXPECT_NE(&shared, KyroLogger::instance_m());
         const KyroErrorBase error(Kyro::kVendorVex, 3, "C:\\src\\mod\\main.cpp", 42, "2.1");
-        const CKyroIntError own(Kyro::kVendorKyroInt, CKyroIntError::kCompanionUnreachable, "C:\\kyro\\d.cpp", 120, "15.0.73.0");
-        KyroPerfLogData data;
-        data.field1 = "open";
-        data.field4 = "d";
-        data.marker = "KYROINITIALIZE.START";
         const std::string F = "Reason=Fatal error|$host|$os|File=", V = "VendorID=2 [Vex Companion]|VendorError=3 [The dialog failed]";
         const std::string E = F + "main.cpp,Line=42|" + V + "|Vex Companion=2.1";
         struct {
@@ -110,19 +92,14 @@ TEST(Loggers, RecordLinesWithTheErrorTableOfTheCustomEnvironment)
             {"error, a default logger", byDefault, error, E},
             {"error, the process-wide logger", shared, error, E},
             {"no error table", bare, error, F + "main.cpp,Line=42|VendorID=2|VendorError=3"},
-            {"the library's own", loaded, own,
-             F + "d.cpp,Line=120|KyroIntError=5 [The companion could not be reached]|Kyro Integration Library=15.0.73.0"},
             {"passed on by the library", loaded, CKyroIntError(Kyro::kVendorVex, 3, "vex.cpp", 8, "2.1"),
              F + "vex.cpp,Line=8|KyroIntError=3|" + V + "|Vex Companion=2.1"},
             {"subclass", loaded, NamedStatusError(), F + "h.cpp,Line=3|VendorID=3|VendorError=NOT_FOUND|Extra=yes"},
-            {"debug", loaded, KyroDebugLog(Kyro::kVendorHost, "Started, 3\tqueued"), "Host\tStarted, 3\tqueued\t"},
-            {"performance", loaded, KyroPerfLog(Kyro::kVendorKyroInt, data), "$facts,open:NA,NA:d,KyroInt,KYROINITIALIZE.START,"},
-            {"performance, no data", loaded, KyroPerfLog(Kyro::kVendorVex, KyroPerfLogData()), "$facts,NA:NA,NA:NA,Vex,NA,"},
         };
         for (const auto& c : cases) {
             SCOPED_TRACE(c.name);
             c.logger.setLogFileName(temp / "records.log");
-            EXPECT_EQ(joinedLines(c.logger, c.record, c.lines.rfind("$facts", 0) == 0), c.lines);
+            EXPECT_EQ(joinedLines(c.logger, c.record), c.lines);
         }
         KyroLogger::close();
     }
@@ -222,41 +199,7 @@ TEST(Loggers, EachFileHasItsNamedMutex)
         held.unlock();
         writer.join();
         EXPECT_EQ(fileLines(c.fileName).size(), 6u);
-    }
-}
-
-TEST(Loggers, ThreadsOfOneProcessWriteWholeRecords)
-{
-    // Four threads, each with a logger of its own, record into one file: each record stays
-    // whole, each thread's in order.
-    TempFolder temp;
-    const TPath path = temp / "threads.log";
-    constexpr int kThreads = 4, kRecords = 200;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([t, &path] {
-            const std::string file = "t" + std::to_string(t) + ".cpp";
-            KyroLogger own(false);
-            own.setLogFileName(path);
-            for (int i = 0; i < kRecords; ++i) {
-                own.startLogging();
-                own.log(KyroErrorBase(Kyro::kVendorVex, 1, file.c_str(), i, ""));
-            }
-        });
-    }
-    for (std::thread& thread : threads)
-        thread.join();
-    // Six lines a record: the first its reason, the fourth its thread and number.
-    const std::vector<std::string> lines = fileLines(path);
-    ASSERT_EQ(lines.size(), 6u * kThreads * kRecords);
-    int next[kThreads] = {};
-    for (std::size_t i = 0; i < lines.size(); i += 6) {
-        const std::size_t at = lines[i + 3].find("\tFile=t");
-        int thread = -1, number = -1;
-        ASSERT_TRUE(lines[i].find("\tReason=") != std::string::npos && at != std::string::npos &&
-                    std::sscanf(lines[i + 3].c_str() + at, "\tFile=t%d.cpp,Line=%d", &thread, &number) == 2 &&
-                    thread >= 0 && thread < kThreads && number == next[thread]++)
-            << lines[i] << "\n" << lines[i + 3];
+        EXPECT_TRUE(held.lock(0) && held.unlock());   // the record gave the mutex back
     }
 }
 
