@@ -12,12 +12,8 @@ class TestTrustStore {
 public:
     TestTrustStore();
     ~TestTrustStore();
-    TestTrustStore(const TestTrustStore&) = delete;
-    TestTrustStore& operator=(const TestTrustStore&) = delete;
-
     // The store holds these certificates instead of an earlier call's; false when it cannot.
     bool hold(const std::vector<std::string>& certificates);
-    // The store cannot be opened.
     bool makeUnopenable();
 
     struct State;
@@ -32,9 +28,6 @@ class UnreachableNetwork {
 public:
     explicit UnreachableNetwork(bool silent = false);
     ~UnreachableNetwork();
-    UnreachableNetwork(const UnreachableNetwork&) = delete;
-    UnreachableNetwork& operator=(const UnreachableNetwork&) = delete;
-
     // False when the proxy could not be put in place (the test must not go on).
     bool active() const;
 
