@@ -17,8 +17,9 @@ namespace {
 const wchar_t kStoreKey[] = L"Software\\Microsoft\\SystemCertificates\\AuthRoot";
 const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-std::vector<BYTE> derOf(const std::string& pem)
+std::vector<BYTE> testCertificate(const std::string& name)
 {
+    const std::string pem = readFileBytes(TStr(KYRO_TEST_SOURCE_DIR "/data/trust/") + name.c_str());
     DWORD size = static_cast<DWORD>(pem.size());
     std::vector<BYTE> der(size);
     if (pem.empty() || !::CryptStringToBinaryA(pem.c_str(), size, CRYPT_STRING_BASE64HEADER,
@@ -26,11 +27,6 @@ std::vector<BYTE> derOf(const std::string& pem)
         return {};
     der.resize(size);
     return der;
-}
-
-std::vector<BYTE> testCertificate(const std::string& name)
-{
-    return derOf(readFileBytes(TStr(KYRO_TEST_SOURCE_DIR "/data/trust/") + name.c_str()));
 }
 
 HCERTSTORE openUserStore()
