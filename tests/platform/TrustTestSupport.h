@@ -16,9 +16,8 @@ public:
     bool hold(const std::vector<std::string>& certificates);
     bool makeUnopenable();
 
-    struct State;
-
 private:
+    struct State;
     std::unique_ptr<State> m_state;
 };
 
@@ -31,9 +30,8 @@ public:
     // False when the proxy could not be put in place (the test must not go on).
     bool active() const;
 
-    struct State;
-
 private:
+    struct State;
     std::unique_ptr<State> m_state;
 };
 

