@@ -55,13 +55,6 @@ std::string readLine(PipeHandle pipe)
     return text;
 }
 
-std::string runtimeFolder()
-{
-    std::string folder = pipeRuntimeFolder();
-    std::replace(folder.begin(), folder.end(), '\\', '/');
-    return folder;
-}
-
 }  // namespace
 
 TEST(PlatformNamedPipe, OneConnectionFromListeningToBroken)
@@ -187,6 +180,13 @@ TEST(PlatformNamedPipe, NamesIgnoreCaseAndStayApartOtherwise)
 
 #if !KYRO_TEST_WINDOWS
 namespace {
+
+std::string runtimeFolder()
+{
+    std::string folder = pipeRuntimeFolder();
+    std::replace(folder.begin(), folder.end(), '\\', '/');
+    return folder;
+}
 
 // A folder of ours only we may use.
 void expectPrivate(const std::string& folder)
