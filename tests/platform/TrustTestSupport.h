@@ -12,17 +12,12 @@ class TestTrustStore {
 public:
     TestTrustStore();
     ~TestTrustStore();
-    TestTrustStore(const TestTrustStore&) = delete;
-    TestTrustStore& operator=(const TestTrustStore&) = delete;
-
     // The store holds these certificates instead of an earlier call's; false when it cannot.
     bool hold(const std::vector<std::string>& certificates);
-    // The store cannot be opened.
     bool makeUnopenable();
 
-    struct State;
-
 private:
+    struct State;
     std::unique_ptr<State> m_state;
 };
 
@@ -32,15 +27,11 @@ class UnreachableNetwork {
 public:
     explicit UnreachableNetwork(bool silent = false);
     ~UnreachableNetwork();
-    UnreachableNetwork(const UnreachableNetwork&) = delete;
-    UnreachableNetwork& operator=(const UnreachableNetwork&) = delete;
-
     // False when the proxy could not be put in place (the test must not go on).
     bool active() const;
 
-    struct State;
-
 private:
+    struct State;
     std::unique_ptr<State> m_state;
 };
 

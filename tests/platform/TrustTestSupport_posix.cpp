@@ -5,39 +5,25 @@
 #include "FileBytes.h"
 #include "ScopedVariable.h"
 #include "TempFolder.h"
-#include "kyro/platform/process_launch.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <utility>
-
-namespace {
-
-std::string native(const TPath& path)
-{
-    return nativePath(path).string();
-}
-
-}  // namespace
-
 struct TestTrustStore::State {
-    ScopedVariable file{"SSL_CERT_FILE"};
-    ScopedVariable folder{"SSL_CERT_DIR"};
     TempFolder files;
+    ScopedVariable file{"SSL_CERT_FILE"};
+    ScopedVariable folder{"SSL_CERT_DIR", nativePath(files / "no-such-folder").string().c_str()};
     int arrangement = 0;
 
-    // A fresh name for each arrangement, so nothing of an earlier one is seen.
-    TPath fresh(const char* leaf) { return files / (leaf + std::to_string(++arrangement)).c_str(); }
-
-    static bool point(const std::string& file, const std::string& folders)
+    // A fresh file name each time, so that nothing of an earlier arrangement is seen.
+    bool point(const std::string& bundle)
     {
-        return kyro::platform::setEnvironmentVariable("SSL_CERT_FILE", file.c_str()) &&
-               kyro::platform::setEnvironmentVariable("SSL_CERT_DIR", folders.c_str());
+        const TPath path = files / ("bundle" + std::to_string(++arrangement)).c_str();
+        if (!bundle.empty())
+            writeFileBytes(path, bundle);
+        return kyro::platform::setEnvironmentVariable("SSL_CERT_FILE", nativePath(path).string().c_str());
     }
 };
 
@@ -54,24 +40,17 @@ bool TestTrustStore::hold(const std::vector<std::string>& certificates)
             return false;
         bundle += text;
     }
-    const TPath file = m_state->fresh("bundle");
-    const TPath folder = m_state->fresh("empty");
-    writeFileBytes(file, bundle);
-    std::error_code error;
-    std::filesystem::create_directory(nativePath(folder), error);
-    return !error && State::point(native(file), native(folder));
+    return m_state->point(bundle.empty() ? "\n" : bundle);
 }
 
 bool TestTrustStore::makeUnopenable()
 {
-    return State::point(native(m_state->fresh("missing")), native(m_state->fresh("missing")));
+    return m_state->point("");
 }
 
 struct UnreachableNetwork::State {
-    ScopedVariable lower{"https_proxy"};
-    ScopedVariable upper{"HTTPS_PROXY"};
-    ScopedVariable noProxyLower{"no_proxy"};
-    ScopedVariable noProxyUpper{"NO_PROXY"};
+    ScopedVariable proxies[4] = {ScopedVariable("https_proxy"), ScopedVariable("HTTPS_PROXY"),
+                                 ScopedVariable("no_proxy"), ScopedVariable("NO_PROXY")};
     int socket = -1;
     bool active = false;
 };

@@ -1,4 +1,4 @@
-// The file-system floor: path kinds, folders, deletion, streams, and what others plant where we write.
+// The file-system floor: what we create, and what others plant where we write.
 #include "kyro/platform/filesystem.h"
 
 #include "Accounts.h"
@@ -16,86 +16,31 @@ using namespace kyro::platform;
 
 namespace {
 
-bool opens(const TPath& path, const char* mode)
+// Whether the file opens in `mode` ("new": createNewFile()).
+bool opens(const TPath& path, const std::string& mode)
 {
-    std::FILE* stream = openFile(path.utf8(), mode);
-    if (stream == nullptr)
-        return false;
-    std::fclose(stream);
-    return true;
+    std::FILE* stream = mode == "new" ? createNewFile(path.utf8()) : openFile(path.utf8(), mode.c_str());
+    return stream != nullptr && std::fclose(stream) == 0;
 }
-
-struct CreationMask {
-    explicit CreationMask(unsigned mask) : old(setCreationMask(mask)) {}
-    ~CreationMask() { setCreationMask(old); }
-    unsigned old;
-};
 
 }  // namespace
-
-TEST(PlatformFileSystem, PathKindsFoldersAndTextStreams)
-{
-    TempFolder temp;
-    const TPath folder = temp / "made";
-    EXPECT_EQ(pathKind(temp.path().utf8()), PathKind::Directory);
-    EXPECT_EQ(pathKind(folder.utf8()), PathKind::Missing);
-    EXPECT_TRUE(makeDirectory(folder.utf8()));
-    EXPECT_FALSE(makeDirectory(folder.utf8()));  // already there
-    EXPECT_EQ(pathKind(folder.utf8()), PathKind::Directory);
-    EXPECT_FALSE(makeDirectory((temp / "a\\b").utf8()));  // parent missing
-    EXPECT_EQ(pathKind(""), PathKind::Missing);
-    EXPECT_EQ(pathKind(nullptr), PathKind::Missing);
-    EXPECT_FALSE(makeDirectory(""));
-    EXPECT_EQ(removeFile(""), -1);
-
-    // Text streams write the system's line ends.
-    const TPath path = temp / "lines.txt";
-    for (const char* mode : {"w", "a+"}) {
-        std::FILE* out = openFile(path.utf8(), mode);
-        ASSERT_NE(out, nullptr);
-        std::fputs("one\n", out);
-        std::fclose(out);
-    }
-    EXPECT_EQ(pathKind(path.utf8()), PathKind::File);
-    EXPECT_EQ(readFileBytes(path), std::string("one") + kTextLineEnd + "one" + kTextLineEnd);
-    EXPECT_EQ(removeFile(path.utf8()), 0);
-    EXPECT_EQ(pathKind(path.utf8()), PathKind::Missing);
-    EXPECT_EQ(removeFile(path.utf8()), -1);
-    EXPECT_EQ(openFile((temp / "missing\\x.txt").utf8(), "a+"), nullptr);
-    EXPECT_EQ(openFile(nullptr, "r"), nullptr);
-
-    // Non-ASCII names are opened as such, not through a narrow code page.
-    const TPath accented = temp / "\xC3\xA9t\xC3\xA9 \xE6\x97\xA5.txt";
-    EXPECT_TRUE(opens(accented, "w"));
-    EXPECT_TRUE(fileExists(accented));
-}
 
 TEST(PlatformFileSystem, FilesWeCreateAreOursOnlyWhateverTheMask)
 {
     TempFolder temp;
-    CreationMask mask(0);  // a host started with umask 000
+    const unsigned mask = setCreationMask(0);  // a host started with umask 000
     std::string detail;
-    for (const char* mode : {"w", "a+", "ab"}) {
-        const TPath path = temp / (std::string("made-") + mode[0] + mode[1] + ".log").c_str();
+    for (const char* mode : {"w", "a+", "ab", "new"}) {
+        const TPath path = temp / (std::string("made-") + mode + ".log").c_str();
         ASSERT_TRUE(opens(path, mode));
         EXPECT_TRUE(fileIsUserOnly(path, &detail)) << mode << ": " << detail;
     }
-    // createNewFile() too, and only where nothing is: never an existing file.
-    const TPath fresh = temp / "fresh.tmp";
-    std::FILE* stream = createNewFile(fresh.utf8());
-    ASSERT_NE(stream, nullptr);
-    EXPECT_EQ(writeFile(stream, "new", 3), 3u);
-    std::fclose(stream);
-    EXPECT_TRUE(fileIsUserOnly(fresh, &detail)) << detail;
-    EXPECT_EQ(createNewFile(fresh.utf8()), nullptr);
-    EXPECT_EQ(readFileBytes(fresh), "new");
-    EXPECT_EQ(createNewFile(temp.path().utf8()), nullptr);
-    EXPECT_EQ(createNewFile(""), nullptr);
+    EXPECT_FALSE(opens(temp / "made-w.log", "new"));  // never where a file is
     const TPath folder = temp / "folder";
     ASSERT_TRUE(makeDirectory(folder.utf8()));
-    namespace fs = std::filesystem;
-    EXPECT_TRUE(KYRO_TEST_WINDOWS ||
-                (fs::status(nativePath(folder)).permissions() & fs::perms::all) == fs::perms::owner_all);
+    EXPECT_TRUE(KYRO_TEST_WINDOWS || (std::filesystem::status(nativePath(folder)).permissions() &
+                                      std::filesystem::perms::all) == std::filesystem::perms::owner_all);
+    setCreationMask(mask);
 }
 
 // Writes never follow a link nor reach a file of several names; only plain files are opened.
@@ -133,12 +78,8 @@ TEST(PlatformFileSystem, WritesGoOnlyToPlainFilesOfOneName)
         const TPath planted = temp / (std::string(row.name) + ".log").c_str();
         if (!row.plant(planted))
             continue;
-        for (const std::string mode : row.refused) {
-            if (mode == "new")
-                EXPECT_EQ(createNewFile(planted.utf8()), nullptr);
-            else
-                EXPECT_FALSE(opens(planted, mode.c_str())) << mode;
-        }
+        for (const char* mode : row.refused)
+            EXPECT_FALSE(opens(planted, mode)) << mode;
         EXPECT_EQ(opens(planted, "rb"), row.reads);
         EXPECT_EQ(readFileBytes(victim), "precious");
         EXPECT_FALSE(std::filesystem::exists(nativePath(elsewhere)));

@@ -1,8 +1,7 @@
-// Presence locks from this process and another, and whether processes are alive: a holder
-// that ends, however it ends, is no longer present.
+// Presence locks: a holder that ends without any clean-up is no longer present. (Holding and
+// letting go, from this process and the companion's, are the pipe and host tests'.)
 #include "kyro/platform/presence_lock.h"
 #include "kyro/platform/process_info.h"
-#include "kyro/platform/process_launch.h"
 #include "kyro/platform/threads.h"
 
 #include "ChildRole.h"
@@ -15,101 +14,28 @@
 
 using namespace kyro::platform;
 
-namespace {
-
-std::string lockName(const char* leaf)
+// Takes the lock named in the argument and ends as a killed process would.
+KYRO_CHILD_ROLE(holdPresenceAndEnd)
 {
-    return "Global\\Norveldt_KYRO_kyrolocktest" + std::to_string(currentProcessId()) + leaf;
-}
-
-// Polls for up to ten seconds: an ended process's objects go soon after its end, not at once.
-template <class Condition>
-bool eventually(Condition condition)
-{
-    for (int i = 0; i < 1000 && !condition(); ++i)
-        sleepAlertable(10);
-    return condition();
-}
-
-}  // namespace
-
-// "<name>:clean" lets go of the lock once its standard input ends; "<name>:abrupt" ends
-// without any clean-up, as a killed process would.
-KYRO_CHILD_ROLE(holdPresence)
-{
-    const std::string::size_type colon = argument.rfind(':');
     PresenceLock lock = kNoPresenceLock;
-    if (acquirePresenceLock(argument.substr(0, colon).c_str(), &lock) != PresenceResult::Acquired)
+    if (acquirePresenceLock(argument.c_str(), &lock) != PresenceResult::Acquired)
         return 2;
-    std::printf("held\n");
+    std::puts("held");
     std::fflush(stdout);
-    char buffer[64];
-    while (std::fgets(buffer, sizeof(buffer), stdin) != nullptr) {
-    }
-    if (argument.substr(colon + 1) == "abrupt")
-        std::_Exit(0);
-    releasePresenceLock(lock);
-    return 0;
+    std::_Exit(0);
 }
 
-TEST(PlatformPresenceLock, HeldAndReleasedInThisProcess)
+TEST(PlatformPresenceLock, AHolderThatEndedAbruptlyIsNoLongerPresent)
 {
-    const std::string name = lockName("a");
-    EXPECT_FALSE(presenceLockHeld(name.c_str()));
-    EXPECT_FALSE(presenceLockHeld(name.c_str()));  // probing creates nothing that stays
-    PresenceLock lock = kNoPresenceLock, second = kNoPresenceLock;
-    ASSERT_EQ(acquirePresenceLock(name.c_str(), &lock), PresenceResult::Acquired);
-    EXPECT_NE(lock, kNoPresenceLock);
-    EXPECT_TRUE(presenceLockHeld(name.c_str()));
-    EXPECT_TRUE(presenceLockHeld(name.c_str()));  // the probe leaves the holder in place
-    EXPECT_FALSE(presenceLockHeld(lockName("A").c_str()));  // names are case-sensitive
-    EXPECT_EQ(acquirePresenceLock(name.c_str(), &second), PresenceResult::HeldElsewhere);
-    EXPECT_EQ(second, kNoPresenceLock);
+    const std::string name = "Global\\Norveldt_KYRO_kyrolocktest" + std::to_string(currentProcessId());
+    std::string output;
+    ASSERT_TRUE(runRole(("holdPresenceAndEnd:" + name).c_str(), &output));
+    EXPECT_EQ(output, "held\n");
+    // An ended process's objects go soon after its end, not at once.
+    for (int i = 0; i < 1000 && presenceLockHeld(name.c_str()); ++i)
+        sleepAlertable(10);
+    PresenceLock lock = kNoPresenceLock;
+    EXPECT_EQ(acquirePresenceLock(name.c_str(), &lock), PresenceResult::Acquired);
     releasePresenceLock(lock);
-    EXPECT_FALSE(presenceLockHeld(name.c_str()));
-    ASSERT_EQ(acquirePresenceLock(name.c_str(), &second), PresenceResult::Acquired);
-    releasePresenceLock(second);
-    EXPECT_FALSE(presenceLockHeld(name.c_str()));
-    releasePresenceLock(kNoPresenceLock);
-    EXPECT_EQ(acquirePresenceLock("", &lock), PresenceResult::Failed);
-    EXPECT_FALSE(presenceLockHeld(""));
-}
-
-// Whether or not the holder's end has been collected yet.
-TEST(PlatformPresenceLock, HeldByAnotherProcessUntilItEnds)
-{
-    EXPECT_TRUE(processIsAlive(currentProcessId()));
-    for (const std::uint32_t nobody : {0u, 0x7FFFFFF0u, 0xFFFFFFFFu})
-        EXPECT_FALSE(processIsAlive(nobody)) << nobody;
-    const TPath program = thisTestProgram();
-    for (const char* ending : {"clean", "abrupt"}) {
-        SCOPED_TRACE(ending);
-        const std::string name = lockName(ending);
-        setEnvironmentVariable(kChildRoleVariable, ("holdPresence:" + name + ":" + ending).c_str());
-        LaunchedProcess holder;
-        const LaunchResult launched =
-            launchProcess(program.utf8(), (TStr("\"") + program + "\"").utf8(), &holder);
-        setEnvironmentVariable(kChildRoleVariable, nullptr);
-        ASSERT_EQ(launched, LaunchResult::Started);
-        char byte = 0;
-        std::string line;
-        while (byte != '\n' && readPipe(holder.output, &byte, 1) == 1)
-            line += byte;
-        ASSERT_EQ(line.rfind("held", 0), 0u) << line;
-        EXPECT_TRUE(presenceLockHeld(name.c_str()));
-        EXPECT_TRUE(processIsAlive(holder.processId));
-        PresenceLock lock = kNoPresenceLock;
-        EXPECT_EQ(acquirePresenceLock(name.c_str(), &lock), PresenceResult::HeldElsewhere);
-
-        closePipeEnd(holder.input);  // the child ends; its output closes with it
-        while (readPipe(holder.output, &byte, 1) > 0) {
-        }
-        closePipeEnd(holder.output);
-        EXPECT_TRUE(eventually([&] { return !processIsAlive(holder.processId); }));
-        EXPECT_TRUE(eventually([&] { return !presenceLockHeld(name.c_str()); }));
-        ASSERT_EQ(acquirePresenceLock(name.c_str(), &lock), PresenceResult::Acquired);
-        releasePresenceLock(lock);
-        releaseEndedChildren();
-        EXPECT_FALSE(processIsAlive(holder.processId));
-    }
+    EXPECT_FALSE(processIsAlive(0x7FFFFFF0u));
 }
