@@ -47,9 +47,9 @@ TPath thisTestProgram()
     return TPath(kyro::platform::executablePath().c_str());
 }
 
-bool runForOutput(const TStr& program, const TStr& commandLine, const char* role,
-                  std::string* output)
+bool runRole(const char* role, std::string* output)
 {
+    const TPath program = thisTestProgram();
     output->clear();
     kyro::platform::LaunchedProcess child;
     kyro::platform::LaunchResult result = kyro::platform::LaunchResult::ProcessFailed;
@@ -64,7 +64,7 @@ bool runForOutput(const TStr& program, const TStr& commandLine, const char* role
         static std::mutex launchLock;
         std::lock_guard<std::mutex> guard(launchLock);
         kyro::platform::setEnvironmentVariable(kChildRoleVariable, role);
-        result = kyro::platform::launchProcess(program.utf8(), commandLine.utf8(), &child);
+        result = kyro::platform::launchProcess(program.utf8(), (TStr("\"") + program + "\"").utf8(), &child);
         kyro::platform::setEnvironmentVariable(kChildRoleVariable, nullptr);
     }
     if (result != kyro::platform::LaunchResult::Started) {
@@ -89,12 +89,6 @@ bool runForOutput(const TStr& program, const TStr& commandLine, const char* role
         std::fprintf(stderr, "%s (role %s): its output could not be read to the end\n",
                      program.utf8(), role != nullptr ? role : "none");
     return got == 0;
-}
-
-bool runRole(const char* role, std::string* output)
-{
-    const TPath program = thisTestProgram();
-    return runForOutput(program, TStr("\"") + program + "\"", role, output);
 }
 
 bool runRolesTogether(const std::vector<std::string>& roles)

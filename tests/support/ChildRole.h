@@ -36,14 +36,10 @@ bool playChildRole(int* status);
 // This test program's own path.
 TPath thisTestProgram();
 
-// Starts `program` with `commandLine` (with `role` in kChildRoleVariable when not null,
-// "<role>" or "<role>:<argument>"), and returns everything it wrote to its standard output
-// and error, once it has ended. Carriage returns are dropped, so the text reads the same
-// from every platform. False when it could not be started.
-bool runForOutput(const TStr& program, const TStr& commandLine, const char* role,
-                  std::string* output);
-
-// Runs this test program in `role` and returns its output (see runForOutput).
+// Runs this test program in `role` ("<role>" or "<role>:<argument>", in kChildRoleVariable)
+// and returns everything it wrote to its standard output and error once it has ended,
+// without carriage returns, so that the text reads the same on every platform. False when
+// it could not be started.
 bool runRole(const char* role, std::string* output);
 
 // Runs the roles side by side and waits for them all. True when every one ran and wrote

@@ -52,8 +52,9 @@ void PrintTo(const TStr& text, std::ostream* out)
         *out << '"' << text.utf8() << '"';
 }
 
-std::vector<std::string> platformLines(const std::string& bytes)
+std::vector<std::string> fileLines(const TStr& path)
 {
+    const std::string bytes = readFileBytes(path);
     const std::string end = kyro::platform::kTextLineEnd;
     std::vector<std::string> lines;
     std::string::size_type start = 0;
@@ -67,11 +68,6 @@ std::vector<std::string> platformLines(const std::string& bytes)
         start = found + end.size();
     }
     return lines;
-}
-
-std::vector<std::string> fileLines(const TStr& path)
-{
-    return platformLines(readFileBytes(path));
 }
 
 std::vector<std::string> looseFileLines(const TStr& path)

@@ -20,10 +20,8 @@ bool fileExists(const TStr& path);
 // "\n" written in text mode, as the platform stores it.
 std::string textLines(const std::string& lines);
 
-// The lines of text the library wrote, split at the platform's line end; a last line
-// without one comes back prefixed with "UNTERMINATED:".
-std::vector<std::string> platformLines(const std::string& bytes);
-// The same, of a file.
+// The lines of text the library wrote to a file, split at the platform's line end; a last
+// line without one comes back prefixed with "UNTERMINATED:".
 std::vector<std::string> fileLines(const TStr& path);
 // The lines of a file that ends them with "\n" or "\r\n", either way, without the ends.
 std::vector<std::string> looseFileLines(const TStr& path);
