@@ -1,5 +1,5 @@
-// Privacy-policy consent kept in the user's settings file: what is read as an answer, the
-// file a first answer makes, and the move from the older key form.
+// Privacy-policy consent in the user's settings file: what is an answer, the file a first
+// answer makes, and the move from the older key forms.
 #include "kyro/diagnostics/KyroLogger.h"
 #include "kyro/int/privacy_consent.h"
 #include "kyro/platform/fault_injection.h"
@@ -107,8 +107,7 @@ TEST(PrivacyConsent, AnAnswerThatCannotBeKeptIsRecorded)
               (std::vector<std::string>{"32@privacy_consent.cpp", "31@CKyroUtilSettingsFile.cpp", "32@privacy_consent.cpp"}));
 }
 
-// Consent written and read where the library's locations put the user settings: the
-// first answer makes the folder and the file.
+// The first answer makes the folder and the file where the user settings belong.
 KYRO_HOST_OPERATION(consentAtTheUserLocation)
 {
     bool consented = false;
