@@ -186,7 +186,6 @@ TEST(HostRequests, EachRequestCarriesItsValuesAndAnswers)
          {kPrivacy + "hero_image_pathname=\"C:\\img\\hero.png\" locale=\"\" "
                      "product_branding_image_pathname=\"C:\\img\\brand.png\""},
          {}},
-        // Please-wait requests are not answered, and show and hide do not wait for them.
         // Please-wait requests are not answered, and show and hide do not wait for them; the
         // last hide, after the last release, has nothing to hide.
         {"please-wait and requests over one shared conduit",

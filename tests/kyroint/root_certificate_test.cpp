@@ -1,5 +1,5 @@
-// The root certificate upkeep: what it tells the debugger output (read back through
-// KYRO_DEBUG_OUTPUT) for each state of the trust store, and how often it fetches the root.
+// The root certificate upkeep: what it tells the debugger output for each state of the
+// trust store, and how often it fetches the root.
 #include "kyro/int/root_certificate.h"
 #include "kyro/platform/debug_output.h"
 

@@ -1,5 +1,4 @@
-// The library's start-up: the custom environment file's step, reported on standard
-// output, and the performance markers around the whole start-up.
+// The library's start-up: the custom environment file's step and the performance markers.
 #include "kyro/int/library_start_up.h"
 
 #include "ChildRole.h"
@@ -10,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -43,7 +41,6 @@ TEST(StartUp, ReportsCustomEnvironmentFilesThatCannotBeLoaded)
     }
 }
 
-// The library's start-up with the performance log switched on.
 KYRO_CHILD_ROLE(userLogs)
 {
     std::printf("started:%d\n", kyrointutil::startUpLibrary() ? 1 : 0);
@@ -65,10 +62,6 @@ TEST(StartUp, PerformanceMarkersAroundTheStartUp)
                               ",15.0.73.0,NA:NA,NA:NA,KyroInt,KYROINITIALIZE.";
     const Lines perfLines = fileLines((folder + "KyroPerfLog.csv").c_str());
     ASSERT_EQ(perfLines.size(), 2u);
-    for (const std::string& line : perfLines) {
-        const std::string::size_type at = line.find(facts);
-        ASSERT_NE(at, std::string::npos) << line;
-        EXPECT_TRUE(std::regex_match(line.substr(0, at), std::regex("[0-9]+,[0-9/]{10},[0-9:]{8}:[0-9]{1,3}"))) << line;
-        EXPECT_EQ(line.substr(at + facts.size()), &line == &perfLines[0] ? "START," : "STOP,");
-    }
+    for (std::size_t i = 0; i < perfLines.size(); ++i)
+        EXPECT_NE(perfLines[i].find(facts + (i == 0 ? "START," : "STOP,")), std::string::npos) << perfLines[i];
 }

@@ -1,6 +1,5 @@
-// The resource string table: where load looks and when it succeeds, the lookup rules, and
-// the process-wide handler the host loads (in a child process, so that
-// it starts unloaded).
+// The resource string table: where load looks, the lookup rules, and the process-wide
+// handler the host loads (in a child process, so that it starts unloaded).
 #include "kyro/diagnostics/KyroLogger.h"
 #include "kyro/int/CKyroIntResHandler.h"
 
@@ -39,12 +38,9 @@ TEST(StringTable, WhereALoadLooks)
     (temp / "folder" / kTableFile).createDirectories();   // a folder named like the file
     for (const TStr& nothing : {TStr(""), TStr(temp / "missing"), TStr(temp.path()), TStr(temp / "folder")})
         EXPECT_FALSE(handler.load(nothing)) << nothing.utf8();
-    // Separators of either kind, trailing or not, and a folder name that is not ASCII.
-    const TPath english = writeTable(temp / "en", entry("IDS_A", "A"));
-    TStr forward(english);
-    forward.replaceAll("\\", "/");
-    for (const TStr& folder :
-         {english + "\\", forward + "/", TStr(writeTable(temp / "Grüße 日本", entry("IDS_A", "A")))}) {
+    // A trailing separator, and a folder name that is not ASCII.
+    for (const TStr& folder : {writeTable(temp / "en", entry("IDS_A", "A")) + "\\",
+                               TStr(writeTable(temp / "Grüße 日本", entry("IDS_A", "A")))}) {
         CKyroIntResHandler other;
         EXPECT_TRUE(other.load(folder)) << folder.utf8();
         EXPECT_EQ(other.getString("IDS_A"), "A") << folder.utf8();
@@ -80,29 +76,23 @@ TEST(StringTable, LookupRules)
         EXPECT_EQ(handler.getString(row.id), row.text) << row.id;
 }
 
-void print(const char* label, const TStr& text)
-{
-    std::printf("%s=[%s]\n", label, text.utf8());
-}
-
 }  // namespace
 
 // `argument`: a folder holding "en" and "de" tables, where the error log goes too.
 KYRO_CHILD_ROLE(hostLoad)
 {
+    using namespace kyrointutil;
     const TPath folder(argument.c_str());
     KyroLogger::instance_m()->setLogFileName(folder / "errors.log");
-    std::printf("missing=%d", kyrointutil::setResourceFolder(folder / "missing"));
-    std::printf(" empty=%d\n", kyrointutil::setResourceFolder(""));
-    std::printf("en=%d\n", kyrointutil::setResourceFolder(folder / "en"));
-    print("folder", kyrointutil::resourceFolder());
-    print("text", kyrointutil::resourceString("IDS_A"));
-    std::printf("de=%d\n", kyrointutil::setResourceFolder(folder / "de"));
-    print("text", kyrointutil::resourceString("IDS_A"));
+    std::printf("%d%d", setResourceFolder(folder / "missing"), setResourceFolder(""));
+    const bool english = setResourceFolder(folder / "en");
+    std::printf(" %d %s", english, resourceFolder().utf8());
+    const bool german = setResourceFolder(folder / "de");   // the table loaded first stays
+    std::printf(" %d %s", german, resourceString("IDS_A").utf8());
     destroyGlobal();   // the clean-up registry deletes the handler; the next starts unloaded
-    print("after clean-up", kyrointutil::resourceString("IDS_A"));
-    std::printf("de=%d\n", kyrointutil::setResourceFolder(folder / "de"));
-    print("text", kyrointutil::resourceString("IDS_A"));
+    std::printf(" [%s]", resourceString("IDS_A").utf8());
+    const bool again = setResourceFolder(folder / "de");
+    std::printf(" %d %s\n", again, resourceString("IDS_A").utf8());
     return 0;
 }
 
@@ -113,7 +103,6 @@ TEST(StringTableHost, LoadsTheFolderTheHostNamesAndRecordsFailedLoads)
     writeTable(temp / "de", entry("IDS_A", "Deutsch"));
     std::string output;
     ASSERT_TRUE(runRole(("hostLoad:" + std::string(temp.path().utf8())).c_str(), &output));
-    EXPECT_EQ(output, "missing=0 empty=0\nen=1\nfolder=[" + std::string((temp / "en").utf8()) +
-                          "\\]\ntext=[English]\nde=1\ntext=[English]\nafter clean-up=[]\nde=1\ntext=[Deutsch]\n");
+    EXPECT_EQ(output, "00 1 " + std::string((temp / "en").utf8()) + "\\ 1 English [] 1 Deutsch\n");
     EXPECT_EQ(libraryRecords(temp / "errors.log"), (std::vector<std::string>(2, "30@CKyroIntResHandler.cpp")));
 }
