@@ -1,6 +1,5 @@
-// The error table's loader from arbitrary file contents. Checked: no crash, hang or leak; a
-// table that did not load answers with empty text; every answer is UTF-8; a copy answers as
-// its original does.
+// The error table's loader from arbitrary contents: a table that did not load answers with
+// empty text; every answer is UTF-8; a copy answers as its original does.
 #include "fuzz_check.h"
 
 #include "kyro/diagnostics/KyroErrorTable.h"

@@ -14,18 +14,16 @@ public:
     ~TestTrustStore();
     // The store holds these certificates instead of an earlier call's; false when it cannot.
     bool hold(const std::vector<std::string>& certificates);
-    bool makeUnopenable();
 
 private:
     struct State;
     std::unique_ptr<State> m_state;
 };
 
-// While it lives, web requests go to a local proxy port that refuses every connection, or,
-// when `silent`, takes them and never answers.
+// While it lives, web requests go to a local proxy port that refuses every connection.
 class UnreachableNetwork {
 public:
-    explicit UnreachableNetwork(bool silent = false);
+    UnreachableNetwork();
     ~UnreachableNetwork();
     // False when the proxy could not be put in place (the test must not go on).
     bool active() const;
@@ -34,11 +32,5 @@ private:
     struct State;
     std::unique_ptr<State> m_state;
 };
-
-// An idle hook for a web request's wait: counts its calls in the int it is given.
-inline void countIdleCalls(void* calls)
-{
-    ++*static_cast<int*>(calls);
-}
 
 #endif

@@ -16,36 +16,25 @@ struct TestTrustStore::State {
     ScopedVariable file{"SSL_CERT_FILE"};
     ScopedVariable folder{"SSL_CERT_DIR", nativePath(files / "no-such-folder").string().c_str()};
     int arrangement = 0;
-
-    // A fresh file name each time, so that nothing of an earlier arrangement is seen.
-    bool point(const std::string& bundle)
-    {
-        const TPath path = files / ("bundle" + std::to_string(++arrangement)).c_str();
-        if (!bundle.empty())
-            writeFileBytes(path, bundle);
-        return kyro::platform::setEnvironmentVariable("SSL_CERT_FILE", nativePath(path).string().c_str());
-    }
 };
 
 TestTrustStore::TestTrustStore() : m_state(new State) {}
 
 TestTrustStore::~TestTrustStore() = default;
 
+// A fresh file each time, so that nothing of an earlier arrangement is seen.
 bool TestTrustStore::hold(const std::vector<std::string>& certificates)
 {
-    std::string bundle;
+    std::string bundle = "\n";
     for (const std::string& name : certificates) {
         const std::string text = readFileBytes(TStr(KYRO_TEST_SOURCE_DIR "/data/trust/") + name.c_str());
         if (text.empty())
             return false;
         bundle += text;
     }
-    return m_state->point(bundle.empty() ? "\n" : bundle);
-}
-
-bool TestTrustStore::makeUnopenable()
-{
-    return m_state->point("");
+    const TPath path = m_state->files / ("bundle" + std::to_string(++m_state->arrangement)).c_str();
+    writeFileBytes(path, bundle);
+    return kyro::platform::setEnvironmentVariable("SSL_CERT_FILE", nativePath(path).string().c_str());
 }
 
 struct UnreachableNetwork::State {
@@ -55,9 +44,9 @@ struct UnreachableNetwork::State {
     bool active = false;
 };
 
-UnreachableNetwork::UnreachableNetwork(bool silent) : m_state(new State)
+UnreachableNetwork::UnreachableNetwork() : m_state(new State)
 {
-    // Bound but not listening: refused. Listening: taken, and never accepted.
+    // Bound but not listening: every connection is refused.
     m_state->socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -65,8 +54,7 @@ UnreachableNetwork::UnreachableNetwork(bool silent) : m_state(new State)
     socklen_t length = sizeof address;
     if (m_state->socket < 0 ||
         ::bind(m_state->socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::getsockname(m_state->socket, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-        (silent && ::listen(m_state->socket, 16) != 0))
+        ::getsockname(m_state->socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
         return;
     const std::string proxy = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
     using kyro::platform::setEnvironmentVariable;

@@ -14,7 +14,6 @@
 
 namespace {
 
-const wchar_t kStoreKey[] = L"Software\\Microsoft\\SystemCertificates\\AuthRoot";
 const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
 std::vector<BYTE> testCertificate(const std::string& name)
@@ -37,20 +36,13 @@ HCERTSTORE openUserStore()
 
 }  // namespace
 
+// Takes out every test certificate at the start and the end, also those an earlier run left.
 struct TestTrustStore::State {
-    std::vector<BYTE> savedSecurity;  // the store key's access list while it is taken away
+    State() { removeAll(); }
+    ~State() { removeAll(); }
 
-    // Gives the key its access list back and takes out every test certificate, also those
-    // an earlier run left behind.
     void removeAll()
     {
-        HKEY key = nullptr;
-        if (!savedSecurity.empty() &&
-            ::RegOpenKeyExW(HKEY_CURRENT_USER, kStoreKey, 0, WRITE_DAC, &key) == ERROR_SUCCESS) {
-            ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, savedSecurity.data());
-            ::RegCloseKey(key);
-        }
-        savedSecurity.clear();
         const HCERTSTORE store = openUserStore();
         std::error_code error;
         for (const auto& entry : std::filesystem::directory_iterator(
@@ -70,15 +62,9 @@ struct TestTrustStore::State {
     }
 };
 
-TestTrustStore::TestTrustStore() : m_state(new State)
-{
-    m_state->removeAll();
-}
+TestTrustStore::TestTrustStore() : m_state(new State) {}
 
-TestTrustStore::~TestTrustStore()
-{
-    m_state->removeAll();
-}
+TestTrustStore::~TestTrustStore() = default;
 
 bool TestTrustStore::hold(const std::vector<std::string>& certificates)
 {
@@ -97,32 +83,6 @@ bool TestTrustStore::hold(const std::vector<std::string>& certificates)
     return held;
 }
 
-// The store key with an empty access list: opening it for writing is refused.
-bool TestTrustStore::makeUnopenable()
-{
-    m_state->removeAll();
-    HKEY key = nullptr;
-    if (::RegCreateKeyExW(HKEY_CURRENT_USER, kStoreKey, 0, nullptr, 0, READ_CONTROL | WRITE_DAC,
-                          nullptr, &key, nullptr) != ERROR_SUCCESS)
-        return false;
-    DWORD size = 0;
-    ::RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size);
-    std::vector<BYTE> saved(size);
-    SECURITY_DESCRIPTOR descriptor;
-    ACL empty;
-    const bool done =
-        size > 0 &&
-        ::RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, saved.data(), &size) == ERROR_SUCCESS &&
-        ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
-        ::InitializeAcl(&empty, sizeof empty, ACL_REVISION) &&
-        ::SetSecurityDescriptorDacl(&descriptor, TRUE, &empty, FALSE) &&
-        ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor) == ERROR_SUCCESS;
-    if (done)
-        m_state->savedSecurity = std::move(saved);
-    ::RegCloseKey(key);
-    return done;
-}
-
 struct UnreachableNetwork::State {
     SOCKET socket = INVALID_SOCKET;
     bool started = false;
@@ -135,11 +95,11 @@ struct UnreachableNetwork::State {
     std::vector<BYTE> values[3];
 };
 
-UnreachableNetwork::UnreachableNetwork(bool silent) : m_state(new State)
+UnreachableNetwork::UnreachableNetwork() : m_state(new State)
 {
     WSADATA data;
     m_state->started = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    // Bound but not listening: refused. Listening: taken, and never accepted.
+    // Bound but not listening: every connection is refused.
     m_state->socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -148,7 +108,6 @@ UnreachableNetwork::UnreachableNetwork(bool silent) : m_state(new State)
     if (m_state->socket == INVALID_SOCKET ||
         ::bind(m_state->socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::getsockname(m_state->socket, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-        (silent && ::listen(m_state->socket, 16) != 0) ||
         ::RegCreateKeyExW(HKEY_CURRENT_USER,
                           L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0,
                           nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &m_state->settings,

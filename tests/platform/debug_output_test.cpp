@@ -13,7 +13,6 @@
 using kyro::platform::kDebugOutputFileVariable;
 using kyro::platform::writeDebugOutput;
 
-// Writes 200 long lines tagged with the argument.
 KYRO_CHILD_ROLE(appendDebugLines)
 {
     for (int i = 0; i < 200; ++i)

@@ -1,4 +1,4 @@
-// Named mutexes: ownership past its handle, abandonment, names, and against other users.
+// Named mutexes: what KyroMutex's tests (util) do not reach: names, and other users.
 #include "kyro/platform/named_mutex.h"
 #include "kyro/platform/process_info.h"
 
@@ -11,70 +11,46 @@
 #include <filesystem>
 #include <string>
 #include <thread>
-#include <vector>
 
 using namespace kyro::platform;
 
 namespace {
 
-// The names this run made, discarded when all tests are done: POSIX objects outlive handles.
-std::vector<std::string> g_names;
-
-struct DiscardNames : testing::Environment {
-    void TearDown() override
-    {
-        for (const std::string& name : g_names)
-            namedMutexDiscard(name.c_str());
-    }
-};
-testing::Environment* const g_discardNames = testing::AddGlobalTestEnvironment(new DiscardNames);
-
-std::string remember(const std::string& name)
-{
-    g_names.push_back(name);
-    return name;
-}
-
 std::string uniqueName(const std::string& tag)
 {
-    return remember("kyro-mx-test-" + std::to_string(currentProcessId()) + "-" + tag);
-}
-
-// A wait of 0 on another thread (a Windows mutex is recursive for its owning thread), giving
-// back what it obtains.
-NamedMutexWait waitElsewhere(NamedMutex mutex)
-{
-    NamedMutexWait got = NamedMutexWait::Failed;
-    std::thread([&] {
-        got = namedMutexWait(mutex, 0);
-        if (got == NamedMutexWait::Obtained)
-            namedMutexRelease(mutex);
-    }).join();
-    return got;
+    return "kyro-mx-test-" + std::to_string(currentProcessId()) + "-" + tag;
 }
 
 }  // namespace
 
-// The contract's plain cases are KyroMutex's tests' (util): what they do not reach is here.
 TEST(NamedMutex, Names)
 {
+    // POSIX objects outlive their handles: each is discarded after its row.
     const std::string base = uniqueName("names"), upper = uniqueName("NAMES");
     const std::string odd = uniqueName("names /:*?\"<>|%25%.\xC3\xA9\xE2\x82\xAC");
     const std::string longName = base + std::string(200, 'n');
     // Characters a file name could not hold, and long names that differ only at the end.
     const struct { std::string a, b; bool same; } rows[] = {
-        {base, "Local\\" + base, true}, {base, remember("Global\\" + base), false},
+        {base, "Local\\" + base, true}, {base, "Global\\" + base, false},
         {base, upper, false}, {odd, odd, true}, {odd, uniqueName("names /:*?\"<>|%25%.\xC3\xA9"), false},
-        {remember(longName + "a"), remember(longName + "b"), false},
+        {longName + "a", longName + "b", false},
         {uniqueName(std::string(150, '%')), uniqueName(std::string(150, '/')), false},
     };
     for (const auto& row : rows) {
         const NamedMutex held = namedMutexOpen(row.a.c_str()), probe = namedMutexOpen(row.b.c_str());
         ASSERT_EQ(namedMutexWait(held, 0), NamedMutexWait::Obtained) << row.a;
-        EXPECT_EQ(waitElsewhere(probe) == NamedMutexWait::TimedOut, row.same) << row.a << " / " << row.b;
+        // Waited on from another thread: a Windows mutex is recursive for its owner.
+        NamedMutexWait got = NamedMutexWait::Failed;
+        std::thread([&] {
+            if ((got = namedMutexWait(probe, 0)) == NamedMutexWait::Obtained)
+                namedMutexRelease(probe);
+        }).join();
+        EXPECT_EQ(got == NamedMutexWait::TimedOut, row.same) << row.a << " / " << row.b;
         namedMutexRelease(held);
         namedMutexClose(held);
         namedMutexClose(probe);
+        for (const std::string& name : {row.a, row.b})
+            namedMutexDiscard(name.c_str());
     }
     // A "\" anywhere but after the namespace is refused, as Windows refuses it.
     for (const std::string& bad : {base + "\\x", "Local\\" + base + "\\x", "\\" + base, std::string("Global\\")})

@@ -1,5 +1,5 @@
-// Presence locks: a holder that ends without any clean-up is no longer present. (Holding and
-// letting go, from this process and the companion's, are the pipe and host tests'.)
+// Presence locks: a holder that ends without any clean-up is no longer present (holding and
+// letting go are the pipe and host tests').
 #include "kyro/platform/presence_lock.h"
 #include "kyro/platform/process_info.h"
 #include "kyro/platform/threads.h"
@@ -37,5 +37,4 @@ TEST(PlatformPresenceLock, AHolderThatEndedAbruptlyIsNoLongerPresent)
     PresenceLock lock = kNoPresenceLock;
     EXPECT_EQ(acquirePresenceLock(name.c_str(), &lock), PresenceResult::Acquired);
     releasePresenceLock(lock);
-    EXPECT_FALSE(processIsAlive(0x7FFFFFF0u));
 }

@@ -1,5 +1,4 @@
-// Alertable sleeps: wake-ups that end a sleep early, come before it, or come after the
-// sleeper has gone. (Threads themselves carry every pipe and companion test.)
+// Alertable sleeps: wake-ups during a sleep, before it, and after the sleeper has gone.
 #include "kyro/platform/threads.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +12,6 @@ namespace {
 std::atomic<SleepWaker> g_waker{kNoSleepWaker};
 std::atomic<bool> g_woken{false};
 
-// Hands out a waker, then sleeps far longer than any test waits.
 void sleeper(void*)
 {
     g_waker = sleepWakerForCurrentThread();
@@ -25,7 +23,6 @@ void sleeper(void*)
 TEST(PlatformThreads, AWakeUpEndsOneSleepWhenEverItComes)
 {
     const ThreadHandle thread = startThread(&sleeper, nullptr);
-    EXPECT_FALSE(waitForThread(thread, 20));  // asleep: it cannot have ended
     for (int i = 0; i < 30000 && g_waker.load() == kNoSleepWaker; ++i)
         sleepAlertable(1);
     EXPECT_TRUE(wakeSleeper(g_waker.load()));
@@ -40,10 +37,5 @@ TEST(PlatformThreads, AWakeUpEndsOneSleepWhenEverItComes)
     EXPECT_TRUE(wakeSleeper(own) && wakeSleeper(own));
     EXPECT_TRUE(sleepAlertable(120000));
     EXPECT_FALSE(sleepAlertable(0));
-    // A second token reaches the same thread; either can go first.
-    const SleepWaker second = sleepWakerForCurrentThread();
     releaseSleepWaker(own);
-    EXPECT_TRUE(wakeSleeper(second));
-    EXPECT_TRUE(sleepAlertable(120000));
-    releaseSleepWaker(second);
 }
