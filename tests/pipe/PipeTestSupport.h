@@ -23,7 +23,6 @@ using Lines = std::vector<std::string>;
 std::string uniqueName();                        // "kyrotest<pid>x<n>"
 std::string uniquePipeName(const char* what);    // "\\.\pipe\kyrotest\<unique><what>"
 bool eventually(const std::function<bool()>& condition, int timeoutMs = 10000);
-TPath testChildPath();                           // kyro_test_child, beside this program
 
 // A server instance of a pipe read into lines on its own thread; `onLine` sees each first.
 class LineReader {
