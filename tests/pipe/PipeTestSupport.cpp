@@ -30,11 +30,6 @@ bool eventually(const std::function<bool()>& condition, int timeoutMs)
     return true;
 }
 
-TPath testChildPath()
-{
-    return thisTestProgram().directory() / KYRO_TEST_CHILD_NAME;
-}
-
 LineReader::LineReader(const std::string& name, std::function<void(const std::string&)> onLine)
     : m_handle(createInboundPipe(name.c_str())), m_onLine(std::move(onLine))
 {

@@ -1,5 +1,4 @@
-// Real pipes for the framework's tests: unique names, a raw peer that plays the other side
-// of a conduit, and a conduit wired to such a peer.
+// Real pipes: unique names, a raw peer playing a conduit's other side, a conduit wired to one.
 #ifndef KYRO_TESTS_PIPE_PIPETESTSUPPORT_H
 #define KYRO_TESTS_PIPE_PIPETESTSUPPORT_H
 
@@ -24,7 +23,6 @@ using Lines = std::vector<std::string>;
 std::string uniqueName();                        // "kyrotest<pid>x<n>"
 std::string uniquePipeName(const char* what);    // "\\.\pipe\kyrotest\<unique><what>"
 bool eventually(const std::function<bool()>& condition, int timeoutMs = 10000);
-TPath testChildPath();                           // kyro_test_child, beside this program
 
 // A server instance of a pipe read into lines on its own thread; `onLine` sees each first.
 class LineReader {
@@ -47,8 +45,7 @@ private:
     std::thread m_thread;
 };
 
-// The other side of a conduit: reads what the conduit writes and writes into the conduit's
-// inbound pipe `inName`; a responder may answer each line read.
+// Reads what the conduit writes, writes into its inbound pipe; a responder may answer each line.
 class RawPeer {
 public:
     using Responder = std::function<Lines(const std::string& line)>;
@@ -61,8 +58,7 @@ public:
     void setResponder(Responder responder);
     bool inject(const std::string& bytes);
     void disconnect();
-    // Answers each waited-for request as a companion would: "RESP" from peer session 91,
-    // "RCOD" the method's name.
+    // Answers waited-for requests: "RESP" from peer session 91, "RCOD" the method's name.
     static Lines answerAll(const std::string& line);
 
 private:

@@ -1,7 +1,5 @@
-// The program the launch tests start: it ends at once. With KYRO_TEST_WRAP="<ms>[:<file>]" it
-// is a launch wrapper (as KYRO_USE_SQUISH names one): it starts argv[1] with the rest as its
-// arguments and lives <ms> on, writing to its output every 50 ms when a file is named, which
-// then gets "survived" at the end.
+// Ends at once, or with KYRO_TEST_WRAP="<ms>[:<file>]" wraps a launch (as KYRO_USE_SQUISH):
+// starts argv[1] with the rest, lives <ms> on (writing every 50 ms and "survived" into <file>).
 #include "kyro/platform/filesystem.h"
 #include "kyro/platform/process_launch.h"
 

@@ -1,14 +1,9 @@
-// Processes: TProcess's command lines and launches.
+// Processes: TProcess's command lines (launches: every companion test).
 #include "kyro/pipe/TProcess.h"
-
-#include "PipeTestSupport.h"
-#include "kyro/platform/process_launch.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
-
-using namespace kyro::platform;
 
 TEST(TProcess, RecordAndCommandLineRules)
 {
@@ -36,16 +31,3 @@ TEST(TProcess, RecordAndCommandLineRules)
     }
 }
 
-// Launches and what they give back. (That launches leave no handles behind is the long run's
-// check: it starts the companion 200 times.)
-TEST(TProcess, LaunchResults)
-{
-    TProcess none, copy;
-    EXPECT_EQ(none.launch(), TProcess::kNoRecord);
-    EXPECT_EQ(TProcess("C:\\no such folder\\missing.exe", "", nullptr).launch(), TProcess::kLaunchFailed);
-    TProcess child(pipetest::testChildPath(), "", nullptr);
-    ASSERT_EQ(child.launch(), TProcess::kStarted);
-    copy.assign(child);   // the process id only
-    EXPECT_EQ(copy.processId(), child.processId());
-    EXPECT_EQ(copy.launch(), TProcess::kLaunchFailed);
-}

@@ -1,5 +1,4 @@
-// Dictionaries: dotted paths, parents, the setter and getter rules, and the wire form. That
-// what is marshalled reads back the same is fuzz_vex_packets' check.
+// Dictionaries: dotted paths, parents, the setter and getter rules, and the wire form.
 #include "kyro/pipe/VexDictionary.h"
 #include "kyro/pipe/VexEscape.h"
 

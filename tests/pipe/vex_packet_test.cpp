@@ -1,5 +1,4 @@
-// Packets: the line format, both directions, and lines that must leave a packet alone. That
-// what is marshalled reads back the same is fuzz_vex_packets' check.
+// Packets: the line format, both directions, and lines that must leave a packet alone.
 #include "kyro/pipe/VexPipePacket.h"
 
 #include "kyro/pipe/VexEscape.h"

@@ -1,5 +1,4 @@
-// Values: kinds, conversions and the exact wire forms (escaping shows in every wire line).
-// That what is marshalled reads back the same is fuzz_vex_values' check.
+// Values: kinds, conversions and the exact wire forms (round trips: fuzz_vex_values).
 #include "kyro/pipe/VexValue.h"
 
 #include "ReportCapture.h"

@@ -24,15 +24,13 @@ namespace {
 // Reason, ComputerName, OS, File/Line, KyroIntError, VendorID, VendorError.
 constexpr std::size_t kLinesPerRecord = 7;
 
-// One record in 16 is longer than the runtime's file buffer, so that it reaches the file
-// in several writes: only the log's mutex keeps other processes out between them.
+// One record in 16 outgrows the runtime's file buffer: only the log's mutex keeps it whole.
 std::string padding(int number)
 {
     return number % 16 == 5 ? " " + std::string(5000, 'x') : std::string();
 }
 
-// What is wrong with the file: each record must be one run of lines with one stamp, and
-// each tag in `counts` must have all its records, in the order its process wrote them.
+// Each record must be one run of lines with one stamp, each tag's records all there and in order.
 std::string checkRecords(const TStr& path, const std::map<std::string, int>& counts)
 {
     const std::vector<std::string> lines = fileLines(path);
@@ -79,9 +77,7 @@ KYRO_CHILD_ROLE(errorWriter)
     return 0;
 }
 
-// Takes the log's mutex `count` times and ends, holding it, on the last; no destructor
-// or exit handler runs. A lock that meets an earlier owner's abandoned mutex fails once,
-// giving it back.
+// Takes the log's mutex `count` times and ends holding it (an abandoned mutex fails one lock).
 KYRO_CHILD_ROLE(dieHoldingLogMutex)
 {
     const ChildJob job = parseChildJob(argument);
@@ -98,8 +94,6 @@ KYRO_CHILD_ROLE(dieHoldingLogMutex)
     std::_Exit(0);
 }
 
-// Eight writers, while another process takes the log's mutex now and then and ends with it
-// held: nobody stalls, every record stays whole.
 TEST(SharedLog, EightProcessesAndAnOwnerThatEndsHoldingTheMutex)
 {
     TempFolder temp;
