@@ -114,6 +114,53 @@ TEST(VexPipeSystemFacility, HandshakeBindsTheSessionToItsWriter)
     VexPipeNamedConduit::setClientProcessId(0);
 }
 
+// Two connections of one client, each over a reader of its own: the second handshake gets a
+// writer of its own, to the instance listening then, and a connection's end takes along only
+// its own writer and the sessions that shared it.
+TEST(VexPipeSystemFacility, ConnectionsOfOneClientEndApart)
+{
+    VexPipeNamedConduit::setClientProcessId(777);
+    VexPipeNamedConduit server(TPath(pipetest::uniqueName().c_str()), true, VexPipePacket::kWaitInherit);
+    EXPECT_TRUE(VexPipeFacilityRegistry::contains("system"));
+    pipetest::RawPeer peers[2];
+    for (int i = 0; i < 2; ++i) {
+        server.addReader(-1 - i, VexPipeReadEndpoint(new VexPipeFile(
+                                     kyro::platform::createInboundPipe(peers[i].inName().c_str()), VexPipeFile::kRead, false)));
+        ASSERT_TRUE(peers[i].connect());
+    }
+    const auto deliver = [&](int peer, const std::string& line) {
+        return peers[peer].inject(line + "\n") && pipetest::eventually([&] { return server.processIncoming() > 0; });
+    };
+    const auto answerFrom = [](pipetest::LineReader& inbound) {   // the answering session's number
+        VexPipePacket answer;
+        answer.unmarshal(inbound.take().c_str());
+        return std::to_string(answer.peerSessionNumber());
+    };
+    pipetest::LineReader first(server.pipeName(4242).utf8());
+    ASSERT_TRUE(deliver(0, "65536;system.cndCnct;0;7;0;2;CPID=d4242"));
+    const std::string firstConnection = answerFrom(first);
+    pipetest::LineReader second(server.pipeName(4242).utf8());
+    ASSERT_TRUE(deliver(1, "65536;system.cndCnct;0;9;0;2;CPID=d4242"));
+    const std::string secondConnection = answerFrom(second);
+    EXPECT_EQ(server.connectionWriter(-1), 4242);
+    const long secondWriter = server.connectionWriter(-2);
+    EXPECT_LT(secondWriter, 0);
+    ASSERT_TRUE(deliver(1, "65536;system.listLocales;0;11;0;2"));
+    const long leftOpen = std::stol(answerFrom(second));
+
+    ASSERT_TRUE(deliver(0, "65536;system.cndTerm;" + firstConnection + ";7;0;2"));
+    EXPECT_EQ(first.take(), "65536;system.RESP;7;" + firstConnection + ";0;1;RCOD=hcndTerm;CPID=d777");
+    EXPECT_FALSE(server.hasWriter(4242));
+    EXPECT_TRUE(server.hasWriter(secondWriter));
+    ASSERT_NE(server.findSession(leftOpen), nullptr);
+    EXPECT_EQ(server.findSession(leftOpen)->connectionSession(), server.findSession(std::stol(secondConnection)));
+    ASSERT_TRUE(deliver(1, "65536;system.cndTerm;" + secondConnection + ";9;0;2"));
+    EXPECT_EQ(second.take(), "65536;system.RESP;9;" + secondConnection + ";0;1;RCOD=hcndTerm;CPID=d777");
+    EXPECT_EQ(server.findSession(leftOpen), nullptr);
+    EXPECT_EQ(server.writerCount(), 0);
+    VexPipeNamedConduit::setClientProcessId(0);
+}
+
 TEST(VexPipeSystemFacility, EndsTheConnectionAfterAnswering)
 {
     pipetest::WiredConduit wired;
