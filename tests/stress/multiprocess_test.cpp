@@ -21,6 +21,29 @@
 
 namespace {
 
+// A writer's job, as its role's argument: "<tag>,<count>,<path>".
+struct ChildJob {
+    std::string tag;
+    int count = 0;
+    std::string path;
+};
+
+ChildJob parseChildJob(const std::string& argument)
+{
+    ChildJob job;
+    const std::string::size_type first = argument.find(',');
+    const std::string::size_type second = argument.find(',', first + 1);
+    job.tag = argument.substr(0, first);
+    job.count = std::atoi(argument.substr(first + 1, second - first - 1).c_str());
+    job.path = argument.substr(second + 1);
+    return job;
+}
+
+std::string childJobRole(const char* role, const std::string& tag, int count, const TStr& path)
+{
+    return std::string(role) + ":" + tag + "," + std::to_string(count) + "," + path.utf8();
+}
+
 // Reason, ComputerName, OS, File/Line, KyroIntError, VendorID, VendorError.
 constexpr std::size_t kLinesPerRecord = 7;
 

@@ -8,16 +8,14 @@
 #include <string>
 #include <vector>
 
-// Whether only the current user may open the file: on POSIX a regular file of the
-// effective user with mode 0600; on Windows an access list (not a null one) whose entries
-// all grant to the user, SYSTEM or Administrators. `detail` says what was found.
+// Whether only the current user may open the file (POSIX: the user's, mode 0600; Windows:
+// a real access list granting only the user, SYSTEM or Administrators); `detail` says why.
 bool fileIsUserOnly(const TPath& path, std::string* detail);
 
-// Makes `link` a symbolic link to `target`. False where the system cannot (Wine 8 makes
-// no symbolic links for Windows programs).
+// False where the system cannot (Wine 8 makes no symbolic links for Windows programs).
 bool makeSymbolicLink(const TPath& link, const TPath& target);
 
-// Makes a named pipe (FIFO) at `path`; false where there are none in the file system.
+// False where the file system has no FIFOs.
 bool makeFifo(const TPath& path);
 
 // Sets the process's file creation mask (POSIX); returns the old one. 0 on Windows.
@@ -26,8 +24,7 @@ unsigned setCreationMask(unsigned mask);
 // Sets a file's mode and owner (POSIX; as root for another owner). False on Windows.
 bool setModeAndOwner(const std::string& path, unsigned mode, unsigned long owner);
 
-// Holds an exclusive flock on the file through an open of its own, until destroyed
-// (POSIX); never held on Windows.
+// An exclusive flock on the file through an open of its own (POSIX; never held on Windows).
 class HeldFileLock {
 public:
     explicit HeldFileLock(const std::string& path);
@@ -57,8 +54,7 @@ public:
     const std::string& name() const { return m_name; }
     unsigned long id() const { return m_id; }
 
-    // Runs `command` with /bin/sh as that user and waits for it: its exit status, -1 when
-    // it could not be run.
+    // Runs `command` with /bin/sh as that user: its exit status, -1 when it could not run.
     int run(const std::string& command);
     // Starts `command` as that user in a process group of its own and returns at once;
     // everything started is ended (by process group) at stopAll() or destruction.

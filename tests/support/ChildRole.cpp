@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -108,20 +107,4 @@ bool runRolesTogether(const std::vector<std::string>& roles)
             return false;
     }
     return true;
-}
-
-ChildJob parseChildJob(const std::string& argument)
-{
-    ChildJob job;
-    const std::string::size_type first = argument.find(',');
-    const std::string::size_type second = argument.find(',', first + 1);
-    job.tag = argument.substr(0, first);
-    job.count = std::atoi(argument.substr(first + 1, second - first - 1).c_str());
-    job.path = argument.substr(second + 1);
-    return job;
-}
-
-std::string childJobRole(const char* role, const std::string& tag, int count, const TStr& path)
-{
-    return std::string(role) + ":" + tag + "," + std::to_string(count) + "," + path.utf8();
 }

@@ -8,7 +8,6 @@
 #include "kyro/int/dialog_requests.h"
 #include "kyro/int/host_context.h"
 #include "kyro/pipe/VexMessages.h"
-#include "kyro/platform/process_info.h"
 #include "kyro/platform/process_launch.h"
 
 #include <chrono>
@@ -46,24 +45,6 @@ void noteReport(kyro::pipe::MessageKind kind, const TStr& line, void*)
     g_reports.insert(text.substr(0, text.find(':')));
 }
 
-// The host's memory seen from its idle hook: a host whose memory runs away (a reader that
-// keeps what a flooding companion sends) ends itself, saying so, before it takes the
-// machine with it.
-std::int64_t g_memoryBase = 0;
-void watchMemory(void*)
-{
-    static SteadyClock::time_point looked;
-    if (SteadyClock::now() - looked < std::chrono::milliseconds(20))
-        return;
-    looked = SteadyClock::now();
-    const std::int64_t grown = kyro::platform::privateMemoryBytes() - g_memoryBase;
-    if (grown > 512 * 1024 * 1024) {
-        std::printf("memory ran away: %lld MiB more\n", static_cast<long long>(grown >> 20));
-        std::fflush(stdout);
-        std::_Exit(4);
-    }
-}
-
 KYRO_HOST_OPERATION(locale)
 {
     kyrointutil::setLocale("de_DE");
@@ -99,14 +80,12 @@ KYRO_CHILD_ROLE(host)
     kyro::platform::environmentVariable("KYRO_TEST_FOLDER", &folder);
     KyroLogger::instance_m()->setLogFileName(TPath(folder.c_str()) / "errors.log");
     kyro::pipe::setMessageObserver(&noteReport, nullptr);
-    kyrointutil::setIdleHook(&watchMemory, nullptr);
     std::stringstream list(argument);
     std::string item;
     while (std::getline(list, item, ',')) {
         const std::string::size_type slash = item.find('/');
         const std::string name = item.substr(0, slash);
         const auto found = operations().find(name);
-        g_memoryBase = kyro::platform::privateMemoryBytes();
         const SteadyClock::time_point start = SteadyClock::now();
         const int result = found == operations().end()
                                ? -99

@@ -1,8 +1,6 @@
-// A scripted host: the test program run again in the child role "host" (a fresh process,
-// because the library reads its custom environment file once per process), with a custom
-// environment file that puts the user's settings in <folder>\user and names the
-// companion's folder, a script for the companion's answers (KYRO_VEX_ANSWERS), and the
-// companion's request log in <folder>\requests.log. The host runs a list of operations.
+// A scripted host: this program again in the child role "host" (the library reads its custom
+// environment once per process), with the user's settings in <folder>\user, the companion's
+// answers scripted (KYRO_VEX_ANSWERS) and its requests logged to <folder>\requests.log.
 #ifndef KYRO_TESTS_HOSTPROCESS_H
 #define KYRO_TESTS_HOSTPROCESS_H
 

@@ -1,5 +1,4 @@
-// Helpers of the diagnostics tests: loggers on temporary files and the lines a record adds
-// (and ScopedVariable, for the environment switches), and the user folder of the logs.
+// Helpers of the diagnostics tests: the lines a record adds, and the user folder of the logs.
 #ifndef KYRO_TESTS_DIAGNOSTICS_LOGLINES_H
 #define KYRO_TESTS_DIAGNOSTICS_LOGLINES_H
 
@@ -19,18 +18,17 @@ struct HostFacts {
     static std::string platformOS();
 };
 
-// Stamps `logger` (with milliseconds when `precise`), logs `record` and returns the lines
-// it added to the logger's file, each without its stamp and the separator after it
-// (`separator`: "\t" for error and debug lines, "," for performance lines). A line that
-// does not start with the stamp is returned whole, prefixed with "UNSTAMPED:".
+// Stamps `logger` (with milliseconds when `precise`), logs `record` and returns the lines it
+// added, each without its stamp and the `separator` after it ("\t"; "," for performance
+// lines); a line without the stamp comes whole, prefixed with "UNSTAMPED:".
 std::vector<std::string> logLines(KyroLogger& logger, const KyroLoggable& record,
                                   const char* separator = "\t", bool precise = false);
 
 // The user folder the debug and performance loggers use now.
 std::string userFolder();
 
-// Points the user folder into `temp` where the system lets a variable do it (POSIX); on
-// Windows the loggers' files are renamed before anything is written.
+// Points the user folder into `temp` where a variable can (POSIX); on Windows the loggers'
+// files are renamed before anything is written.
 class UserFolderInTemp {
 public:
     explicit UserFolderInTemp(const TempFolder& temp);
