@@ -6,6 +6,7 @@
 #include "kyro/int/host_context.h"
 #include "kyro/kyroint.h"
 #include "kyro/pipe/VexPipeConduit.h"
+#include "kyro/pipe/TProcess.h"
 #include "kyro/pipe/VexPipePacket.h"
 #include "kyro/pipe/VexValue.h"
 #include "kyro/platform/presence_lock.h"
@@ -13,6 +14,7 @@
 #include "ChildRole.h"
 #include "FileBytes.h"
 #include "HostProcess.h"
+#include "ScopedVariable.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -298,6 +300,30 @@ TEST(CompanionFaults, EachFaultEndsTheCallSoonWithItsResult)
             EXPECT_EQ(host.reports.count(row.report), 1u) << host.output;
         }
     }
+}
+
+
+// The wrapper (KYRO_USE_SQUISH) starts the companion and ends at once, or 300 ms later while
+// the answer (600 ms) is awaited, or writes to its output all along, after the connection
+// too, when nobody reads it any more. The companion serves all the same.
+TEST(CompanionFaults, ACompanionStartedThroughAWrapperIsJudgedByItsPresenceLock)
+{
+    TempFolder folder;
+    const std::string survived = (folder / "survived.txt").utf8();
+    ScopedVariable squish(TProcess::kSquishVariable, (thisTestProgram().directory() / KYRO_TEST_CHILD_NAME).utf8());
+    for (const std::string& wrap : {std::string("0"), std::string("300"), "1000:" + survived}) {   // "<ms>[:<file>]"
+        SCOPED_TRACE(wrap);
+        ScopedVariable variable("KYRO_TEST_WRAP", wrap.c_str());
+        writeFileBytes(folder / "errors.log", "");
+        EXPECT_EQ(runHost(folder, "message,message", "MessageBox=1@600").results, "message=1\nmessage=1\n");
+        EXPECT_EQ(libraryRecords(folder / "errors.log"), Lines{});
+    }
+    std::string written;   // it lives a second; the host may have ended before that
+    for (int i = 0; i < 100 && written.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        written = readFileBytes(folder / "survived.txt");
+    }
+    EXPECT_EQ(written, "survived\n");
 }
 
 }  // namespace

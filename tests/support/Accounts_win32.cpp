@@ -57,8 +57,7 @@ bool fileIsUserOnly(const TPath& path, std::string* detail)
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     if (::GetSecurityDescriptorControl(descriptor, &control, &revision)) {
-        // Reported, not required: every entry is looked at below, inherited ones too.
-        // (Wine 8 does not keep the flag.)
+        // Reported, not required (Wine 8 does not keep the flag): every entry is looked at below.
         if ((control & SE_DACL_PROTECTED) == 0)
             *detail += " (not protected)";
     }

@@ -52,14 +52,12 @@ bool runRole(const char* role, std::string* output)
     output->clear();
     kyro::platform::LaunchedProcess child;
     kyro::platform::LaunchResult result = kyro::platform::LaunchResult::ProcessFailed;
-    // A start that fails is tried again: a loaded machine (Wine especially) now and then
-    // refuses one, and no test is about that.
+    // A loaded machine (Wine especially) now and then refuses a start; no test is about that.
     for (int attempt = 0; attempt < 3 && result != kyro::platform::LaunchResult::Started; ++attempt) {
         if (attempt > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        // The role travels in the environment, which all threads share: without the lock a
-        // thread could start its child while another has just taken the role away, and a
-        // child without a role runs every test again (children of children, without end).
+        // The role travels in the environment all threads share: a child started just after
+        // another thread took the role away would run every test again, without end.
         static std::mutex launchLock;
         std::lock_guard<std::mutex> guard(launchLock);
         kyro::platform::setEnvironmentVariable(kChildRoleVariable, role);

@@ -32,8 +32,7 @@ std::map<std::string, HostOperation>& operations()
 std::mutex g_reportsLock;
 std::set<std::string> g_reports;
 
-// The kind of an error report: its text before the first colon, so that it does not
-// change with the pipe or packet it names.
+// The kind of an error report: its text before the first colon (the pipe or packet it names).
 void noteReport(kyro::pipe::MessageKind kind, const TStr& line, void*)
 {
     if (kind != kyro::pipe::MessageKind::Error)

@@ -1,6 +1,5 @@
-// The C locale of the process set (LC_ALL) to the first of a few names for a German
-// locale, whose decimal point is ",", for the life of the object; then put back. Tests use
-// it to show that the library's numbers do not follow a host that calls setlocale().
+// A German C locale (decimal point ",") for the life of the object, as a host that calls
+// setlocale() sets it: the library's numbers must not follow it.
 #ifndef KYRO_TESTS_SCOPEDCLOCALE_H
 #define KYRO_TESTS_SCOPEDCLOCALE_H
 

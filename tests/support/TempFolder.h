@@ -1,5 +1,4 @@
-// A fresh folder under the system's temporary folder, removed with everything in it when
-// the object goes.
+// A fresh temporary folder, removed with everything in it when the object goes.
 #ifndef KYRO_TESTS_TEMPFOLDER_H
 #define KYRO_TESTS_TEMPFOLDER_H
 
@@ -16,7 +15,6 @@ public:
 
     // The folder as the library writes paths: "\" separators on every platform.
     const TPath& path() const { return m_path; }
-    // A name inside the folder.
     TPath operator/(const char* name) const { return m_path / name; }
 
 private:

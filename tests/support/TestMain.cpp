@@ -1,6 +1,5 @@
-// The main() of every test program: a child role when one is asked for, else the tests.
-// KYRO_TEST_CASE_LIMIT (seconds, set by CTest) bounds each test case: one that runs past it
-// is named and the program ends, so a hang fails at once instead of at CTest's time-out.
+// The main() of every test program: a child role when one is asked for, else the tests, each
+// bounded by KYRO_TEST_CASE_LIMIT (seconds, set by CTest): a hang is named and fails at once.
 #include "ChildRole.h"
 
 #include <gtest/gtest.h>
