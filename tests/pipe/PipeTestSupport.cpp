@@ -147,35 +147,42 @@ Lines RawPeer::answerAll(const std::string& line)
     return {reply.marshal(false).utf8()};
 }
 
+VexPipeFile* addPeerReader(VexPipeConduit& conduit, long index, RawPeer& peer)
+{
+    const PipeHandle inbound = createInboundPipe(peer.inName().c_str());
+    if (inbound == kNoPipe)
+        return nullptr;
+    VexPipeFile* reader = new VexPipeFile(inbound, VexPipeFile::kRead, false);
+    reader->setName(peer.inName().c_str());
+    conduit.addReader(index, VexPipeReadEndpoint(reader));
+    return peer.connect() ? reader : nullptr;
+}
+
+bool deliverFrom(VexPipeConduit& conduit, RawPeer& peer, const std::string& line)
+{
+    int handled = 0;
+    return peer.inject(line + "\n") && eventually([&] {
+               handled += conduit.processIncoming();
+               return handled > 0;
+           });
+}
+
 WiredConduit::WiredConduit()
     : m_conduit(std::make_unique<VexPipeConduit>(false, VexPipePacket::kWait, false)),
       m_readerIndex(static_cast<long>(currentProcessId()))
 {
-    const PipeHandle inbound = createInboundPipe(m_peer.inName().c_str());
     const PipeHandle outbound = openPipeForWriting(m_peer.outName().c_str());
-    if (inbound == kNoPipe || outbound == kNoPipe)
+    if (outbound == kNoPipe)
         return;
-    VexPipeFile* reader = new VexPipeFile(inbound, VexPipeFile::kRead, false);
-    reader->setName(m_peer.inName().c_str());
-    m_conduit->addReader(m_readerIndex, VexPipeReadEndpoint(reader));
     VexPipeFile* writer = new VexPipeFile(outbound, VexPipeFile::kWrite, true);
     writer->setName(m_peer.outName().c_str());
     m_conduit->addWriter(0, VexPipeWriteEndpoint(writer));
-    m_ready = m_peer.connect();
+    m_ready = addPeerReader(*m_conduit, m_readerIndex, m_peer) != nullptr;
 }
 
 bool WiredConduit::tickUntil(const std::function<bool()>& condition)
 {
     return eventually([&] { return condition() || (m_conduit->idleTick(5), false); });
-}
-
-bool WiredConduit::deliver(const std::string& line)
-{
-    int handled = 0;
-    return m_peer.inject(line + "\n") && eventually([&] {
-               handled += m_conduit->processIncoming();
-               return handled > 0;
-           });
 }
 
 }  // namespace pipetest

@@ -70,6 +70,11 @@ private:
     LineReader m_reader;   // last: its thread uses the members above
 };
 
+// A reader of `peer`'s lines added to `conduit` as `index`, the peer connected: its device or null.
+VexPipeFile* addPeerReader(VexPipeConduit& conduit, long index, RawPeer& peer);
+// Injects a line from `peer` and processes `conduit`'s incoming lines until one is handled.
+bool deliverFrom(VexPipeConduit& conduit, RawPeer& peer, const std::string& line);
+
 // A client conduit wired to a RawPeer: writer 0 to the peer, reader under this process's id.
 class WiredConduit {
 public:
@@ -79,7 +84,7 @@ public:
     bool ready() const { return m_ready; }
     long readerIndex() const { return m_readerIndex; }
     bool tickUntil(const std::function<bool()>& condition);
-    bool deliver(const std::string& line);   // injects a line and processes until it is handled
+    bool deliver(const std::string& line) { return deliverFrom(*m_conduit, m_peer, line); }
 
 private:
     RawPeer m_peer;

@@ -94,12 +94,8 @@ TEST(VexPipeSystemFacility, HandshakeBindsTheSessionToItsWriter)
     VexPipeNamedConduit::setClientProcessId(777);
     VexPipeNamedConduit server(TPath(pipetest::uniqueName().c_str()), true, VexPipePacket::kWaitInherit);
     pipetest::RawPeer peer;
-    server.addReader(-3, VexPipeReadEndpoint(new VexPipeFile(kyro::platform::createInboundPipe(peer.inName().c_str()),
-                                                             VexPipeFile::kRead, false)));
-    ASSERT_TRUE(peer.connect());
-    const auto deliver = [&](const std::string& line) {
-        return peer.inject(line + "\n") && pipetest::eventually([&] { return server.processIncoming() > 0; });
-    };
+    ASSERT_NE(pipetest::addPeerReader(server, -3, peer), nullptr);
+    const auto deliver = [&](const std::string& line) { return pipetest::deliverFrom(server, peer, line); };
     ReportCapture errors;
     pipetest::LineReader inbound(server.pipeName(4343).utf8());
     ASSERT_TRUE(deliver("65536;system.cndCnct;1;7;0;2;CPID=d4343"));
@@ -123,13 +119,10 @@ TEST(VexPipeSystemFacility, ConnectionsOfOneClientEndApart)
     VexPipeNamedConduit server(TPath(pipetest::uniqueName().c_str()), true, VexPipePacket::kWaitInherit);
     EXPECT_TRUE(VexPipeFacilityRegistry::contains("system"));
     pipetest::RawPeer peers[2];
-    for (int i = 0; i < 2; ++i) {
-        server.addReader(-1 - i, VexPipeReadEndpoint(new VexPipeFile(
-                                     kyro::platform::createInboundPipe(peers[i].inName().c_str()), VexPipeFile::kRead, false)));
-        ASSERT_TRUE(peers[i].connect());
-    }
+    for (int i = 0; i < 2; ++i)
+        ASSERT_NE(pipetest::addPeerReader(server, -1 - i, peers[i]), nullptr);
     const auto deliver = [&](int peer, const std::string& line) {
-        return peers[peer].inject(line + "\n") && pipetest::eventually([&] { return server.processIncoming() > 0; });
+        return pipetest::deliverFrom(server, peers[peer], line);
     };
     const auto answerFrom = [](pipetest::LineReader& inbound) {   // the answering session's number
         VexPipePacket answer;

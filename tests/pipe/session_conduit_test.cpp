@@ -406,11 +406,8 @@ TEST(VexPipeConduit, IdleSleepEndsForIncomingLines)
     VexPipeConduit conduit(false, VexPipePacket::kWait, false);
     conduit.idleTick(0);
     pipetest::RawPeer peer;
-    const PipeHandle inbound = createInboundPipe(peer.inName().c_str());
-    ASSERT_NE(inbound, kNoPipe);
-    VexPipeFile* file = new VexPipeFile(inbound, VexPipeFile::kRead, false);
-    conduit.addReader(7, VexPipeReadEndpoint(file));
-    ASSERT_TRUE(peer.connect());
+    VexPipeFile* file = pipetest::addPeerReader(conduit, 7, peer);
+    ASSERT_NE(file, nullptr);
     const std::string response = "65536;system.RESP;1;7;0;1\n";
     std::thread later([&] {
         sleepAlertable(300);
